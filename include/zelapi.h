@@ -1,0 +1,131 @@
+/*
+ * zelapi: program, read back, verify, erase and size-check a serial two-wire
+ * EEPROM on the PIO lines of a target chip reached over an SPI debug link.
+ *
+ * Every function returns 1 for success and 0 for failure unless its comment
+ * says otherwise. The plain functions have C linkage; SetZelHandler,
+ * zelReadHeader and the class ZelHandler are C++ only.
+ */
+#ifndef ZELAPI_H
+#define ZELAPI_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(ZELAPI_BUILDING)
+#    define ZELAPI __declspec(dllexport)
+#  elif defined(ZELAPI_STATIC)
+#    define ZELAPI
+#  else
+#    define ZELAPI __declspec(dllimport)
+#  endif
+#else
+#  define ZELAPI __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Link -------------------------------------------------------------------- */
+
+/* Opens the link with transport kind 1 (parallel port, "SPITRANS=LPT") or
+ * 2 (USB, "SPITRANS=USB"), port number `port` (-1: none given), stops the
+ * target processor and finds the EEPROM. sizeBits: the EEPROM holds
+ * 2^sizeBits bytes (0: unknown, see zelReadHeader); blockBits: which
+ * device-address bits carry the top memory-address bits (4: 0x08, 2: 0x04,
+ * 1: 0x02). 1 when the link is open and an EEPROM answered. */
+ZELAPI int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits);
+
+/* As zelInit, with the transport configuration string given whole. */
+ZELAPI int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits);
+
+/* Closes the link. Always 1. The target processor stays stopped. */
+ZELAPI int zelClose(void);
+
+/* Passes its four arguments to the transport's port enumeration
+ * (hoplink_enumerate_strings: count, names buffer, buffer size, flags).
+ * 1 when the transport reports success. */
+ZELAPI int zelGetAvailableSpiPorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
+
+/* Chooses the PIO lines of the bus clock, bus data and write-protect
+ * signals (defaults 6, 7, 8). An argument of 0 or less keeps its line.
+ * Always 1. */
+ZELAPI int zelSetPioLines(int clock, int data, int writeProtect);
+
+/* The EEPROM's bus address found by the last successful open (0xA0..0xAE),
+ * 0 before any. */
+ZELAPI int zelGetDeviceAddress(void);
+
+/* Checks that the last word of the configured size can be changed and put
+ * back. 1 when it can; the EEPROM is left as it was. */
+ZELAPI int zelCheckSize(void);
+
+/* Writes the geometry header (size and block bits) into the EEPROM. */
+ZELAPI int zelWriteHeader(void);
+
+/* Jobs -------------------------------------------------------------------- */
+
+/* Progress of the current or last job, 0 to 100. */
+ZELAPI int zelGetProgress(void);
+
+/* Result of the last job: 1 success, 0 failure or not yet known. */
+ZELAPI int zelGetResult(void);
+
+/* 1 while a background job runs. */
+ZELAPI int zelIsBusy(void);
+
+/* Stops a background job (it ends with result 0). Always 1. */
+ZELAPI int zelStop(void);
+
+/* Writes the image file `path` into the EEPROM (only bytes that differ),
+ * then reads it back and compares when `verify` is set. blocking: run on
+ * the caller's thread and return the job's result; otherwise start it in
+ * the background and return 1 when it started. 0 when refused. */
+ZELAPI int zelProgram(const char *path, uint8_t blocking, uint8_t verify);
+
+/* Compares the EEPROM with the image file `path`. */
+ZELAPI int zelVerify(const char *path, uint8_t blocking);
+
+/* Reads the EEPROM into the image file `path` (read twice and compared
+ * when `verify` is set). */
+ZELAPI int zelDump(const char *path, uint8_t blocking, uint8_t verify);
+
+/* Fills the EEPROM with the byte `fill`. */
+ZELAPI int zelClear(uint8_t fill, uint8_t blocking, uint8_t verify);
+
+/* Copies the library's version text ("2.1") and its terminator into
+ * `buffer` (room for at least 16 characters). Always 1. */
+ZELAPI int zelGetVersion(char *buffer);
+
+#ifdef __cplusplus
+}
+
+/* Callbacks of a job. Override what you want; the library never deletes a
+ * handler. Progress and result are called with the job's lock held, state
+ * and message texts without it; all come on the thread that runs the job,
+ * except the OnResult(0) of a background start, which comes on the caller's
+ * thread before the job export returns. */
+class ZELAPI ZelHandler {
+public:
+    ZelHandler();
+    ZelHandler(const ZelHandler &other);
+    ZelHandler &operator=(const ZelHandler &other);
+
+    virtual void OnProgressChange(int progress);   /* 0..100 */
+    virtual void OnStateChange(const char *state); /* "Writing...", ... */
+    virtual void OnResult(int result);             /* 1 or 0 */
+    virtual void OnMessage(const char *message);   /* "\n" or an error text */
+};
+
+/* Installs the handler (null removes it); used from the next callback on. */
+ZELAPI void SetZelHandler(ZelHandler *handler);
+
+/* Reads the geometry header from the EEPROM, repairs it if its two copies
+ * disagree, and takes the EEPROM's size from it. 1 when a valid header was
+ * found. */
+ZELAPI long zelReadHeader(void);
+
+#endif /* __cplusplus */
+
+#endif

@@ -1,0 +1,20 @@
+// Master side of the two-wire bus, built from PIO line operations only.
+#pragma once
+
+#include <cstdint>
+
+namespace zel {
+
+void BusRelease();
+bool BusStart();
+bool BusStop();
+bool BusRecover();
+bool BusWriteByte(uint8_t value);
+bool BusReadByte(uint8_t *destination);
+bool BusSendAck(bool ack);
+
+// One addressed transaction; returns how many bytes completed on the bus.
+uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount,
+                     bool readFlag, uint8_t *receiveBytes, uint16_t receiveCount);
+
+} // namespace zel
