@@ -1,0 +1,167 @@
+// Block transfer: chunked random reads into word images, differential byte
+// writes with acknowledge polling, and the size check.
+//
+// Word image layout: byte k of a range is the low byte of word k / 2 for even
+// k and its high byte for odd k; k counts from the first byte of the range.
+#include "eeprom/block.h"
+
+#include <algorithm>
+
+#include "eeprom/bus.h"
+#include "eeprom/device.h"
+#include "jobs/progress.h"
+#include "platform/tick.h"
+#include "spi/pio.h"
+
+namespace zel {
+namespace {
+
+constexpr uint32_t kChunkBytes = 64;        // one random read, one compare
+constexpr uint32_t kWriteCycleMs = 20;      // longest acknowledge polling after a byte write
+constexpr uint32_t kSizePattern = 0xA5A5;   // multiplier of the size check
+
+// Transfers need an attached device. Three memory-address bytes (S = 17,
+// B = 0) cannot be composed and are refused before any bus traffic; zero
+// bytes go on to the bus and fail there by count.
+bool TransferAllowed() {
+    return DeviceAttached() && (AddressBytes() == 0 || TransferGeometrySupported());
+}
+
+// False when the running job has been asked to stop.
+bool Report(bool report, uint64_t done, uint32_t length) {
+    return !report || ReportProgress(static_cast<int>(done * 100 / length));
+}
+
+bool ReportStart(bool report) {
+    return !report || ReportProgress(0);
+}
+
+// The transfer is complete: 100 is told whatever the stop request says.
+bool ReportDone(bool report) {
+    if (report) {
+        ReportProgress(100);
+    }
+    return true;
+}
+
+uint8_t ByteOf(const uint16_t *words, uint32_t k) {
+    const uint16_t word = words[k / 2];
+    return static_cast<uint8_t>(k % 2 == 0 ? word : word >> 8);
+}
+
+void Unpack(const uint8_t *bytes, uint32_t n, uint32_t first, uint16_t *words) {
+    for (uint32_t k = first; k < first + n; ++k) {
+        const uint8_t byte = bytes[k - first];
+        if (k % 2 == 0) {
+            words[k / 2] = byte;
+        } else {
+            words[k / 2] |= static_cast<uint16_t>(byte << 8);
+        }
+    }
+}
+
+// write cycle: the device does not acknowledge its address until it ends;
+// the first probe goes at once, the last no later than 20 ms after it
+void AwaitWriteCycle(uint8_t device) {
+    const uint32_t deadline = platform::TickMs() + kWriteCycleMs;
+    while (BusTransfer(device, nullptr, 0, false, nullptr, 0) == 0 &&
+           static_cast<int32_t>(platform::TickMs() - deadline) < 0) {
+    }
+}
+
+bool ReadWord(uint32_t address, uint16_t &word) {
+    return ReadBlock(address, &word, 2, false);
+}
+
+bool WriteWord(uint32_t address, uint16_t word) {
+    return WriteBlock(address, &word, 2, false);
+}
+
+bool WordReadsBack(uint32_t address, uint16_t expected) {
+    uint16_t check = 0;
+    return ReadWord(address, check) && check == expected;
+}
+
+} // namespace
+
+bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report) {
+    if (!TransferAllowed() || !ReportStart(report)) {
+        return false;
+    }
+    uint8_t scratch[kChunkBytes];   // memory-address bytes out, received bytes in
+    for (uint32_t c = 0; c < length;) {
+        const uint8_t device = ComposeAddress(address + c, scratch);
+        const auto n = static_cast<uint16_t>(std::min(length - c, kChunkBytes));
+        const auto sent = static_cast<uint16_t>(AddressBytes());
+        // start, device, address bytes, repeated start, device | 1, n bytes in, stop
+        if (BusTransfer(device, scratch, sent, true, scratch, n) != sent + n + 2) {
+            BusRecover();
+            return false;
+        }
+        if (!Report(report, c, length)) {
+            return false;
+        }
+        Unpack(scratch, n, c, words);
+        c += n;
+    }
+    return ReportDone(report);
+}
+
+bool WriteDataByte(uint32_t address, uint8_t value) {
+    if (!TransferAllowed()) {
+        return false;
+    }
+    uint8_t command[3];   // memory-address bytes, then the value
+    const uint8_t device = ComposeAddress(address, command);
+    const auto sent = static_cast<uint16_t>(AddressBytes());
+    command[sent] = value;
+    SetWriteProtect(false);
+    // start, device, address bytes, value, stop
+    const bool ok = BusTransfer(device, command, sent + 1, true, nullptr, 0) == sent + 2;
+    AwaitWriteCycle(device);
+    SetWriteProtect(true);
+    return ok;
+}
+
+bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool report) {
+    if (!TransferAllowed() || !ReportStart(report)) {
+        return false;
+    }
+    uint16_t present[kChunkBytes / 2];
+    for (uint32_t i = 0; i < length;) {
+        const uint32_t n = std::min(length - i, kChunkBytes);
+        if (!ReadBlock(address + i, present, n, false)) {
+            return false;   // the bus has been recovered already
+        }
+        for (uint32_t j = 0; j < n; ++j, ++i) {
+            const uint8_t wanted = ByteOf(words, i);
+            if (wanted != ByteOf(present, j) && !WriteDataByte(address + i, wanted)) {
+                BusRecover();
+                return false;
+            }
+            if (!Report(report, i, length)) {
+                return false;
+            }
+        }
+    }
+    return ReportDone(report);
+}
+
+// Changes the last word of the configured size and puts it back. The EEPROM
+// is left as it was found whenever its word could be read at all.
+int CheckSize() {
+    if (!DeviceAttached() || SizeBits() == 0) {
+        return 0;
+    }
+    const uint32_t top = (uint32_t{1} << SizeBits()) - 2;
+    uint16_t saved = 0;
+    if (!ReadWord(top, saved)) {
+        return 0;
+    }
+    const auto pattern = static_cast<uint16_t>(saved * kSizePattern);
+    const bool changed = WriteWord(top, pattern) && WordReadsBack(top, pattern);
+    const bool restored = WriteWord(top, saved);
+    return changed && restored && WordReadsBack(top, saved) ? 1 : 0;
+}
+
+} // namespace zel
