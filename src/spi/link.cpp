@@ -1,0 +1,53 @@
+#include "spi/link.h"
+
+#include "eeprom/device.h"
+#include "hoplink.h"
+
+namespace zel {
+namespace {
+
+// The transport's open takes this constant as its second argument.
+constexpr int kReservedOpenArgument = -1;
+
+constexpr int kKindParallelPort = 1;
+constexpr int kKindUsb = 2;
+constexpr int kNoPort = -1;
+
+} // namespace
+
+bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
+    if (config == nullptr) {
+        return false;   // nothing to hand the transport
+    }
+    if (hoplink_open(config, kReservedOpenArgument, static_cast<uint16_t>(linkParam)) == 0) {
+        return false;
+    }
+    hoplink_cpu_stop();   // before any PIO line is touched; nothing ever restarts it
+    if (!AttachDevice(sizeBits, blockBits)) {
+        hoplink_close();
+        return false;
+    }
+    return true;
+}
+
+void CloseLink() { hoplink_close(); }
+
+bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
+    return hoplink_enumerate_strings(a, b, c, d) == 0;
+}
+
+std::string ComposeLinkConfig(int kind, int port) {
+    std::string config;
+    if (kind == kKindParallelPort) {
+        config += "SPITRANS=LPT";
+    } else if (kind == kKindUsb) {
+        config += "SPITRANS=USB";
+    }
+    if (port != kNoPort) {
+        config += " SPIPORT=";
+        config += std::to_string(port);
+    }
+    return config;
+}
+
+} // namespace zel

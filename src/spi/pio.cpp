@@ -1,0 +1,98 @@
+#include "spi/pio.h"
+
+#include <cstdio>
+
+#include "hoplink.h"
+#include "platform/abandon.h"
+
+namespace zel {
+namespace {
+
+// The chip's output registers are never read back: these shadows are their
+// only record, and every write sends the whole shadow. Zero at load.
+uint16_t enableShadow = 0;
+uint16_t levelShadow = 0;
+
+// One set of line numbers, read at the moment each line operation runs.
+int clockLine = 6;
+int dataLine = 7;
+int writeProtectLine = 8;
+
+constexpr int kLineCount = 16;
+
+bool NamesBit(int line) { return line >= 0 && line < kLineCount; }
+
+// A line outside 0..15 names no bit: the shadow comes back unchanged.
+uint16_t WithLine(uint16_t shadow, int line, bool set) {
+    if (!NamesBit(line)) {
+        return shadow;
+    }
+    const auto bit = static_cast<uint16_t>(1u << line);
+    return set ? static_cast<uint16_t>(shadow | bit) : static_cast<uint16_t>(shadow & ~bit);
+}
+
+} // namespace
+
+void WriteRegister(uint32_t address, uint16_t value) {
+    // an abandoned worker must not reach the bus; it writes nothing
+    if (platform::CurrentThreadAbandoned()) {
+        return;
+    }
+    if (hoplink_write(address, value) != 0) {
+        std::printf("WRITE FAIL!\n");
+    }
+}
+
+uint16_t ReadRegister(uint32_t address) {
+    if (platform::CurrentThreadAbandoned()) {
+        return 0xFFFF;
+    }
+    uint16_t word = 0;
+    return hoplink_read(address, &word) == 0 ? word : uint16_t{0xFFFF};
+}
+
+void SetLineEnable(int line, bool on) {
+    enableShadow = WithLine(enableShadow, line, on);   // kept even if the write fails
+    WriteRegister(kRegOutputEnable, enableShadow);
+}
+
+void SetLineLevel(int line, bool high) {
+    levelShadow = WithLine(levelShadow, line, high);
+    WriteRegister(kRegOutputLevel, levelShadow);
+}
+
+uint16_t ReadInputs() { return ReadRegister(kRegInputLevel); }
+
+int LineBit(uint16_t inputs, int line) {
+    if (!NamesBit(line)) {
+        return 1;
+    }
+    return (inputs >> line) & 1;
+}
+
+int ReadLine(int line) { return LineBit(ReadInputs(), line); }
+
+void SetWriteProtect(bool high) {
+    // level first, so the line never drives the old level once enabled
+    SetLineLevel(writeProtectLine, high);
+    SetLineEnable(writeProtectLine, true);
+}
+
+void SetPioLines(int clock, int data, int writeProtect) {
+    // 0 or less keeps the line; line 0 can therefore never be chosen
+    if (clock > 0) {
+        clockLine = clock;
+    }
+    if (data > 0) {
+        dataLine = data;
+    }
+    if (writeProtect > 0) {
+        writeProtectLine = writeProtect;
+    }
+}
+
+int ClockLine() { return clockLine; }
+int DataLine() { return dataLine; }
+int WriteProtectLine() { return writeProtectLine; }
+
+} // namespace zel
