@@ -1,0 +1,10 @@
+// The current process.
+#pragma once
+
+#include <cstdint>
+
+namespace zel::platform {
+
+uint32_t CurrentProcessId();
+
+} // namespace zel::platform
