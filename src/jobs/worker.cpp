@@ -1,5 +1,6 @@
 #include "jobs/worker.h"
 
+#include <cstring>
 #include <new>
 
 #include "jobs/progress.h"
@@ -63,6 +64,16 @@ int ZelWorker::GetResult() {
 }
 
 void ZelWorker::SetHandler(ZelHandler *handler) { handler_.store(handler); }
+
+bool ZelWorker::PathFits(const char *path) {
+    return path != nullptr && std::strlen(path) < kPathSize;
+}
+
+void ZelWorker::SetPath(const char *path) {
+    std::memcpy(path_, path, std::strlen(path) + 1);
+}
+
+bool ZelWorker::KeepGoing() const { return !platform::CurrentThreadAbandoned(); }
 
 bool ReportProgress(int percent) {
     ZelWorker *worker = ZelWorker::Instance();

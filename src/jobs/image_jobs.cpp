@@ -1,0 +1,139 @@
+// The image jobs: program, verify, dump and clear the whole EEPROM. Each
+// gets two device-sized word images, runs its steps and tells its result
+// after both images are released.
+//
+// A failed transfer ends its job with result 0 at once: nothing that a
+// transfer left unfilled is compared or written to a file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "eeprom/block.h"
+#include "eeprom/device.h"
+#include "jobs/image_file.h"
+#include "jobs/worker.h"
+
+namespace zel {
+namespace {
+
+using WordImage = std::unique_ptr<uint16_t[]>;
+
+constexpr uint16_t kErasedWord = 0xFFFF;
+
+uint32_t Length(int32_t size) { return static_cast<uint32_t>(size); }
+
+// Words in a device image: a last odd byte still has a word of its own.
+uint32_t WordCount(int32_t size) { return (Length(size) + 1) / 2; }
+
+// Words that the image file does not name are programmed and compared as
+// the erased state.
+void FillErased(uint16_t *image, int32_t size) {
+    std::fill_n(image, WordCount(size), kErasedWord);
+}
+
+} // namespace
+
+int ZelWorker::RunProgram() { return RunWithImages(&ZelWorker::ProgramSteps); }
+
+int ZelWorker::RunVerify() { return RunWithImages(&ZelWorker::VerifySteps); }
+
+int ZelWorker::RunDump() { return RunWithImages(&ZelWorker::DumpSteps); }
+
+int ZelWorker::RunClear() { return RunWithImages(&ZelWorker::ClearSteps); }
+
+int ZelWorker::RunWithImages(Steps steps) {
+    int result = 0;
+    {
+        int32_t size = 0;
+        const WordImage first(AllocDeviceImage(&size));
+        const WordImage second(AllocDeviceImage(&size));
+        if (first && second) {
+            result = (this->*steps)(first.get(), second.get(), size);
+        }
+    }   // both images are released before the result is told
+    SetResult(result);
+    return result;
+}
+
+int ZelWorker::ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+    FillErased(image, size);
+    if (!ReadImageFile(path_, image, Length(size))) {
+        return 0;
+    }
+    ReportState("Writing...");
+    if (!WriteBlock(0, image, Length(size), true)) {
+        return 0;
+    }
+    return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
+}
+
+int ZelWorker::VerifySteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+    FillErased(image, size);
+    if (!ReadImageFile(path_, image, Length(size))) {
+        return 0;
+    }
+    ReportState("Reading...");
+    if (!ReadBlock(0, readBack, Length(size), true)) {
+        return 0;
+    }
+    return CompareImages(image, readBack, size);
+}
+
+// The file is written only from a complete read, and only while the job
+// may go on; a mismatch of the second read is still written, with result 0.
+int ZelWorker::DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+    ReportState("Reading...");
+    if (!ReadBlock(0, image, Length(size), true)) {
+        return 0;
+    }
+    int matched = 1;
+    if (verifyAfter_) {
+        ReportState("Verifying...");
+        if (!ReadBlock(0, readBack, Length(size), true)) {
+            return 0;
+        }
+        matched = CompareImages(image, readBack, size);
+    }
+    if (!KeepGoing() || !WriteImageFile(path_, image, Length(size))) {
+        return 0;
+    }
+    return matched;
+}
+
+int ZelWorker::ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+    std::memset(image, fillByte_, WordCount(size) * sizeof *image);
+    ReportState("Clearing...");
+    if (!WriteBlock(0, image, Length(size), true)) {
+        return 0;
+    }
+    return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
+}
+
+int ZelWorker::ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size) {
+    ReportState("Verifying...");
+    if (!ReadBlock(0, readBack, Length(size), true)) {
+        return 0;
+    }
+    return CompareImages(expected, readBack, size);
+}
+
+int ZelWorker::CompareImages(const uint16_t *expected, const uint16_t *readBack, int32_t size) {
+    uint32_t errors = 0;
+    for (uint32_t j = 0; j < Length(size) / 2; ++j) {
+        if (expected[j] == readBack[j]) {
+            continue;
+        }
+        if (!KeepGoing()) {
+            return 0;
+        }
+        std::snprintf(message_, sizeof message_, "ERROR: word 0x%x read as 0x%x instead of 0x%x\n",
+                      j, static_cast<unsigned>(readBack[j]), static_cast<unsigned>(expected[j]));
+        ++errors;
+        ReportMessage("\n");
+        ReportMessage(message_);
+    }
+    return errors == 0 ? 1 : 0;
+}
+
+} // namespace zel
