@@ -5,36 +5,141 @@
 
 #include "jobs/progress.h"
 #include "platform/abandon.h"
+#include "platform/thread.h"
 #include "zelapi.h"
 
 namespace zel {
+namespace {
+
+// Set on the worker thread for its whole life: the stop request of the job
+// object speaks only to that thread.
+thread_local bool onWorkerThread = false;
+// Jobs in progress on this thread (a blocking job, or the worker's job).
+thread_local int jobsOnThisThread = 0;
+
+// Stores `value` unless the owner has given up on this thread; the owner
+// cannot give up on it in between.
+bool StoreForCurrentJob(std::atomic<int> &field, int value) {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    field.store(value);
+    platform::EndOwnerAccess();
+    return true;
+}
+
+class JobScope {
+public:
+    JobScope() { ++jobsOnThisThread; }
+    ~JobScope() { --jobsOnThisThread; }
+    JobScope(const JobScope &) = delete;
+    JobScope &operator=(const JobScope &) = delete;
+};
+
+} // namespace
+
+ZelWorker::ZelWorker() : lock_(CreateLock()) {}
 
 ZelWorker *ZelWorker::Instance() {
-    // created once, thread-safe; never destroyed
+    // made once, thread-safe; lives until the process ends
     static ZelWorker *const instance = new (std::nothrow) ZelWorker();
     return instance;
 }
 
-bool ZelWorker::SetProgress(int percent) {
-    // a thread that a stop gave up on no longer speaks for any job
-    if (platform::CurrentThreadAbandoned()) {
-        return false;
+bool ZelWorker::BackgroundJobRunning() { return onWorkerThread || IsRunning(); }
+
+bool ZelWorker::MayStartJob() { return jobsOnThisThread == 0 && !BackgroundJobRunning(); }
+
+int ZelWorker::RunJob(Body body, bool blocking) {
+    if (blocking) {
+        return RunGuarded(body);
     }
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    progress_.store(percent);
-    if (ZelHandler *handler = handler_.load()) {
-        handler->OnProgressChange(percent);
+    return StartJob(body) ? 1 : 0;
+}
+
+bool ZelWorker::StartJob(Body body) {
+    job_ = body;
+    SetResult(0);   // told on the calling thread, before the export returns
+    progress_.store(0);
+    const uint64_t serial = startedJob_.load() + 1;
+    startedJob_.store(serial);
+    activeJob_.store(serial);
+    if (!Start()) {
+        activeJob_.store(0);
+        return false;
     }
     return true;
 }
 
-void ZelWorker::SetResult(int result) {
-    if (platform::CurrentThreadAbandoned()) {
+uint32_t ZelWorker::Run() {
+    onWorkerThread = true;
+    uint64_t serial = startedJob_.load();
+    const int result = RunGuarded(job_);
+    // a thread given up on leaves a later job's marker alone
+    activeJob_.compare_exchange_strong(serial, 0);
+    return static_cast<uint32_t>(result);
+}
+
+int ZelWorker::RunGuarded(Body body) {
+    const JobScope scope;
+    try {
+        return (this->*body)();
+    } catch (...) {
+        EndAfterException();
+        return 0;
+    }
+}
+
+void ZelWorker::EndAfterException() {
+    try {
+        SetResult(0);
+    } catch (...) {
+        // the handler threw again; the result is stored before it is told
+    }
+}
+
+void ZelWorker::StopJob() {
+    if (onWorkerThread) {
+        RequestStop();   // a handler on the worker thread cannot wait for its own thread
         return;
     }
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    result_.store(result);
-    if (ZelHandler *handler = handler_.load()) {
+    Stop(kStopTimeoutMs);
+    if (activeJob_.exchange(0) != 0) {
+        RetireLock();    // the job did not end by itself: its thread may hold the lock for ever
+    }
+}
+
+void ZelWorker::RetireLock() {
+    retiredLocks_.push_back(lock_.exchange(CreateLock()));
+}
+
+bool ZelWorker::KeepGoing() const {
+    return !platform::CurrentThreadAbandoned() && !(onWorkerThread && StopRequested());
+}
+
+// A thread that a stop gave up on no longer speaks for any job: it stores
+// nothing and tells the handler nothing.
+bool ZelWorker::SetProgress(int percent) {
+    {
+        const ScopedLock guard(lock_.load());
+        if (!StoreForCurrentJob(progress_, percent)) {
+            return false;
+        }
+        ZelHandler *handler = handler_.load();
+        if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
+            handler->OnProgressChange(percent);
+        }
+    }
+    return KeepGoing();
+}
+
+void ZelWorker::SetResult(int result) {
+    const ScopedLock guard(lock_.load());
+    if (!StoreForCurrentJob(result_, result)) {
+        return;
+    }
+    ZelHandler *handler = handler_.load();
+    if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
         handler->OnResult(result);
     }
 }
@@ -54,12 +159,12 @@ void ZelWorker::ReportMessage(const char *text) {
 }
 
 int ZelWorker::GetProgress() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const ScopedLock guard(lock_.load());
     return progress_.load();
 }
 
 int ZelWorker::GetResult() {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
+    const ScopedLock guard(lock_.load());
     return result_.load();
 }
 
@@ -73,7 +178,10 @@ void ZelWorker::SetPath(const char *path) {
     std::memcpy(path_, path, std::strlen(path) + 1);
 }
 
-bool ZelWorker::KeepGoing() const { return !platform::CurrentThreadAbandoned(); }
+bool JobRunning() {
+    ZelWorker *worker = ZelWorker::Instance();
+    return worker != nullptr && worker->BackgroundJobRunning();
+}
 
 bool ReportProgress(int percent) {
     ZelWorker *worker = ZelWorker::Instance();

@@ -1,16 +1,21 @@
-// The one process-wide job object: parameters of the current image job, its
-// progress and result, and the host's handler.
+// The one process-wide job object: the worker thread of background jobs,
+// the parameters of the current image job, its progress and result, and the
+// host's handler.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <vector>
+
+#include "thread/lock.h"
+#include "thread/threadable.h"
 
 class ZelHandler;
 
 namespace zel {
 
-class ZelWorker {
+class ZelWorker final : public Threadable {
 public:
     // A job body: runs the job on the calling thread, reports the result
     // through SetResult and returns it (1 or 0).
@@ -18,12 +23,26 @@ public:
 
     static constexpr std::size_t kPathSize = 248;    // path characters with the terminator
     static constexpr std::size_t kMessageSize = 64;  // compare message with the terminator
+    static constexpr uint32_t kStopTimeoutMs = 1000;
 
-    // The job object, created on first use; null when it cannot be allocated.
+    // The job object, created on first use and never destroyed; null when
+    // it cannot be allocated.
     static ZelWorker *Instance();
 
-    ZelWorker(const ZelWorker &) = delete;
-    ZelWorker &operator=(const ZelWorker &) = delete;
+    // The worker thread runs a background job; always true on that thread.
+    bool BackgroundJobRunning();
+    // No background job runs and the calling thread is not inside a job (a
+    // handler that starts a job from its callback is refused).
+    bool MayStartJob();
+
+    // Blocking: runs the body here and returns its result. Background:
+    // StartJob, 1 when the worker thread started.
+    int RunJob(Body body, bool blocking);
+    // Result 0 (told on this thread), progress 0, then the worker thread.
+    bool StartJob(Body body);
+    // Asks the background job to end and waits for it; the forced end is
+    // the last resort. From the worker thread itself it only asks.
+    void StopJob();
 
     // Store under the lock, then tell the handler with the lock still held.
     // SetProgress is false when the job on this thread is to end early.
@@ -57,10 +76,15 @@ public:
 private:
     using Steps = int (ZelWorker::*)(uint16_t *first, uint16_t *second, int32_t size);
 
-    ZelWorker() = default;
+    ZelWorker();
 
+    uint32_t Run() override;
+    // The body's result; an exception from a handler ends the job with 0.
+    int RunGuarded(Body body);
+    void EndAfterException();
     // False once the job on this thread has been asked to stop or abandoned.
     bool KeepGoing() const;
+    void RetireLock();
 
     int RunWithImages(Steps steps);
     int ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size);
@@ -73,10 +97,21 @@ private:
     char message_[kMessageSize] = {};
     uint8_t fillByte_ = 0;
     bool verifyAfter_ = false;
-    std::recursive_mutex lock_;          // guards the stores of progress_ and result_ with their callbacks
-    std::atomic<int> progress_{0};       // 0..100
-    std::atomic<int> result_{0};         // 1 success, 0 failure or not yet known
+    Body job_ = &ZelWorker::RunProgram;      // what the worker thread runs; set before its start
+    std::atomic<uint64_t> startedJob_{0};    // serial of the last background start
+    std::atomic<uint64_t> activeJob_{0};     // serial of the background job not yet ended, 0: none
+    // Guards the stores of progress_ and result_ together with their
+    // callbacks. Replaced after a forced end, which may leave it held for
+    // ever; retired locks are kept, never destroyed.
+    std::atomic<Lock> lock_;
+    std::vector<Lock> retiredLocks_;
+    std::atomic<int> progress_{0};           // 0..100
+    std::atomic<int> result_{0};             // 1 success, 0 failure or not yet known
     std::atomic<ZelHandler *> handler_{nullptr}; // not owned; replaced at any time
 };
+
+// A background job runs (or this is its thread): the single device routines
+// refuse then.
+bool JobRunning();
 
 } // namespace zel
