@@ -153,6 +153,8 @@ public:
     int CpuStop();
     int Write(uint32_t address, uint32_t value);
     int Read(uint32_t address, uint16_t *value);
+    // The ports offered ("sim0", "sim1"), as hoplink_enumerate_strings lists them.
+    int Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const;
     Target *Current();              // null while closed
     bool CpuStopped() const;
 

@@ -1,0 +1,37 @@
+// The exported transport operations over one process-wide link.
+#include "hoplink.h"
+
+#include "hoplink/sim.h"
+
+namespace {
+
+hoplink::sim::Link &TheLink() {
+    static hoplink::sim::Link link;
+    return link;
+}
+
+} // namespace
+
+extern "C" {
+
+HOPLINK_API int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
+    try {
+        return TheLink().Open(config, reserved, linkParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+HOPLINK_API int hoplink_close(void) { return TheLink().Close(); }
+
+HOPLINK_API int hoplink_cpu_stop(void) { return TheLink().CpuStop(); }
+
+HOPLINK_API int hoplink_enumerate_strings(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) {
+    return TheLink().Enumerate(count, names, size, flags);
+}
+
+HOPLINK_API int hoplink_write(uint32_t address, uint32_t value) { return TheLink().Write(address, value); }
+
+HOPLINK_API int hoplink_read(uint32_t address, uint16_t *value) { return TheLink().Read(address, value); }
+
+} // extern "C"

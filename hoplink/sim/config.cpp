@@ -1,0 +1,224 @@
+// The configuration string: KEY=VALUE words separated by blanks, keys in any
+// case. A value may be written in double quotes to hold blanks (a path).
+#include "hoplink/sim.h"
+
+#include "fault_syntax.h"
+#include "numbers.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace hoplink::sim {
+namespace {
+
+constexpr uint64_t kMaxMillis = 600000; // ten minutes
+
+using Setter = bool (*)(std::string_view value, Config &config, std::string &error);
+
+bool SetSpiTrans(std::string_view value, Config &config, std::string &) {
+    config.spiTrans = value;
+    return true;
+}
+
+bool SetSpiPort(std::string_view value, Config &config, std::string &) {
+    return ParseDecimalInt(value, config.spiPort);
+}
+
+bool SetPart(std::string_view value, Config &config, std::string &) {
+    const Part *part = FindPart(value);
+    if (part)
+        config.part = part->name;
+    return part != nullptr;
+}
+
+bool SetFile(std::string_view value, Config &config, std::string &) {
+    config.file = value;
+    return true;
+}
+
+bool SetChipAddress(std::string_view value, Config &config, std::string &) {
+    uint64_t address = 0;
+    if (!ParseNumber(value, 7, address))
+        return false;
+    config.chipAddress = static_cast<uint8_t>(address);
+    return true;
+}
+
+bool ParseLine(std::string_view text, int &line) {
+    uint64_t number = 0;
+    if (!ParseNumber(text, 15, number))
+        return false;
+    line = static_cast<int>(number);
+    return true;
+}
+
+// "clock,data,writeProtect": three different lines 0..15.
+bool SetLines(std::string_view value, Config &config, std::string &) {
+    const size_t first = value.find(',');
+    const size_t second = first == std::string_view::npos ? first : value.find(',', first + 1);
+    if (second == std::string_view::npos)
+        return false;
+    int clock = 0, data = 0, writeProtect = 0;
+    if (!ParseLine(value.substr(0, first), clock) || !ParseLine(value.substr(first + 1, second - first - 1), data) ||
+        !ParseLine(value.substr(second + 1), writeProtect))
+        return false;
+    if (clock == data || clock == writeProtect || data == writeProtect)
+        return false;
+    config.clockLine = clock;
+    config.dataLine = data;
+    config.writeProtectLine = writeProtect;
+    return true;
+}
+
+bool ParseMillis(std::string_view value, uint32_t &millis) {
+    uint64_t number = 0;
+    if (!ParseNumber(value, kMaxMillis, number))
+        return false;
+    millis = static_cast<uint32_t>(number);
+    return true;
+}
+
+bool SetWriteCycle(std::string_view value, Config &config, std::string &) {
+    return ParseMillis(value, config.writeCycleMs);
+}
+
+bool SetStretch(std::string_view value, Config &config, std::string &) {
+    return ParseMillis(value, config.stretchMs);
+}
+
+bool SetWriteProtectMode(std::string_view value, Config &config, std::string &) {
+    if (value == "ack" || value == "ACK")
+        config.ackWhileProtected = true;
+    else if (value == "nak" || value == "NAK")
+        config.ackWhileProtected = false;
+    else
+        return false;
+    return true;
+}
+
+bool SetVcd(std::string_view value, Config &config, std::string &) {
+    config.vcdPath = value;
+    return true;
+}
+
+bool SetLog(std::string_view value, Config &config, std::string &) {
+    config.logPath = value;
+    return true;
+}
+
+bool SetFaults(std::string_view value, Config &config, std::string &error) {
+    return ParseFaults(value, config.faults, error);
+}
+
+struct Key {
+    const char *name;
+    Setter set;
+    const char *expected;   // what a good value looks like, for the error line
+};
+
+constexpr Key kKeys[] = {
+    {"SPITRANS", SetSpiTrans, "any text"},
+    {"SPIPORT", SetSpiPort, "a decimal integer"},
+    {"SIMPART", SetPart, "a part such as 24C256"},
+    {"SIMFILE", SetFile, "a path"},
+    {"SIMADDR", SetChipAddress, "0-7"},
+    {"SIMLINES", SetLines, "clock,data,wp: three different lines 0-15"},
+    {"SIMTWR", SetWriteCycle, "milliseconds 0-600000"},
+    {"SIMSTRETCH", SetStretch, "milliseconds 0-600000"},
+    {"SIMWP", SetWriteProtectMode, "ack or nak"},
+    {"SIMVCD", SetVcd, "a path"},
+    {"SIMLOG", SetLog, "a path"},
+    {"SIMFAULT", SetFaults, "fault items"},
+};
+
+const Key *FindKey(std::string_view name) {
+    for (const Key &key : kKeys) {
+        std::string_view known = key.name;
+        if (known.size() != name.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < name.size() && same; ++i)
+            same = std::toupper(static_cast<unsigned char>(name[i])) == known[i];
+        if (same)
+            return &key;
+    }
+    return nullptr;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Cuts the next word off `text`; a value that starts with '"' runs to the next '"'.
+bool NextWord(std::string_view &text, std::string_view &word, std::string &error) {
+    size_t begin = 0;
+    while (begin < text.size() && IsBlank(text[begin]))
+        ++begin;
+    text.remove_prefix(begin);
+    size_t end = 0;
+    bool quoted = false;
+    while (end < text.size() && (quoted || !IsBlank(text[end]))) {
+        if (text[end] == '"')
+            quoted = !quoted;
+        ++end;
+    }
+    if (quoted) {
+        error = "unterminated quote in '" + std::string(text) + "'";
+        return false;
+    }
+    word = text.substr(0, end);
+    text.remove_prefix(end);
+    return true;
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+bool ApplyWord(std::string_view word, Config &config, std::string &error) {
+    const size_t equals = word.find('=');
+    if (equals == std::string_view::npos || equals == 0) {
+        error = "'" + std::string(word) + "' is not KEY=VALUE";
+        return false;
+    }
+    const std::string_view name = word.substr(0, equals);
+    const Key *key = FindKey(name);
+    if (!key) {
+        error = "unknown key '" + std::string(name) + "'";
+        return false;
+    }
+    const std::string_view value = Unquote(word.substr(equals + 1));
+    std::string detail;
+    if (!key->set(value, config, detail)) {
+        error = detail.empty() ? "bad value '" + std::string(value) + "' for " + key->name + " (expected " +
+                                     key->expected + ")"
+                               : detail;
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ParseConfig(std::string_view text, Config &config, std::string &error) {
+    std::string_view word;
+    while (NextWord(text, word, error)) {
+        if (word.empty())
+            return true;
+        if (!ApplyWord(word, config, error))
+            return false;
+    }
+    return false;
+}
+
+bool LoadConfig(const char *text, Config &config, std::string &error) {
+    if (const char *environment = std::getenv("HOPLINK_SIM")) {
+        if (!ParseConfig(environment, config, error)) {
+            error += " (in HOPLINK_SIM)";
+            return false;
+        }
+    }
+    return ParseConfig(text ? text : "", config, error);
+}
+
+} // namespace hoplink::sim

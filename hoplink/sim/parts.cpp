@@ -1,0 +1,46 @@
+// The 24Cxx family as data. blockMask holds the device-address bits that carry
+// the memory-address bits above the address bytes, lowest mask bit first
+// (24C16: bits 3..1 = A10..A8; 24C1024: bit 1 = A16; 24C1025: bit 3 = A16).
+#include "hoplink/sim.h"
+
+#include <cctype>
+
+namespace hoplink::sim {
+namespace {
+
+constexpr Part kParts[] = {
+    {"24C01", 128, 1, 0x00, 8},
+    {"24C02", 256, 1, 0x00, 8},
+    {"24C04", 512, 1, 0x02, 16},
+    {"24C08", 1024, 1, 0x06, 16},
+    {"24C16", 2048, 1, 0x0E, 16},
+    {"24C32", 4096, 2, 0x00, 32},
+    {"24C64", 8192, 2, 0x00, 32},
+    {"24C128", 16384, 2, 0x00, 64},
+    {"24C256", 32768, 2, 0x00, 64},
+    {"24C512", 65536, 2, 0x00, 128},
+    {"24C1024", 131072, 2, 0x02, 256},
+    {"24C1025", 131072, 2, 0x08, 128},
+};
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+} // namespace
+
+std::span<const Part> Parts() { return kParts; }
+
+const Part *FindPart(std::string_view name) {
+    for (const Part &part : kParts)
+        if (SameName(part.name, name))
+            return &part;
+    return nullptr;
+}
+
+} // namespace hoplink::sim
