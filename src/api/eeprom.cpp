@@ -1,9 +1,11 @@
 // Exports of the single device routines: the size check and the geometry
-// header. They run on the caller's thread.
+// header. They run on the caller's thread and refuse while a background job
+// owns the bus.
 #include "zelapi.h"
 
 #include "eeprom/block.h"
 #include "eeprom/header.h"
+#include "jobs/worker.h"
 
 namespace {
 
@@ -11,7 +13,7 @@ namespace {
 template <typename Routine>
 int RunDeviceRoutine(Routine routine) noexcept {
     try {
-        return routine() ? 1 : 0;
+        return !zel::JobRunning() && routine() ? 1 : 0;
     } catch (...) {
         return 0;
     }
