@@ -1,0 +1,38 @@
+// The subcommands. Each returns its outcome; main prints the error line.
+#pragma once
+
+#include "image_format.h"
+#include "output.h"
+#include "session.h"
+
+#include <optional>
+#include <string>
+
+namespace zelprog {
+
+struct ImageOptions {
+    std::string file;
+    std::optional<ImageFormat> format; // from --format; else from the file name
+    bool pad = false;
+};
+
+struct Command {
+    LinkOptions link;
+    Output output;
+    ImageOptions image;
+    bool verify = true; // program and clear: read back and compare; dump: read twice
+    int fill = 0xFF;
+};
+
+Status RunPorts(const Command &command);
+Status RunInfo(const Command &command);
+Status RunProgram(const Command &command);
+Status RunVerify(const Command &command);
+Status RunDump(const Command &command);
+Status RunClear(const Command &command);
+Status RunCheckSize(const Command &command);
+Status RunReadHeader(const Command &command);
+Status RunWriteHeader(const Command &command);
+Status RunVersion(const Command &command);
+
+} // namespace zelprog

@@ -1,0 +1,38 @@
+// EEPROM images as the tool handles them: a run of bytes, one per EEPROM
+// cell, byte 0 first. Every converter reads a whole file into this form
+// (sized to the device) and writes this form back out.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelprog {
+
+using Bytes = std::vector<uint8_t>;
+
+inline constexpr uint8_t kErasedByte = 0xFF; // the state of an erased cell
+
+// The library's text image: one line "@%04x  %04x\n" per 16-bit word, word i
+// holding byte 2i in its low half and byte 2i+1 in its high half. Lines that
+// do not begin with '@' are ignored; words that no line names stay erased.
+// False with one line in `error` (naming the line) on a malformed record or a
+// word beyond `deviceSize`, and when the text holds no record at all.
+bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error);
+std::string EmitTextImage(std::span<const uint8_t> bytes);
+
+// Intel HEX: record types 00 (data), 01 (end of file), 02 (extended segment
+// address), 04 (extended linear address); 03 and 05 (start address) carry
+// no data and are accepted. Every record's checksum is checked, the end of
+// file record is required, and cells that no record names stay erased.
+bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error);
+std::string EmitIntelHex(std::span<const uint8_t> bytes);
+
+// Plain binary: byte k of the file is EEPROM cell k. A file larger than the
+// device is refused; a smaller one too, unless `pad` fills the rest erased.
+bool FitBinary(std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes, std::string &error);
+
+} // namespace zelprog

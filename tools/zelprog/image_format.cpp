@@ -1,0 +1,85 @@
+#include "image_format.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace zelprog {
+namespace {
+
+std::string Lower(std::string_view s)
+{
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return out;
+}
+
+bool EndsWith(std::string_view s, std::string_view tail)
+{
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+
+} // namespace
+
+std::optional<ImageFormat> ParseFormatName(std::string_view name)
+{
+    const std::string n = Lower(name);
+    if (n == "text")
+        return ImageFormat::Text;
+    if (n == "bin")
+        return ImageFormat::Binary;
+    if (n == "ihex")
+        return ImageFormat::IntelHex;
+    return std::nullopt;
+}
+
+ImageFormat FormatFromPath(std::string_view path)
+{
+    const std::string p = Lower(path);
+    if (EndsWith(p, ".bin"))
+        return ImageFormat::Binary;
+    if (EndsWith(p, ".hex") || EndsWith(p, ".ihex"))
+        return ImageFormat::IntelHex;
+    return ImageFormat::Text;
+}
+
+const char *FormatName(ImageFormat format)
+{
+    switch (format) {
+    case ImageFormat::Binary:
+        return "bin";
+    case ImageFormat::IntelHex:
+        return "ihex";
+    case ImageFormat::Text:
+        break;
+    }
+    return "text";
+}
+
+bool DecodeImage(ImageFormat format, std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes,
+                 std::string &error)
+{
+    switch (format) {
+    case ImageFormat::Binary:
+        return FitBinary(data, deviceSize, pad, bytes, error);
+    case ImageFormat::IntelHex:
+        return ParseIntelHex(data, deviceSize, bytes, error);
+    case ImageFormat::Text:
+        break;
+    }
+    return ParseTextImage(data, deviceSize, bytes, error);
+}
+
+std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes)
+{
+    switch (format) {
+    case ImageFormat::Binary:
+        return std::string(bytes.begin(), bytes.end());
+    case ImageFormat::IntelHex:
+        return EmitIntelHex(bytes);
+    case ImageFormat::Text:
+        break;
+    }
+    return EmitTextImage(bytes);
+}
+
+} // namespace zelprog

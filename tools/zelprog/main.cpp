@@ -1,0 +1,164 @@
+// zelprog: program, verify, dump, clear and size-check a serial EEPROM
+// through the zelapi library.
+#include "commands.h"
+#include "os.h"
+#include "parts.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace zelprog {
+namespace {
+
+constexpr const char *kUsage = "usage: zelprog [OPTIONS] COMMAND [ARGS] (zelprog --help lists them; zelprog COMMAND --help)";
+
+constexpr const char *kFooter = R"(
+Without --link or --transport, zelprog uses the virtual target with a
+per-user backing file (--part chooses the part, default 24c256), so one
+command after another sees the same EEPROM.
+
+Exit codes:
+  0    success
+  1    the job failed (verify mismatch, write failure, failed check)
+  2    usage error (also: no size known, pass --part)
+  3    the link could not be opened or no EEPROM answered
+  4    a file could not be read, parsed or written
+  130  interrupted by Ctrl-C (the job was stopped))";
+
+using Runner = Status (*)(const Command &);
+
+struct Parsed {
+    Command command;
+    std::string format;
+    std::string fill;
+    bool noVerify = false;
+    bool dumpVerify = false;
+};
+
+bool ParseFill(const std::string &text, int &fill)
+{
+    if (text.empty())
+        return true;
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
+    if (end == text.c_str() || *end != '\0' || value > 0xFF || text[0] == '-' || text[0] == '+')
+        return false;
+    fill = static_cast<int>(value);
+    return true;
+}
+
+void AddLinkOptions(CLI::App &app, LinkOptions &link)
+{
+    auto *transport = app.add_option("--transport", link.transport, "Open the SPI link of this kind (lpt or usb)")
+                          ->check(CLI::IsMember({"lpt", "usb"}, CLI::ignore_case));
+    auto *port = app.add_option("--port", link.port, "Port number of the link (with --transport)")
+                     ->check(CLI::NonNegativeNumber);
+    app.add_option("--link", link.link, "Transport configuration string, passed unchanged (e.g. \"SPITRANS=USB SPIPORT=0\")")
+        ->excludes(transport)
+        ->excludes(port);
+    app.add_option("--pio", link.pio, "PIO lines of the bus: CLOCK,DATA,WP (default 6,7,8)");
+    auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + ")");
+    app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..17)")->excludes(part);
+    app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);
+}
+
+void AddOutputOptions(CLI::App &app, Output &output)
+{
+    app.add_flag("-q,--quiet", output.quiet, "No progress and no notes");
+    app.add_flag("--json", output.json, "One JSON object per line on standard output (progress, state, message, result)");
+    app.add_flag("--all", output.all, "Print every mismatch, not only the first 20");
+}
+
+void AddFormatOptions(CLI::App &sub, Parsed &p, bool pad)
+{
+    sub.add_option("--format", p.format, "Image format: text, bin or ihex (default: from the file name)")
+        ->check(CLI::IsMember({"text", "bin", "ihex"}, CLI::ignore_case));
+    if (pad)
+        sub.add_flag("--pad", p.command.image.pad, "Fill a short binary image up to the device size with 0xff");
+}
+
+CLI::App *AddFileCommand(CLI::App &app, const char *name, const char *description, Parsed &p)
+{
+    auto *sub = app.add_subcommand(name, description);
+    sub->add_option("FILE", p.command.image.file, "Image file (.bin binary, .hex/.ihex Intel HEX, else text; - for standard input/output)")
+        ->required();
+    return sub;
+}
+
+void PrintUsageError(const std::string &what, bool json)
+{
+    Output output;
+    output.json = json;
+    PrintError(output, Status::Fail(kExitUsage, what));
+    std::fprintf(stderr, "%s\n", kUsage);
+}
+
+int Main(int argc, char **argv)
+{
+    CLI::App app{"zelprog: program, verify, dump and clear a serial EEPROM (24Cxx) through zelapi"};
+    app.footer(kFooter);
+    app.fallthrough();
+    app.require_subcommand(1);
+    Parsed p;
+    AddLinkOptions(app, p.command.link);
+    AddOutputOptions(app, p.command.output);
+
+    std::map<CLI::App *, Runner> runners;
+    runners[app.add_subcommand("ports", "List the SPI ports that the transport offers")] = RunPorts;
+    runners[app.add_subcommand("info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
+    auto *program = AddFileCommand(app, "program", "Write an image into the EEPROM, then verify it", p);
+    AddFormatOptions(*program, p, true);
+    program->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
+    runners[program] = RunProgram;
+    auto *verify = AddFileCommand(app, "verify", "Compare the EEPROM with an image", p);
+    AddFormatOptions(*verify, p, true);
+    runners[verify] = RunVerify;
+    auto *dump = AddFileCommand(app, "dump", "Read the EEPROM into an image file", p);
+    AddFormatOptions(*dump, p, false);
+    dump->add_flag("--verify", p.dumpVerify, "Read twice and compare");
+    runners[dump] = RunDump;
+    auto *clear = app.add_subcommand("clear", "Fill the EEPROM with one byte value, then verify it");
+    clear->add_option("--fill", p.fill, "Byte value to fill with, 0..255 or 0x00..0xff (default 0xff)");
+    clear->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
+    runners[clear] = RunClear;
+    runners[app.add_subcommand("check-size", "Check that the last byte of the size can be changed and put back")] =
+        RunCheckSize;
+    runners[app.add_subcommand("read-header", "Read the geometry header stored in the EEPROM")] = RunReadHeader;
+    runners[app.add_subcommand("write-header", "Store the given geometry (--part or --size-bits) in the EEPROM")] =
+        RunWriteHeader;
+    runners[app.add_subcommand("version", "Show the versions of the tool and the library")] = RunVersion;
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &e) {
+        if (e.get_exit_code() == 0)
+            return app.exit(e);
+        PrintUsageError(e.what(), p.command.output.json);
+        return kExitUsage;
+    }
+    Command &c = p.command;
+    if (!ParseFill(p.fill, c.fill)) {
+        PrintUsageError("--fill takes a byte value, 0..255 or 0x00..0xff", c.output.json);
+        return kExitUsage;
+    }
+    if (!p.format.empty())
+        c.image.format = ParseFormatName(p.format);
+    c.verify = dump->parsed() ? p.dumpVerify : !p.noVerify;
+    c.output.terminal = os::StderrIsTerminal();
+    os::UseBinaryStdio();
+    os::InstallInterruptHandler();
+
+    const Status status = runners.at(app.get_subcommands().front())(c);
+    if (!status.Ok())
+        PrintError(c.output, status);
+    return status.code;
+}
+
+} // namespace
+} // namespace zelprog
+
+int main(int argc, char **argv) { return zelprog::Main(argc, argv); }

@@ -1,0 +1,34 @@
+// The 24Cxx parts the tool knows by name: size bits S (the part holds 2^S
+// bytes) and block bits B (which device-address bits carry the top memory
+// address bits: 4 = 0x08, 2 = 0x04, 1 = 0x02).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace zelprog {
+
+struct PartGeometry {
+    const char *name; // "24c256"
+    int sizeBits;
+    int blockBits;
+};
+
+std::span<const PartGeometry> KnownParts();
+const PartGeometry *FindPart(std::string_view name);            // case-insensitive
+const PartGeometry *FindPartByGeometry(int sizeBits, int blockBits);
+std::string KnownPartNames();                                   // "24c01, 24c02, ..."
+
+inline constexpr int kMinSizeBits = 7;  // 128 bytes
+inline constexpr int kMaxSizeBits = 17; // 128 KiB
+
+// The geometry header: configuration byte c = S << 3 | B and its complement,
+// twice, at byte 2 - (memory-address bytes): bytes 0-3 for parts with two
+// address bytes, bytes 1-4 for parts with one.
+int AddressBytes(int sizeBits, int blockBits);
+bool HeaderBlockBits(std::span<const uint8_t> image, int sizeBits, int &blockBits);
+bool ImageHoldsHeader(std::span<const uint8_t> image, int sizeBits, int blockBits);
+
+} // namespace zelprog

@@ -1,0 +1,212 @@
+#include "session.h"
+
+#include "file_io.h"
+#include "job.h"
+#include "os.h"
+#include "parts.h"
+#include "temp_file.h"
+
+#include <zelapi.h>
+
+#include <algorithm>
+#include <bit>
+#include <cctype>
+#include <cstdio>
+
+namespace zelprog {
+namespace {
+
+constexpr const char *kDefaultVirtualPart = "24c256";
+constexpr int kMaxPioLine = 15; // the chip has 16 PIO lines; line 0 cannot be chosen (0 keeps a line)
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+Status Usage(std::string message) { return Status::Fail(kExitUsage, std::move(message)); }
+
+bool ParseLines(const std::string &text, int lines[3])
+{
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%d,%d,%d%c", &lines[0], &lines[1], &lines[2], &tail) != 3)
+        return false;
+    for (int i = 0; i < 3; ++i)
+        if (lines[i] < 1 || lines[i] > kMaxPioLine)
+            return false;
+    return lines[0] != lines[1] && lines[0] != lines[2] && lines[1] != lines[2];
+}
+
+Status ApplyPioLines(const std::string &pio, int lines[3])
+{
+    if (pio.empty())
+        return {};
+    if (!ParseLines(pio, lines))
+        return Usage("--pio takes three different line numbers from 1 to 15 (clock,data,write-protect), e.g. --pio 6,7,8");
+    zelSetPioLines(lines[0], lines[1], lines[2]);
+    return {};
+}
+
+std::string GeometryHint()
+{
+    return "pass --part (one of " + KnownPartNames() + ") or --size-bits/--block-bits";
+}
+
+} // namespace
+
+std::string PartNameOf(const Geometry &geometry)
+{
+    const PartGeometry *p = FindPartByGeometry(geometry.sizeBits, geometry.blockBits);
+    return p != nullptr ? p->name : "";
+}
+
+Session::~Session()
+{
+    if (open_)
+        zelClose();
+}
+
+Status Session::Open(SizeNeed need)
+{
+    Status status = ResolveGeometry();
+    if (status.Ok())
+        status = OpenLink();
+    if (!status.Ok() || geometry_ || need != SizeNeed::Required)
+        return status;
+    bool found = false;
+    status = LoadHeaderGeometry(found);
+    if (status.Ok() && !found)
+        return Usage("the EEPROM holds no geometry header, so its size is unknown: " + GeometryHint() +
+                     ", or store a header with 'zelprog write-header --part PART'");
+    return status;
+}
+
+Status Session::ResolveGeometry()
+{
+    const LinkOptions &o = options_;
+    if (!o.part.empty()) {
+        if (o.sizeBits >= 0 || o.blockBits >= 0)
+            return Usage("give either --part or --size-bits/--block-bits, not both");
+        const PartGeometry *p = FindPart(o.part);
+        if (p == nullptr)
+            return Usage("unknown part '" + o.part + "': known parts are " + KnownPartNames());
+        geometry_ = Geometry{p->sizeBits, p->blockBits};
+        return {};
+    }
+    if (o.sizeBits < 0)
+        return o.blockBits >= 0 ? Usage("--block-bits needs --size-bits") : Status{};
+    if (o.sizeBits < kMinSizeBits || o.sizeBits > kMaxSizeBits)
+        return Usage("--size-bits must be 7 to 17 (128 bytes to 128 KiB)");
+    const int blockBits = std::max(o.blockBits, 0);
+    if (blockBits > 7)
+        return Usage("--block-bits must be 0 to 7 (4: device-address bit 0x08, 2: 0x04, 1: 0x02)");
+    if (AddressBytes(o.sizeBits, blockBits) > 2)
+        return Usage("size bits 17 need block bits (1 or 4): three memory-address bytes are not supported");
+    geometry_ = Geometry{o.sizeBits, blockBits};
+    return {};
+}
+
+Status Session::ResolveVirtualPart(std::string &part)
+{
+    if (!options_.part.empty()) {
+        part = Lower(options_.part);
+        return {};
+    }
+    if (!geometry_) {
+        part = kDefaultVirtualPart;
+        const PartGeometry *p = FindPart(part);
+        geometry_ = Geometry{p->sizeBits, p->blockBits};
+        return {};
+    }
+    part = PartNameOf(*geometry_);
+    if (part.empty())
+        return Usage("no known part has size bits " + std::to_string(geometry_->sizeBits) + " and block bits " +
+                     std::to_string(geometry_->blockBits) + ": pass --link \"SIMPART=... SIMFILE=...\" for the virtual target");
+    return {};
+}
+
+Status Session::OpenLink()
+{
+    const LinkOptions &o = options_;
+    int lines[3] = {0, 0, 0};
+    Status status = ApplyPioLines(o.pio, lines);
+    if (!status.Ok())
+        return status;
+    if (!o.link.empty() && !o.transport.empty())
+        return Usage("give either --link or --transport/--port, not both");
+    if (o.port >= 0 && o.transport.empty())
+        return Usage("--port needs --transport lpt|usb");
+    const int sizeBits = geometry_ ? geometry_->sizeBits : 0;
+    const int blockBits = geometry_ ? geometry_->blockBits : 0;
+    int opened = 0;
+    if (!o.link.empty()) {
+        description_ = "the link \"" + o.link + "\"";
+        opened = zelInitTrans(o.link.c_str(), 0, sizeBits, blockBits);
+    } else if (!o.transport.empty()) {
+        const std::string kind = Lower(o.transport);
+        if (kind != "lpt" && kind != "usb")
+            return Usage("--transport must be lpt or usb");
+        description_ = (kind == "lpt" ? "the LPT link" : "the USB link") +
+                       (o.port >= 0 ? " on port " + std::to_string(o.port) : std::string());
+        opened = zelInit(kind == "lpt" ? 1 : 2, o.port, 0, sizeBits, blockBits);
+    } else {
+        std::string part;
+        std::filesystem::path dir;
+        std::string error;
+        status = ResolveVirtualPart(part);
+        if (!status.Ok())
+            return status;
+        if (!os::StateDirectory(dir, error))
+            return Status::Fail(kExitFile, error);
+        const std::string file = (dir / ("eeprom-" + part + ".bin")).string();
+        if (file.find_first_of(" \t") != std::string::npos)
+            return Status::Fail(kExitFile, "the state file path '" + file +
+                                               "' holds a blank: point the state directory elsewhere or pass --link");
+        std::string config = "SIMPART=" + part + " SIMFILE=" + file;
+        if (!o.pio.empty())
+            config += " SIMLINES=" + o.pio;
+        description_ = "the virtual target (" + part + ", " + file + ")";
+        opened = zelInitTrans(config.c_str(), 0, geometry_->sizeBits, geometry_->blockBits);
+    }
+    if (opened == 0)
+        return Status::Fail(kExitNoLink, "could not open " + description_ +
+                                             ", or no EEPROM answered: check the link options, the PIO lines (--pio) and the wiring");
+    open_ = true;
+    return {};
+}
+
+Status Session::LoadHeaderGeometry(bool &found)
+{
+    found = false;
+    if (zelReadHeader() == 0)
+        return {};
+    TempFile temp("size");
+    if (temp.Path().size() > kMaxLibraryPath)
+        return Status::Fail(kExitFile, "the temporary directory's path is too long: set TMPDIR to a shorter one");
+    PrintNote(output_, "reading the EEPROM to learn its size from the geometry header");
+    Reporter reporter(output_, 0);
+    const std::string path = temp.Path();
+    const JobOutcome outcome = RunJob([&] { return zelDump(path.c_str(), 0, 0); }, reporter);
+    if (outcome == JobOutcome::Interrupted)
+        return Status::Fail(kExitInterrupted, "interrupted: stopped reading the EEPROM");
+    if (outcome != JobOutcome::Succeeded)
+        return Status::Fail(kExitJobFailed, "reading the EEPROM to learn its size failed");
+    std::string text, error;
+    if (!ReadWholeFile(path, text, error))
+        return Status::Fail(kExitFile, error);
+    const std::size_t bytes = 2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    const int sizeBits = std::countr_zero(bytes);
+    Bytes image;
+    int blockBits = 0;
+    if (!std::has_single_bit(bytes) || sizeBits < kMinSizeBits || sizeBits > kMaxSizeBits ||
+        !ParseTextImage(text, bytes, image, error) || !HeaderBlockBits(image, sizeBits, blockBits))
+        return Status::Fail(kExitJobFailed, "the EEPROM's read-back does not match its geometry header");
+    geometry_ = Geometry{sizeBits, blockBits};
+    fromHeader_ = true;
+    sizingImage_ = std::move(image);
+    found = true;
+    return {};
+}
+
+} // namespace zelprog
