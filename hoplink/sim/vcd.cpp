@@ -23,8 +23,10 @@ constexpr Wire kWires[] = {
 } // namespace
 
 VcdWriter::~VcdWriter() {
-    if (file_)
-        std::fclose(file_);
+    if (!file_)
+        return;
+    Flush();
+    std::fclose(file_);
 }
 
 bool VcdWriter::Open(const std::string &path, std::string &error) {
@@ -41,13 +43,22 @@ bool VcdWriter::Open(const std::string &path, std::string &error) {
 }
 
 void VcdWriter::Sample(uint64_t step, uint8_t wires) {
-    if (dumped_ && wires == last_)
+    if (hasPending_ && step != step_)
+        Flush();
+    step_ = step;
+    pending_ = wires;
+    hasPending_ = true;
+}
+
+void VcdWriter::Flush() {
+    hasPending_ = false;
+    if (dumped_ && pending_ == last_)
         return;
-    std::fprintf(file_, "#%" PRIu64 "\n", step);
+    std::fprintf(file_, "#%" PRIu64 "\n", step_);
     for (const Wire &wire : kWires)
-        if (!dumped_ || ((wires ^ last_) & wire.bit) != 0)
-            std::fprintf(file_, "%c%c\n", (wires & wire.bit) ? '1' : '0', wire.id);
-    last_ = wires;
+        if (!dumped_ || ((pending_ ^ last_) & wire.bit) != 0)
+            std::fprintf(file_, "%c%c\n", (pending_ & wire.bit) ? '1' : '0', wire.id);
+    last_ = pending_;
     dumped_ = true;
 }
 

@@ -18,12 +18,17 @@ public:
     ~VcdWriter();
 
     bool Open(const std::string &path, std::string &error);
-    // Records the wires at `step` when any of them changed.
+    // Records the wires at `step`; of several samples in one step the last counts.
     void Sample(uint64_t step, uint8_t wires);
 
 private:
+    void Flush();
+
     std::FILE *file_ = nullptr;
-    uint8_t last_ = 0;
+    uint64_t step_ = 0;     // step of the pending sample
+    uint8_t pending_ = 0;
+    bool hasPending_ = false;
+    uint8_t last_ = 0;      // wires as last written
     bool dumped_ = false;   // the first sample lists every wire
 };
 

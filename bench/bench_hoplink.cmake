@@ -1,0 +1,2 @@
+# Register accesses through the exported C interface of the shared library.
+set(bench_libs hoplink)
