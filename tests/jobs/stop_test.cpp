@@ -1,0 +1,179 @@
+// zelStop: a background job ends at its next byte or chunk through the
+// normal result path; the forced end stays the last resort; afterwards
+// progress, result and the next job work.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <latch>
+#include <memory>
+
+#include "jobs/job_fixture.h"
+
+namespace zeltest {
+namespace {
+
+constexpr size_t kBytes32 = 4096;   // 24C32
+
+class StopTest : public JobTest {
+protected:
+    // A 24C32 with a 1 ms write cycle: every byte written costs about a
+    // thousand register accesses of acknowledge polling, so a program from
+    // erased runs long after the stop request.
+    void AttachSlowEeprom() { ASSERT_TRUE(Attach("SIMPART=24C32 SIMTWR=1", 12, 0)); }
+
+    std::string WriteImage(const std::string &name, uint16_t word, size_t words) {
+        const std::string path = TempPath(name);
+        WriteImageFile(path, std::vector<uint16_t>(words, word));
+        return path;
+    }
+
+    std::vector<HandlerEvent> EventsFrom(const std::vector<HandlerEvent> &events, std::thread::id thread) {
+        std::vector<HandlerEvent> from;
+        for (const HandlerEvent &event : events) {
+            if (event.thread == thread) {
+                from.push_back(event);
+            }
+        }
+        return from;
+    }
+};
+
+TEST_F(StopTest, StopDuringProgramEndsItWithResultZeroAndLeavesNextJobUsable) {
+    AttachSlowEeprom();
+    const std::string image = WriteImage("image.txt", 0x1234, kBytes32 / 2);
+    std::latch midway(1);
+    bool signalled = false;
+    handler_.hook = [&](const HandlerEvent &event) {
+        if (event.kind != HandlerEvent::Kind::Progress) {
+            return;
+        }
+        transport().ClearLog();   // keeps the register log small on a long job
+        if (!signalled && event.value >= 5) {
+            signalled = true;
+            midway.count_down();
+        }
+    };
+    const std::thread::id caller = std::this_thread::get_id();
+    ASSERT_EQ(zelProgram(image.c_str(), 0, 1), 1);
+    midway.wait();
+
+    const auto asked = std::chrono::steady_clock::now();
+    EXPECT_EQ(zelStop(), 1);
+    const auto elapsed = std::chrono::steady_clock::now() - asked;
+
+    EXPECT_LT(elapsed, std::chrono::milliseconds(1000));
+    EXPECT_EQ(zelIsBusy(), 0);
+    EXPECT_EQ(zelGetResult(), 0);
+    // the job told its own result: it was not ended forcibly
+    const std::vector<HandlerEvent> events = handler_.Events();
+    ASSERT_EQ(events.back().kind, HandlerEvent::Kind::Result);
+    EXPECT_EQ(events.back().value, 0);
+    EXPECT_NE(events.back().thread, caller);
+    EXPECT_EQ(Summarize(events), "result:0 state:Writing... progress result:0");
+    size_t written = 0;
+    for (uint8_t byte : Memory()) {
+        EXPECT_TRUE(byte == 0xFF || byte == 0x34 || byte == 0x12) << int{byte};
+        written += byte != 0xFF ? 1 : 0;
+    }
+    EXPECT_GT(written, 0u);
+    EXPECT_LT(written, kBytes32);
+
+    handler_.hook = nullptr;
+    transport().Clock().SetStep(1000);   // the write cycle passes at the first probe
+    EXPECT_EQ(zelProgram(image.c_str(), 1, 1), 1);
+    EXPECT_EQ(WordsOf(Memory()), std::vector<uint16_t>(kBytes32 / 2, 0x1234));
+    EXPECT_EQ(zelGetProgress(), 100);
+}
+
+TEST_F(StopTest, StopWithNoJobReturnsOneAndTheNextJobRuns) {
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+
+    EXPECT_EQ(zelStop(), 1);
+
+    ASSERT_EQ(zelClear(0x00, 0, 1), 1);
+    EXPECT_EQ(handler_.WaitForWorkerResult(std::this_thread::get_id()), 1);
+    WaitUntilIdle();
+    EXPECT_EQ(zelGetResult(), 1);
+    EXPECT_EQ(Memory(), std::vector<uint8_t>(256, 0x00));
+}
+
+TEST_F(StopTest, StopFromAHandlerOnTheWorkerThreadEndsTheJobWithoutWaitingForItself) {
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+    int stopReturned = -1;
+    handler_.hook = [&](const HandlerEvent &event) {
+        if (stopReturned < 0 && event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
+            stopReturned = zelStop();
+        }
+    };
+    ASSERT_EQ(zelClear(0x00, 0, 0), 1);
+
+    EXPECT_EQ(handler_.WaitForWorkerResult(std::this_thread::get_id()), 0);
+    WaitUntilIdle();
+
+    EXPECT_EQ(stopReturned, 1);
+    EXPECT_EQ(zelGetResult(), 0);
+    const std::vector<uint8_t> memory = Memory();
+    EXPECT_EQ(memory.front(), 0x00);
+    EXPECT_EQ(memory.back(), 0xFF);
+}
+
+// Signals its latch when the thread that owns it ends.
+struct ThreadEndSignal {
+    std::latch *latch = nullptr;
+    ~ThreadEndSignal() {
+        if (latch != nullptr) {
+            latch->count_down();
+        }
+    }
+};
+thread_local ThreadEndSignal threadEnd;
+
+TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) {
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+    const std::string image = WriteImage("image.txt", 0x1234, 128);
+    // outlives the abandoned thread, which may still return into it
+    auto *stuck = new RecordingHandler;
+    static std::latch entered(1), release(1), ended(1);
+    const std::thread::id caller = std::this_thread::get_id();
+    std::thread::id stuckThread;
+    stuck->hook = [caller, &stuckThread](const HandlerEvent &event) {
+        if (event.kind == HandlerEvent::Kind::Progress && event.value >= 10 &&
+            event.thread != caller && stuckThread == std::thread::id{}) {
+            stuckThread = event.thread;
+            threadEnd.latch = &ended;
+            entered.count_down();
+            release.wait();   // holds the job's lock, as a handler stuck in a callback does
+        }
+    };
+    SetZelHandler(stuck);
+    ASSERT_EQ(zelProgram(image.c_str(), 0, 0), 1);
+    entered.wait();
+
+    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+
+    EXPECT_EQ(zelIsBusy(), 0);
+    EXPECT_EQ(zelGetResult(), 0);
+    EXPECT_GE(zelGetProgress(), 10);
+    const size_t eventsAtStop = stuck->Events().size();
+    ASSERT_EQ(zelProgram(image.c_str(), 0, 1), 1);
+    EXPECT_EQ(stuck->WaitForWorkerResult(caller), 1);
+    WaitUntilIdle();
+    EXPECT_EQ(zelGetResult(), 1);
+    EXPECT_EQ(WordsOf(Memory()), std::vector<uint16_t>(128, 0x1234));
+
+    release.count_down();
+#if !defined(_WIN32)
+    // POSIX abandons the thread: it runs on, but stores and tells nothing
+    ended.wait();
+#endif
+    EXPECT_EQ(zelGetResult(), 1);
+    EXPECT_EQ(zelGetProgress(), 100);
+    const std::vector<HandlerEvent> events = stuck->Events();
+    for (size_t k = 0; k < events.size(); ++k) {
+        EXPECT_FALSE(k >= eventsAtStop && events[k].thread == stuckThread) << Summarize({events[k]});
+    }
+    SetZelHandler(nullptr);
+}
+
+} // namespace
+} // namespace zeltest
