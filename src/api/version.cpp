@@ -1,0 +1,28 @@
+#include "zelapi.h"
+
+#include "version/version_info.h"
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+// The bare name under which the platform finds the library itself.
+constexpr const char *kLibraryName = "ZelApi.dll";
+
+} // namespace
+
+int zelGetVersion(char *buffer) {
+    try {
+        zel::VersionInfo<std::string> info(kLibraryName);
+        if (!buffer)
+            return 1;
+        const std::string text = info.GetFileVersion();
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+    } catch (...) {
+        // no memory left for the text: an empty version, as for any failure
+        if (buffer)
+            buffer[0] = '\0';
+    }
+    return 1;
+}
