@@ -1,0 +1,291 @@
+// zelprog end to end: the built tool against the virtual target, each test
+// with its own state directory (so its own backing files).
+#include "image.h"
+#include "image_format.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace zelprog::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::size_t k24c02 = 256;
+constexpr const char *kFastWrites = "SIMTWR=1"; // write cycles of 1 ms keep the tests short
+
+Bytes RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(n);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(random() % 0xFF); // never the erased value, so every byte is written
+    return bytes;
+}
+
+std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::size_t CountOf(const std::string &text, const std::string &what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+class ZelprogCli : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / ("zelprog-cli-" + std::string(info->name()) + "-" +
+                                            std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        state_ = dir_ / "state";
+        SetEnv("XDG_STATE_HOME", state_.string());
+        SetEnv("LOCALAPPDATA", state_.string());
+        SetEnv("HOPLINK_SIM", kFastWrites);
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    ProcessResult Zel(std::vector<std::string> args, const std::string &input = "")
+    {
+        args.insert(args.begin(), ZELPROG_PATH);
+        return RunProcess(args, input);
+    }
+    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
+    std::string BackingFile(const std::string &part) const { return (state_ / "zelprog" / ("eeprom-" + part + ".bin")).string(); }
+    void Write(const std::string &name, const std::string &data) const
+    {
+        std::ofstream(dir_ / name, std::ios::binary) << data;
+    }
+    std::string Read(const std::string &name) const
+    {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path dir_, state_;
+};
+
+struct RoundTrip {
+    const char *name;
+    const char *file; // "-": standard input and output
+    ImageFormat format;
+    std::vector<std::string> formatArgs;
+};
+
+TEST_F(ZelprogCli, ProgramVerifyDumpGiveBackTheSameFileInEveryFormat)
+{
+    const std::vector<RoundTrip> cases = {
+        {"text", "image.img", ImageFormat::Text, {}},
+        {"binary", "image.bin", ImageFormat::Binary, {}},
+        {"intel hex", "image.hex", ImageFormat::IntelHex, {}},
+        {"forced format", "image.dat", ImageFormat::IntelHex, {"--format", "ihex"}},
+        {"standard streams", "-", ImageFormat::Binary, {"--format", "bin"}},
+    };
+    unsigned seed = 1;
+    for (const RoundTrip &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string image = EncodeImage(c.format, RandomBytes(k24c02, seed++));
+        const bool streams = std::string(c.file) == "-";
+        const std::string in = streams ? "-" : Path(c.file);
+        if (!streams)
+            Write(c.file, image);
+        auto with = [&](std::vector<std::string> args) {
+            args.insert(args.end(), c.formatArgs.begin(), c.formatArgs.end());
+            return args;
+        };
+        const ProcessResult program = Zel(with({"--part", "24c02", "program", in}), image);
+        ASSERT_EQ(program.exitCode, 0) << program.err;
+        EXPECT_NE(program.err.find("Verifying..."), std::string::npos) << "program verifies by default";
+        const ProcessResult verify = Zel(with({"--part", "24c02", "verify", in}), image);
+        EXPECT_EQ(verify.exitCode, 0) << verify.err;
+        const std::string out = streams ? "-" : Path(std::string("back-") + c.file);
+        const ProcessResult dump = Zel(with({"--part", "24c02", "dump", out}));
+        ASSERT_EQ(dump.exitCode, 0) << dump.err;
+        EXPECT_EQ(streams ? dump.out : Read(std::string("back-") + c.file), image);
+    }
+    EXPECT_EQ(fs::file_size(BackingFile("24c02")), k24c02) << "the default link keeps a per-user backing file";
+}
+
+struct MismatchCase {
+    std::vector<std::string> extra;
+    std::size_t shown;
+    bool summary;
+};
+
+TEST_F(ZelprogCli, MismatchesExitOneAndAreListed)
+{
+    const Bytes programmed = RandomBytes(k24c02, 11);
+    Write("a.bin", AsString(programmed));
+    ASSERT_EQ(Zel({"--part", "24c02", "program", Path("a.bin")}).exitCode, 0);
+    Bytes other = programmed;
+    for (std::size_t word = 0; word < 25; ++word)
+        other[4 * word] ^= 0x01;
+    Write("b.bin", AsString(other));
+    const std::vector<MismatchCase> cases = {{{}, 20, true}, {{"--all"}, 25, false}};
+    for (const MismatchCase &c : cases) {
+        std::vector<std::string> args = {"--part", "24c02", "verify", Path("b.bin")};
+        args.insert(args.end(), c.extra.begin(), c.extra.end());
+        const ProcessResult r = Zel(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(CountOf(r.err, "ERROR: word 0x"), c.shown) << r.err;
+        EXPECT_NE(r.err.find("ERROR: word 0x2 read as 0x"), std::string::npos) << "word index of the second change";
+        EXPECT_EQ(r.err.find("5 more of 25") != std::string::npos, c.summary) << r.err;
+        EXPECT_NE(r.err.find("verifying failed: 25 words differ"), std::string::npos) << r.err;
+    }
+}
+
+struct ExitCase {
+    const char *name;
+    std::vector<std::string> args;
+    const char *simEnvironment; // HOPLINK_SIM, or null
+    int exitCode;
+    const char *errorPart;
+};
+
+TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
+{
+    Write("big.bin", std::string(k24c02 + 1, 'x'));
+    Write("short.bin", std::string(100, 'x'));
+    Write("bad.hex", ":01000000AA54\n:00000001FF\n");
+    const std::string blank = "SIMPART=24c02 SIMFILE=" + Path("blank.bin");
+    const std::vector<ExitCase> cases = {
+        {"no command", {"--part", "24c02"}, nullptr, 2, "usage: zelprog"},
+        {"unknown option", {"--bogus", "info"}, nullptr, 2, "usage: zelprog"},
+        {"missing file argument", {"program"}, nullptr, 2, "FILE is required"},
+        {"unknown part", {"--part", "24c03", "info"}, nullptr, 2, "unknown part '24c03'"},
+        {"bad lines", {"--pio", "6,6,8", "info"}, nullptr, 2, "--pio takes three different line numbers"},
+        {"bad fill", {"clear", "--fill", "256"}, nullptr, 2, "--fill takes a byte value"},
+        {"link and transport", {"--link", "X=1", "--transport", "usb", "info"}, nullptr, 2, "excludes"},
+        {"json dump to stdout", {"--json", "dump", "-"}, nullptr, 2, "name a file"},
+        {"no size known", {"--link", blank, "dump", Path("out.bin")}, nullptr, 2, "pass --part"},
+        {"missing image", {"--part", "24c02", "program", Path("none.bin")}, nullptr, 4, "cannot open"},
+        {"image too large", {"--part", "24c02", "program", Path("big.bin")}, nullptr, 4, "more than the 256-byte EEPROM"},
+        {"short binary", {"--part", "24c02", "program", Path("short.bin")}, nullptr, 4, "pass --pad"},
+        {"bad checksum", {"--part", "24c02", "verify", Path("bad.hex")}, nullptr, 4, "line 1: checksum"},
+        {"unwritable dump", {"--part", "24c02", "dump", Path("no/such/dir/out.bin")}, nullptr, 4, "cannot open"},
+        {"no eeprom", {"--part", "24c02", "info"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
+        {"no eeprom on a link", {"--link", blank, "--part", "24c02", "clear"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
+    };
+    for (const ExitCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetEnv("HOPLINK_SIM", c.simEnvironment != nullptr ? c.simEnvironment : kFastWrites);
+        const ProcessResult r = Zel(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.errorPart), std::string::npos) << r.err;
+        EXPECT_EQ(CountOf(r.err, "zelprog: error:"), 1u) << r.err;
+    }
+}
+
+TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked)
+{
+    const Bytes head = RandomBytes(100, 5);
+    Write("short.bin", AsString(head));
+    ASSERT_EQ(Zel({"--part", "24c02", "clear", "--fill", "0x00"}).exitCode, 0);
+    const ProcessResult program = Zel({"--part", "24c02", "program", "--pad", Path("short.bin")});
+    ASSERT_EQ(program.exitCode, 0) << program.err;
+    const ProcessResult dump = Zel({"--part", "24c02", "dump", "-", "--format", "bin"});
+    ASSERT_EQ(dump.exitCode, 0) << dump.err;
+    Bytes expected = head;
+    expected.resize(k24c02, 0xFF);
+    EXPECT_EQ(dump.out, AsString(expected));
+}
+
+TEST_F(ZelprogCli, CtrlCStopsTheJobWithExit130AndTheNextCommandWorks)
+{
+    if (!CanInterrupt())
+        GTEST_SKIP() << "no signals on this platform";
+    Write("a.bin", AsString(RandomBytes(k24c02, 21)));
+    SetEnv("HOPLINK_SIM", "SIMTWR=10"); // 256 write cycles of 10 ms: between two and three seconds
+    const ProcessResult stopped =
+        RunAndInterrupt({ZELPROG_PATH, "--part", "24c02", "program", Path("a.bin")}, "Writing... 0%");
+    EXPECT_EQ(stopped.exitCode, 130) << stopped.err;
+    EXPECT_NE(stopped.err.find("interrupted"), std::string::npos) << stopped.err;
+    EXPECT_EQ(stopped.err.find("Verifying..."), std::string::npos) << "stopped before the read-back";
+    SetEnv("HOPLINK_SIM", kFastWrites);
+    const ProcessResult verify = Zel({"--part", "24c02", "verify", Path("a.bin")});
+    EXPECT_EQ(verify.exitCode, 1) << "the image was only partly written";
+    const ProcessResult again = Zel({"--part", "24c02", "program", Path("a.bin")});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+}
+
+struct HeaderCase {
+    const char *part;
+    const char *geometry;
+    std::size_t bytes;
+};
+
+TEST_F(ZelprogCli, PartAndHeaderSizingAgree)
+{
+    const std::vector<HeaderCase> cases = {
+        {"24c02", "24c02: 256 bytes, size bits 8, block bits 0", 256},
+        {"24c16", "24c16: 2048 bytes, size bits 11, block bits 7", 2048},
+        {"24c64", "24c64: 8192 bytes, size bits 13, block bits 0", 8192},
+    };
+    for (const HeaderCase &c : cases) {
+        SCOPED_TRACE(c.part);
+        const std::string part = c.part;
+        const ProcessResult write = Zel({"--part", part, "write-header"});
+        ASSERT_EQ(write.exitCode, 0) << write.err;
+        const std::string link = "SIMPART=" + part + " SIMFILE=" + BackingFile(part);
+        const ProcessResult read = Zel({"--link", link, "read-header"});
+        EXPECT_EQ(read.exitCode, 0) << read.err;
+        EXPECT_EQ(read.out, std::string(c.geometry) + "\n");
+        const ProcessResult info = Zel({"--link", link, "info"});
+        EXPECT_NE(info.out.find(std::string("header:         ") + c.geometry), std::string::npos) << info.out;
+        const ProcessResult byPart = Zel({"--part", part, "dump", Path(part + "-part.bin")});
+        const ProcessResult byHeader = Zel({"--link", link, "dump", Path(part + "-header.bin")});
+        ASSERT_EQ(byPart.exitCode, 0) << byPart.err;
+        ASSERT_EQ(byHeader.exitCode, 0) << byHeader.err;
+        EXPECT_EQ(Read(part + "-header.bin"), Read(part + "-part.bin"));
+        EXPECT_EQ(Read(part + "-header.bin").size(), c.bytes);
+    }
+}
+
+TEST_F(ZelprogCli, CheckSizeFailsWhenThePartIsLargerThanTheEeprom)
+{
+    const std::string link = "SIMPART=24c02 SIMFILE=" + Path("eeprom.bin");
+    const ProcessResult fits = Zel({"--link", link, "--part", "24c02", "check-size"});
+    EXPECT_EQ(fits.exitCode, 0) << fits.err;
+    const ProcessResult tooBig = Zel({"--link", link, "--part", "24c64", "check-size"});
+    EXPECT_EQ(tooBig.exitCode, 1) << tooBig.err;
+    EXPECT_NE(tooBig.err.find("size check failed"), std::string::npos) << tooBig.err;
+}
+
+TEST_F(ZelprogCli, JsonGivesOneObjectPerLineEndingWithTheResult)
+{
+    const ProcessResult r = Zel({"--json", "--part", "24c02", "clear", "--fill", "7"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line, last;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_EQ(line.rfind("{\"event\":\"", 0), 0u) << line;
+        EXPECT_EQ(line.back(), '}') << line;
+        last = line;
+        ++count;
+    }
+    EXPECT_GT(count, 4);
+    EXPECT_NE(r.out.find("{\"event\":\"state\",\"state\":\"Clearing...\"}"), std::string::npos);
+    EXPECT_NE(r.out.find("\"percent\":100"), std::string::npos);
+    EXPECT_EQ(last, "{\"event\":\"result\",\"command\":\"clear\",\"ok\":true,\"exitCode\":0}");
+    const ProcessResult dump = Zel({"--part", "24c02", "dump", "-", "--format", "bin"});
+    EXPECT_EQ(dump.out, std::string(k24c02, '\x07'));
+}
+
+} // namespace
+} // namespace zelprog::test

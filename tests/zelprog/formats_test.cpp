@@ -1,0 +1,243 @@
+// The image converters of zelprog, without any device: Intel HEX parsing and
+// emitting, the text image, binary fitting, and the header bytes.
+#include "image.h"
+#include "image_format.h"
+#include "parts.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace zelprog {
+namespace {
+
+struct Cell {
+    std::size_t address;
+    uint8_t value;
+};
+
+struct HexCase {
+    const char *name;
+    std::string text;
+    std::size_t deviceSize;
+    const char *errorPart; // null: the parse succeeds
+    std::vector<Cell> cells;
+};
+
+TEST(IntelHex, ParsesRecordsAndNamesTheFaultyLine)
+{
+    const std::string eof = ":00000001FF\n";
+    const std::vector<HexCase> cases = {
+        {"data at zero", ":0400000001020304F2\n" + eof, 256, nullptr, {{0, 1}, {3, 4}, {4, 0xFF}, {255, 0xFF}}},
+        {"crlf and blank lines", "\r\n:0400000001020304F2\r\n\r\n" + eof, 256, nullptr, {{0, 1}, {3, 4}}},
+        {"lowercase digits", ":02001000dead63\n" + eof, 256, nullptr, {{0x10, 0xDE}, {0x11, 0xAD}}},
+        {"segment base", ":020000020010EC\n:01000000AA55\n" + eof, 512, nullptr, {{0x100, 0xAA}, {0, 0xFF}}},
+        {"linear base", ":020000040001F9\n:01000500BB3F\n" + eof, 131072, nullptr, {{0x10005, 0xBB}, {5, 0xFF}}},
+        {"segment offset wraps", ":020000021000EC\n:02FFFF000102FD\n" + eof, 131072, nullptr,
+         {{0x1FFFF, 1}, {0x10000, 2}}},
+        {"start address ignored", ":0400000500001234B1\n:01000000AA55\n" + eof, 256, nullptr, {{0, 0xAA}}},
+        {"stops at end of file", eof + "garbage\n", 256, nullptr, {{0, 0xFF}}},
+        {"bad checksum", ":01000000AA54\n" + eof, 256, "line 1: checksum is 0x54", {}},
+        {"no end record", ":01000000AA55\n", 256, "no end-of-file record", {}},
+        {"missing colon", ":01000000AA55\n01000000AA55\n" + eof, 256, "line 2: a record must begin with ':'", {}},
+        {"odd digit count", ":01000000AA5\n" + eof, 256, "line 1: a record holds an even number", {}},
+        {"count mismatch", ":0200000001FD\n" + eof, 256, "line 1: the byte count says 2", {}},
+        {"not hex", ":01000000AG55\n" + eof, 256, "line 1: 'AG' is not a hexadecimal byte", {}},
+        {"unknown type", ":00000006FA\n" + eof, 256, "line 1: record type 0x6", {}},
+        {"beyond device", ":020000040001F9\n:01000500BB3F\n" + eof, 65536, "line 2: data at address 0x10005 lies beyond", {}},
+        {"last byte fits, next does not", ":02FFFF000102FD\n" + eof, 65536, "address 0x10000 lies beyond", {}},
+    };
+    for (const HexCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes;
+        std::string error;
+        const bool ok = ParseIntelHex(c.text, c.deviceSize, bytes, error);
+        if (c.errorPart != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        ASSERT_EQ(bytes.size(), c.deviceSize);
+        for (const Cell &cell : c.cells)
+            EXPECT_EQ(bytes[cell.address], cell.value) << "address " << cell.address;
+    }
+}
+
+Bytes RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(n);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+TEST(IntelHex, EmittedFileParsesBackToTheSameBytes)
+{
+    for (const std::size_t size : {std::size_t{128}, std::size_t{1000}, std::size_t{65536}, std::size_t{131072}}) {
+        SCOPED_TRACE(size);
+        const Bytes original = RandomBytes(size, static_cast<unsigned>(size));
+        Bytes back;
+        std::string error;
+        ASSERT_TRUE(ParseIntelHex(EmitIntelHex(original), size, back, error)) << error;
+        EXPECT_EQ(back, original);
+    }
+}
+
+TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K)
+{
+    const Bytes bytes = {0xDE, 0xAD};
+    EXPECT_EQ(EmitIntelHex(bytes), ":02000000DEAD73\n:00000001FF\n");
+    const std::string big = EmitIntelHex(Bytes(65536 + 16, 0));
+    EXPECT_NE(big.find(":020000040001F9\n:10000000" + std::string(32, '0') + "F0\n"), std::string::npos);
+    EXPECT_EQ(big.find(":02000004"), big.rfind(":02000004")) << "one base record only";
+}
+
+struct TextCase {
+    const char *name;
+    std::string text;
+    const char *errorPart;
+    std::vector<Cell> cells;
+};
+
+TEST(TextImage, ReadsRecordsAndRefusesWhatTheDeviceCannotHold)
+{
+    const std::vector<TextCase> cases = {
+        {"library form", "@0000  3412\n@0001  7856\n", nullptr, {{0, 0x12}, {1, 0x34}, {2, 0x56}, {3, 0x78}, {4, 0xFF}}},
+        {"short form, capitals", "@3 7\n@0070  C3A5\n", nullptr, {{6, 0x07}, {7, 0x00}, {0xE0, 0xA5}, {0xE1, 0xC3}}},
+        {"comments and crlf", "# image\r\n@0001  00ff\r\nnote\r\n", nullptr, {{2, 0xFF}, {3, 0x00}, {0, 0xFF}}},
+        {"later record wins", "@5 1111\n@5 2222\n", nullptr, {{10, 0x22}}},
+        {"last word", "@007f  1234\n", nullptr, {{254, 0x34}, {255, 0x12}}},
+        {"beyond device", "@0000 1\n@0080  1234\n", "line 2: word 0x80 lies beyond the end of the 256-byte EEPROM", {}},
+        {"value too wide", "@0002  12345\n", "line 1: expected", {}},
+        {"bad value", "@0002  12x4\n", "line 1: expected", {}},
+        {"missing value", "@0002\n", "line 1: expected", {}},
+        {"bad index", "@12:34 5\n", "line 1: the word index", {}},
+        {"no records", "hello\n\n", "holds no image records", {}},
+    };
+    for (const TextCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes;
+        std::string error;
+        const bool ok = ParseTextImage(c.text, 256, bytes, error);
+        if (c.errorPart != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        for (const Cell &cell : c.cells)
+            EXPECT_EQ(bytes[cell.address], cell.value) << "address " << cell.address;
+    }
+}
+
+TEST(TextImage, WritesOneLowByteFirstWordPerLine)
+{
+    EXPECT_EQ(EmitTextImage(Bytes{0x12, 0x34, 0x56, 0x78}), "@0000  3412\n@0001  7856\n");
+    const Bytes big = RandomBytes(131072, 7);
+    const std::string text = EmitTextImage(big);
+    EXPECT_NE(text.find("\n@ffff  "), std::string::npos);
+    Bytes back;
+    std::string error;
+    ASSERT_TRUE(ParseTextImage(text, big.size(), back, error)) << error;
+    EXPECT_EQ(back, big);
+}
+
+struct BinCase {
+    std::size_t fileSize;
+    bool pad;
+    const char *errorPart;
+};
+
+TEST(Binary, FitsTheDeviceOrPadsWhenAsked)
+{
+    const std::vector<BinCase> cases = {
+        {256, false, nullptr},
+        {256, true, nullptr},
+        {100, true, nullptr},
+        {0, true, nullptr},
+        {100, false, "fewer than the 256-byte EEPROM (pass --pad"},
+        {257, false, "more than the 256-byte EEPROM"},
+        {257, true, "more than the 256-byte EEPROM"},
+    };
+    for (const BinCase &c : cases) {
+        SCOPED_TRACE(std::to_string(c.fileSize) + (c.pad ? " padded" : ""));
+        const Bytes data = RandomBytes(c.fileSize, 3);
+        Bytes bytes;
+        std::string error;
+        const bool ok = FitBinary(std::string(data.begin(), data.end()), 256, c.pad, bytes, error);
+        if (c.errorPart != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        ASSERT_EQ(bytes.size(), 256u);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), bytes.begin()));
+        EXPECT_TRUE(std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(c.fileSize), bytes.end(),
+                                [](uint8_t b) { return b == 0xFF; }));
+    }
+}
+
+TEST(ImageFormat, ChosenByNameOrByExtension)
+{
+    const std::vector<std::pair<const char *, ImageFormat>> paths = {
+        {"a.bin", ImageFormat::Binary}, {"A.BIN", ImageFormat::Binary}, {"a.hex", ImageFormat::IntelHex},
+        {"x/a.ihex", ImageFormat::IntelHex}, {"a.img", ImageFormat::Text}, {"-", ImageFormat::Text},
+        {"bin", ImageFormat::Text},
+    };
+    for (const auto &[path, format] : paths)
+        EXPECT_EQ(FormatFromPath(path), format) << path;
+    EXPECT_EQ(ParseFormatName("IHEX"), ImageFormat::IntelHex);
+    EXPECT_EQ(ParseFormatName("bin"), ImageFormat::Binary);
+    EXPECT_FALSE(ParseFormatName("srec").has_value());
+}
+
+struct HeaderCase {
+    int sizeBits, blockBits;
+    std::size_t at;
+    std::vector<uint8_t> header;
+    int addressBytes;
+};
+
+TEST(GeometryHeader, FoundWhereTheAddressBytesPutIt)
+{
+    const std::vector<HeaderCase> cases = {
+        {7, 0, 1, {0x38, 0xC7, 0x38, 0xC7}, 1},  {8, 0, 1, {0x40, 0xBF, 0x40, 0xBF}, 1},
+        {9, 1, 1, {0x49, 0xB6, 0x49, 0xB6}, 1},  {11, 7, 1, {0x5F, 0xA0, 0x5F, 0xA0}, 1},
+        {12, 0, 0, {0x60, 0x9F, 0x60, 0x9F}, 2}, {15, 0, 0, {0x78, 0x87, 0x78, 0x87}, 2},
+        {17, 1, 0, {0x89, 0x76, 0x89, 0x76}, 2},
+    };
+    for (const HeaderCase &c : cases) {
+        SCOPED_TRACE("S" + std::to_string(c.sizeBits) + " B" + std::to_string(c.blockBits));
+        EXPECT_EQ(AddressBytes(c.sizeBits, c.blockBits), c.addressBytes);
+        Bytes image(16, 0xFF);
+        std::copy(c.header.begin(), c.header.end(), image.begin() + static_cast<std::ptrdiff_t>(c.at));
+        int blockBits = -1;
+        EXPECT_TRUE(HeaderBlockBits(image, c.sizeBits, blockBits));
+        EXPECT_EQ(blockBits, c.blockBits);
+        EXPECT_FALSE(HeaderBlockBits(image, c.sizeBits + 1, blockBits)) << "another size is not found";
+        Bytes shifted(16, 0xFF);
+        std::copy(c.header.begin(), c.header.end(), shifted.begin() + static_cast<std::ptrdiff_t>(1 - c.at));
+        EXPECT_FALSE(ImageHoldsHeader(shifted, c.sizeBits, c.blockBits)) << "the wrong position is not accepted";
+    }
+}
+
+TEST(Parts, NamesMapToSizeAndBlockBits)
+{
+    ASSERT_NE(FindPart("24C1025"), nullptr);
+    EXPECT_EQ(FindPart("24C1025")->sizeBits, 17);
+    EXPECT_EQ(FindPart("24c1025")->blockBits, 4);
+    EXPECT_EQ(FindPart("24c16")->blockBits, 7);
+    EXPECT_EQ(FindPart("24c3"), nullptr);
+    for (const PartGeometry &p : KnownParts()) {
+        EXPECT_EQ(FindPartByGeometry(p.sizeBits, p.blockBits), &p);
+        EXPECT_LE(AddressBytes(p.sizeBits, p.blockBits), 2) << p.name;
+    }
+}
+
+} // namespace
+} // namespace zelprog

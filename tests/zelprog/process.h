@@ -1,0 +1,26 @@
+// Runs a program with arguments and collects its exit code, standard output
+// and standard error, for end-to-end tests of the command-line tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zelprog::test {
+
+struct ProcessResult {
+    int exitCode = -1; // 128 + signal number when a signal ended it
+    std::string out;
+    std::string err;
+};
+
+ProcessResult RunProcess(const std::vector<std::string> &args, const std::string &input = "");
+
+// Runs the program and, as soon as a line of its standard error contains
+// `trigger`, sends it SIGINT (Ctrl-C). Only where signals exist.
+bool CanInterrupt();
+ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger);
+
+void SetEnv(const std::string &name, const std::string &value);
+void UnsetEnv(const std::string &name);
+
+} // namespace zelprog::test
