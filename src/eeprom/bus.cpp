@@ -15,6 +15,13 @@ void Release(int line) { SetLineEnable(line, false); }
 void PullLow(int line) { SetLineEnable(line, true); }
 bool IsHigh(int line) { return ReadLine(line) != 0; }
 
+// The bus lines as chosen when a step starts.
+struct Lines {
+    int clock;
+    int data;
+};
+Lines BusLines() { return {ClockLine(), DataLine()}; }
+
 // Samples `line` until it reads high or `limitMs` have passed, then samples
 // it once more: that last sample decides. With no limit: two samples.
 bool CheckHigh(int line, uint32_t limitMs) {
@@ -31,36 +38,39 @@ bool CheckHigh(int line, uint32_t limitMs) {
 } // namespace
 
 void BusRelease() {
-    SetLineLevel(DataLine(), false);
-    SetLineLevel(ClockLine(), false);
-    Release(DataLine());
-    Release(ClockLine());
+    const Lines lines = BusLines();
+    SetLineLevel(lines.data, false);
+    SetLineLevel(lines.clock, false);
+    Release(lines.data);
+    Release(lines.clock);
 }
 
 bool BusStart() {
-    SetLineLevel(DataLine(), false);
-    SetLineLevel(ClockLine(), false);
-    Release(DataLine());
-    const bool busFree = CheckHigh(DataLine(), 0);
-    Release(ClockLine());
-    const bool clockRose = CheckHigh(ClockLine(), kStretchLimitMs);
-    PullLow(DataLine());    // start: data falls while the clock is high
-    PullLow(ClockLine());
+    const Lines lines = BusLines();
+    SetLineLevel(lines.data, false);
+    SetLineLevel(lines.clock, false);
+    Release(lines.data);
+    const bool busFree = CheckHigh(lines.data, 0);
+    Release(lines.clock);
+    const bool clockRose = CheckHigh(lines.clock, kStretchLimitMs);
+    PullLow(lines.data);    // start: data falls while the clock is high
+    PullLow(lines.clock);
     return busFree && clockRose;
 }
 
 bool BusStop() {
-    PullLow(DataLine());
-    Release(ClockLine());
-    const bool clockRose = CheckHigh(ClockLine(), kStretchLimitMs);
-    Release(DataLine());    // stop: data rises while the clock is high
-    const bool dataRose = CheckHigh(DataLine(), 0);
+    const Lines lines = BusLines();
+    PullLow(lines.data);
+    Release(lines.clock);
+    const bool clockRose = CheckHigh(lines.clock, kStretchLimitMs);
+    Release(lines.data);    // stop: data rises while the clock is high
+    const bool dataRose = CheckHigh(lines.data, 0);
     // a line that reads high gets level 1 until the next release or start
-    if (IsHigh(DataLine())) {
-        SetLineLevel(DataLine(), true);
+    if (IsHigh(lines.data)) {
+        SetLineLevel(lines.data, true);
     }
-    if (IsHigh(ClockLine())) {
-        SetLineLevel(ClockLine(), true);
+    if (IsHigh(lines.clock)) {
+        SetLineLevel(lines.clock, true);
     }
     return clockRose && dataRose;
 }
@@ -77,38 +87,38 @@ bool BusRecover() {
 }
 
 bool BusWriteByte(uint8_t value) {
+    const Lines lines = BusLines();
     for (int bit = 7; bit >= 0; --bit) {
         // clock is low here
         if ((value >> bit) & 1) {
-            Release(DataLine());
+            Release(lines.data);
         } else {
-            PullLow(DataLine());
+            PullLow(lines.data);
         }
-        Release(ClockLine());
-        PullLow(ClockLine());
+        Release(lines.clock);
+        PullLow(lines.clock);
     }
-    Release(DataLine());    // the device drives the acknowledge
-    Release(ClockLine());
-    const bool clockRose = CheckHigh(ClockLine(), 0);
-    const bool acked = !IsHigh(DataLine());
-    PullLow(ClockLine());
+    Release(lines.data);    // the device drives the acknowledge
+    Release(lines.clock);
+    const bool clockRose = CheckHigh(lines.clock, 0);
+    const bool acked = !IsHigh(lines.data);
+    PullLow(lines.clock);
     return clockRose && acked;
 }
 
 bool BusReadByte(uint8_t *destination) {
-    Release(DataLine());
-    const int clock = ClockLine();
-    const int data = DataLine();
+    const Lines lines = BusLines();
+    Release(lines.data);
     uint8_t value = 0;
     bool clockRose = true;
     for (int bit = 7; bit >= 0; --bit) {
-        Release(clock);
+        Release(lines.clock);
         const uint16_t inputs = ReadInputs();   // one sample gives clock and data
-        clockRose = clockRose && LineBit(inputs, clock) != 0;
-        if (LineBit(inputs, data) != 0) {
+        clockRose = clockRose && LineBit(inputs, lines.clock) != 0;
+        if (LineBit(inputs, lines.data) != 0) {
             value = static_cast<uint8_t>(value | (1u << bit));
         }
-        PullLow(clock);
+        PullLow(lines.clock);
     }
     if (destination != nullptr) {
         *destination = value;
@@ -117,16 +127,17 @@ bool BusReadByte(uint8_t *destination) {
 }
 
 bool BusSendAck(bool ack) {
+    const Lines lines = BusLines();
     bool dataFree = true;
     if (ack) {
-        PullLow(DataLine());
+        PullLow(lines.data);
     } else {
-        Release(DataLine());
-        dataFree = CheckHigh(DataLine(), 0);
+        Release(lines.data);
+        dataFree = CheckHigh(lines.data, 0);
     }
-    Release(ClockLine());
-    const bool clockRose = CheckHigh(ClockLine(), 0);
-    PullLow(ClockLine());
+    Release(lines.clock);
+    const bool clockRose = CheckHigh(lines.clock, 0);
+    PullLow(lines.clock);
     // after an acknowledge the data line stays low; the next byte or stop takes it over
     return dataFree && clockRose;
 }
