@@ -145,6 +145,14 @@ const Key *FindKey(std::string_view name) {
     return nullptr;
 }
 
+// 'text', built by appending (concatenating temporaries trips a GCC 12 -Wrestrict false positive).
+std::string InQuotes(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted.push_back('\'');
+    return quoted;
+}
+
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Cuts the next word off `text`; a value that starts with '"' runs to the next '"'.
@@ -161,7 +169,8 @@ bool NextWord(std::string_view &text, std::string_view &word, std::string &error
         ++end;
     }
     if (quoted) {
-        error = "unterminated quote in '" + std::string(text) + "'";
+        error = "unterminated quote in ";
+        error += InQuotes(text);
         return false;
     }
     word = text.substr(0, end);
@@ -178,21 +187,31 @@ std::string_view Unquote(std::string_view value) {
 bool ApplyWord(std::string_view word, Config &config, std::string &error) {
     const size_t equals = word.find('=');
     if (equals == std::string_view::npos || equals == 0) {
-        error = "'" + std::string(word) + "' is not KEY=VALUE";
+        error = InQuotes(word);
+        error += " is not KEY=VALUE";
         return false;
     }
     const std::string_view name = word.substr(0, equals);
     const Key *key = FindKey(name);
     if (!key) {
-        error = "unknown key '" + std::string(name) + "'";
+        error = "unknown key ";
+        error += InQuotes(name);
         return false;
     }
     const std::string_view value = Unquote(word.substr(equals + 1));
     std::string detail;
     if (!key->set(value, config, detail)) {
-        error = detail.empty() ? "bad value '" + std::string(value) + "' for " + key->name + " (expected " +
-                                     key->expected + ")"
-                               : detail;
+        if (!detail.empty()) {
+            error = detail;
+            return false;
+        }
+        error = "bad value ";
+        error += InQuotes(value);
+        error += " for ";
+        error += key->name;
+        error += " (expected ";
+        error += key->expected;
+        error += ")";
         return false;
     }
     return true;
