@@ -87,12 +87,14 @@ bool SetStretch(std::string_view value, Config &config, std::string &) {
 }
 
 bool SetWriteProtectMode(std::string_view value, Config &config, std::string &) {
-    if (value == "ack" || value == "ACK")
-        config.ackWhileProtected = true;
-    else if (value == "nak" || value == "NAK")
-        config.ackWhileProtected = false;
-    else
+    if (value.size() != 3)
         return false;
+    std::string lower(value);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower != "ack" && lower != "nak")
+        return false;
+    config.ackWhileProtected = lower == "ack";
     return true;
 }
 

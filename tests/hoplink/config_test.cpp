@@ -32,6 +32,7 @@ TEST(Config, AcceptedStrings) {
              EXPECT_EQ(c.stretchMs, 7u);
          }},
         {"SIMWP=nak", [](const Config &c) { EXPECT_FALSE(c.ackWhileProtected); }},
+        {"SIMWP=NAK SIMWP=Ack", [](const Config &c) { EXPECT_TRUE(c.ackWhileProtected); }},
         {"SIMFILE=\"/tmp/a b.bin\" SIMVCD=w.vcd SIMLOG=l.txt",
          [](const Config &c) {
              EXPECT_EQ(c.file, "/tmp/a b.bin");

@@ -41,6 +41,16 @@ TEST(Persistence, MissingFileIsCreatedErased) {
     EXPECT_EQ(FileBytes(path), std::vector<uint8_t>(256, 0xFF));
 }
 
+TEST(Persistence, EmptyFileIsTakenAsNew) {
+    const std::string path = FreshPath("empty");
+    std::ofstream(path, std::ios::binary).close();
+    {
+        Bench b("SIMPART=24C01 SIMFILE=" + path);
+        ASSERT_TRUE(b.target);
+    }
+    EXPECT_EQ(FileBytes(path), std::vector<uint8_t>(128, 0xFF));
+}
+
 TEST(Persistence, CommittedWriteIsInTheFileAndSurvivesReopen) {
     const std::string path = FreshPath("keep");
     {

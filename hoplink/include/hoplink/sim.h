@@ -110,7 +110,7 @@ struct Counters {
     uint64_t writeCycles = 0;        // completed write cycles
     uint64_t bytesWritten = 0;       // bytes committed to the memory
     uint64_t contentionEvents = 0;   // chip drove a line high while a device pulled it low
-    uint64_t transactions = 0;       // STARTs seen
+    uint64_t transactions = 0;       // STARTs after a STOP (a repeated START continues a transaction)
 };
 
 class Target {
