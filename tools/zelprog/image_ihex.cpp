@@ -65,7 +65,9 @@ bool DecodeRecord(std::string_view line, Record &record, std::string &what)
     for (std::size_t i = 0; i < line.size(); i += 2) {
         const int hi = HexDigit(line[i]), lo = HexDigit(line[i + 1]);
         if (hi < 0 || lo < 0) {
-            what = "'" + std::string(line.substr(i, 2)) + "' is not a hexadecimal byte";
+            char text[48];
+            std::snprintf(text, sizeof text, "'%c%c' is not a hexadecimal byte", line[i], line[i + 1]);
+            what = text;
             return false;
         }
         raw.push_back(static_cast<uint8_t>(hi << 4 | lo));
