@@ -132,7 +132,7 @@ TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) 
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
     const std::string image = WriteImage("image.txt", 0x1234, 128);
     // outlives the abandoned thread, which may still return into it
-    auto *stuck = new RecordingHandler;
+    static RecordingHandler *const stuck = new RecordingHandler;
     static std::latch entered(1), release(1), ended(1);
     const std::thread::id caller = std::this_thread::get_id();
     std::thread::id stuckThread;
