@@ -61,8 +61,9 @@ void BackingFile::Close() {
 }
 
 bool BackingFile::Open(const std::string &path, size_t size, std::string &error) {
-    // Share mode 0: no other opener, in this process or another, while this handle lives.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+    // Shared for reading only: while this handle lives, no other opener (in this
+    // process or another) gets write access, but the file can be looked at.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = GetLastError() == ERROR_SHARING_VIOLATION ? Quoted(path) + " is in use by another opener"
