@@ -1,4 +1,5 @@
-// The exported transport operations over one process-wide link.
+// The exported transport operations over one process-wide link. No exception
+// crosses them: a trace that cannot grow fails the access instead.
 #include "hoplink.h"
 
 #include "hoplink/sim.h"
@@ -10,16 +11,21 @@ hoplink::sim::Link &TheLink() {
     return link;
 }
 
+template <typename Operation>
+int Guarded(int failure, Operation operation) {
+    try {
+        return operation();
+    } catch (...) {
+        return failure;
+    }
+}
+
 } // namespace
 
 extern "C" {
 
 HOPLINK_API int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
-    try {
-        return TheLink().Open(config, reserved, linkParam);
-    } catch (...) {
-        return 0;
-    }
+    return Guarded(0, [&] { return TheLink().Open(config, reserved, linkParam); });
 }
 
 HOPLINK_API int hoplink_close(void) { return TheLink().Close(); }
@@ -30,8 +36,12 @@ HOPLINK_API int hoplink_enumerate_strings(intptr_t count, intptr_t names, intptr
     return TheLink().Enumerate(count, names, size, flags);
 }
 
-HOPLINK_API int hoplink_write(uint32_t address, uint32_t value) { return TheLink().Write(address, value); }
+HOPLINK_API int hoplink_write(uint32_t address, uint32_t value) {
+    return Guarded(1, [&] { return TheLink().Write(address, value); });
+}
 
-HOPLINK_API int hoplink_read(uint32_t address, uint16_t *value) { return TheLink().Read(address, value); }
+HOPLINK_API int hoplink_read(uint32_t address, uint16_t *value) {
+    return Guarded(1, [&] { return TheLink().Read(address, value); });
+}
 
 } // extern "C"
