@@ -44,20 +44,6 @@ BOOL WINAPI OnConsoleEvent(DWORD event)
     return TRUE;
 }
 
-// The virtual target's configuration words are separated by blanks, so a
-// path handed to it must not hold one.
-std::filesystem::path WithoutBlanks(const std::filesystem::path &path)
-{
-    const std::wstring wide = path.wstring();
-    if (wide.find(L' ') == std::wstring::npos)
-        return path;
-    std::wstring shortName(MAX_PATH, L'\0');
-    const DWORD n = GetShortPathNameW(wide.c_str(), shortName.data(), MAX_PATH);
-    if (n == 0 || n >= MAX_PATH)
-        return path;
-    shortName.resize(n);
-    return shortName;
-}
 #else
 extern "C" void OnInterruptSignal(int) { g_interrupted.store(true); }
 #endif
@@ -83,11 +69,8 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error)
         error = "%LOCALAPPDATA% is not set: pass --link to name the link instead";
         return false;
     }
-    const std::filesystem::path d = std::filesystem::path(base) / "zelprog";
-    if (!MakeDirectory(d, error))
-        return false;
-    dir = WithoutBlanks(d);
-    return true;
+    dir = std::filesystem::path(base) / "zelprog";
+    return MakeDirectory(dir, error);
 }
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }

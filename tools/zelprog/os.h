@@ -18,9 +18,8 @@ bool StderrIsTerminal();
 void UseBinaryStdio();
 
 // The per-user directory for the tool's state: $XDG_STATE_HOME/zelprog or
-// ~/.local/state/zelprog on Linux, %LOCALAPPDATA%\zelprog on Windows (in its
-// short form when the long one holds a blank). False with a message in
-// `error` when none can be found.
+// ~/.local/state/zelprog on Linux, %LOCALAPPDATA%\zelprog on Windows; made
+// when missing. False with a message in `error` when none can be had.
 bool StateDirectory(std::filesystem::path &dir, std::string &error);
 
 unsigned long ProcessId();

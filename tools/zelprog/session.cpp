@@ -160,10 +160,11 @@ Status Session::OpenLink()
         if (!os::StateDirectory(dir, error))
             return Status::Fail(kExitFile, error);
         const std::string file = (dir / ("eeprom-" + part + ".bin")).string();
-        if (file.find_first_of(" \t") != std::string::npos)
+        if (file.find('"') != std::string::npos)
             return Status::Fail(kExitFile, "the state file path '" + file +
-                                               "' holds a blank: point the state directory elsewhere or pass --link");
-        std::string config = "SIMPART=" + part + " SIMFILE=" + file;
+                                               "' holds a double quote: point the state directory elsewhere or pass --link");
+        // configuration words are separated by blanks; a quoted value may hold them
+        std::string config = "SIMPART=" + part + " SIMFILE=\"" + file + "\"";
         if (!o.pio.empty())
             config += " SIMLINES=" + o.pio;
         description_ = "the virtual target (" + part + ", " + file + ")";
