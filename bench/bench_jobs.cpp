@@ -1,0 +1,160 @@
+// Whole image jobs on a virtual 24C256 (32 KiB, two address bytes) with no
+// write-cycle time: wall time and register accesses per job. The transport
+// forwards to an in-process virtual target and counts every access; the
+// library's tick follows the target's virtual clock.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <hoplink/sim.h>
+
+#include "hoplink.h"
+#include "platform/tick.h"
+#include "zelapi.h"
+
+namespace {
+
+constexpr int kSizeBits = 15;
+constexpr size_t kBytes = size_t{1} << kSizeBits;
+
+struct Transport {
+    hoplink::sim::Link link;
+    hoplink::sim::VirtualClock clock{1};
+    uint64_t writes = 0;
+    uint64_t reads = 0;
+};
+Transport transport;
+
+uint32_t VirtualTick(void *) { return transport.clock.NowMillis(); }
+
+std::string BenchPath(const char *name) {
+    return (std::filesystem::temp_directory_path() / (std::string("zel_bench_jobs_") + name)).string();
+}
+
+// Low bytes 0x00..0x7f and high bytes 0x5a: no byte is erased (0xff).
+uint16_t PatternWord(size_t index) { return static_cast<uint16_t>(0x5A00 | (index & 0x7F)); }
+
+bool WritePatternFile(const std::string &path) {
+    std::FILE *file = std::fopen(path.c_str(), "w");
+    if (file == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < kBytes / 2; ++i) {
+        std::fprintf(file, "@%04zx  %04x\n", i, static_cast<unsigned>(PatternWord(i)));
+    }
+    return std::fclose(file) == 0;
+}
+
+void FillPattern(hoplink::sim::Target &target) {
+    const std::span<uint8_t> cells = target.Memory();
+    for (size_t k = 0; k < cells.size(); ++k) {
+        const uint16_t word = PatternWord(k / 2);
+        cells[k] = static_cast<uint8_t>(k % 2 == 0 ? word : word >> 8);
+    }
+}
+
+// The link opens once per process; every benchmark then works on its target.
+hoplink::sim::Target *Attached() {
+    static const bool attached = [] {
+        zel::platform::SetTickSource(VirtualTick, nullptr);
+        return zelInitTrans("SIMPART=24C256 SIMTWR=0", 0, kSizeBits, 0) == 1 &&
+               WritePatternFile(BenchPath("pattern.txt"));
+    }();
+    return attached ? transport.link.Current() : nullptr;
+}
+
+enum class Before { Keep, Erase, Pattern };
+
+// Runs `job` once per iteration, the EEPROM prepared outside the timing;
+// reports the register accesses of one job.
+template <typename Job>
+void RunJob(benchmark::State &state, Before before, Job job) {
+    hoplink::sim::Target *target = Attached();
+    if (target == nullptr) {
+        state.SkipWithError("the virtual 24C256 could not be attached");
+        return;
+    }
+    uint64_t writes = 0;
+    uint64_t reads = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (before == Before::Erase) {
+            target->Fill(0xFF);
+        } else if (before == Before::Pattern) {
+            FillPattern(*target);
+        }
+        const uint64_t writesBefore = transport.writes;
+        const uint64_t readsBefore = transport.reads;
+        state.ResumeTiming();
+        const int result = job();
+        state.PauseTiming();
+        writes += transport.writes - writesBefore;
+        reads += transport.reads - readsBefore;
+        state.ResumeTiming();
+        if (result != 1) {
+            state.SkipWithError("the job failed");
+            return;
+        }
+    }
+    const auto iterations = static_cast<double>(state.iterations());
+    state.counters["writes"] = static_cast<double>(writes) / iterations;
+    state.counters["reads"] = static_cast<double>(reads) / iterations;
+}
+
+void BM_Dump(benchmark::State &state) {
+    const std::string path = BenchPath("dump.txt");
+    RunJob(state, Before::Pattern, [&] { return zelDump(path.c_str(), 1, 0); });
+}
+BENCHMARK(BM_Dump)->Unit(benchmark::kMillisecond);
+
+void BM_Verify(benchmark::State &state) {
+    const std::string path = BenchPath("pattern.txt");
+    RunJob(state, Before::Pattern, [&] { return zelVerify(path.c_str(), 1); });
+}
+BENCHMARK(BM_Verify)->Unit(benchmark::kMillisecond);
+
+void BM_ProgramFromErased(benchmark::State &state) {
+    const std::string path = BenchPath("pattern.txt");
+    RunJob(state, Before::Erase, [&] { return zelProgram(path.c_str(), 1, 0); });
+}
+BENCHMARK(BM_ProgramFromErased)->Unit(benchmark::kMillisecond);
+
+void BM_ProgramIdentical(benchmark::State &state) {
+    const std::string path = BenchPath("pattern.txt");
+    RunJob(state, Before::Pattern, [&] { return zelProgram(path.c_str(), 1, 0); });
+}
+BENCHMARK(BM_ProgramIdentical)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+extern "C" {
+
+int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
+    const int result = transport.link.Open(config, reserved, linkParam);
+    if (hoplink::sim::Target *target = transport.link.Current()) {
+        target->SetClock(&transport.clock);
+    }
+    return result;
+}
+
+int hoplink_close(void) { return transport.link.Close(); }
+
+int hoplink_cpu_stop(void) { return transport.link.CpuStop(); }
+
+int hoplink_enumerate_strings(intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }
+
+int hoplink_write(uint32_t address, uint32_t value) {
+    ++transport.writes;
+    return transport.link.Write(address, value);
+}
+
+int hoplink_read(uint32_t address, uint16_t *value) {
+    ++transport.reads;
+    return transport.link.Read(address, value);
+}
+
+} // extern "C"
+
+BENCHMARK_MAIN();
