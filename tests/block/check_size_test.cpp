@@ -2,7 +2,7 @@
 // saved * 0xA5A5 and put back; the EEPROM is left as it was found.
 #include <gmock/gmock.h>
 
-#include <regex>
+#include <cstdio>
 
 #include "block_fixture.h"
 #include "eeprom/block.h"
@@ -11,14 +11,29 @@ namespace {
 
 using blocktest::BlockTest;
 
-// The write commands on the bus, as their address and value bytes ("fe 5b").
-std::vector<std::string> WriteCommands(const std::string &bus) {
-    static const std::regex command(R"(S a0\+ ((?:[0-9a-f]{2}\+ )+)P)");
+// The write commands on the bus, as their address and value bytes ("fe 5b"):
+// transactions of the write address and acknowledged bytes only.
+std::vector<std::string> WriteCommands(const std::vector<zeltest::BusEvent> &events) {
+    using Kind = zeltest::BusEvent::Kind;
     std::vector<std::string> commands;
-    for (auto it = std::sregex_iterator(bus.begin(), bus.end(), command); it != std::sregex_iterator();
-         ++it) {
-        commands.push_back(std::regex_replace((*it)[1].str(), std::regex(R"(\+ ?)"), " "));
-        commands.back().pop_back();
+    std::string command;
+    bool open = false;
+    for (size_t i = 0; i < events.size(); ++i) {
+        const zeltest::BusEvent &event = events[i];
+        if (event.kind == Kind::Start) {
+            open = i + 1 < events.size() && events[i + 1].kind == Kind::Byte && events[i + 1].value == 0xA0 &&
+                   events[i + 1].ack;
+            command.clear();
+            ++i;   // the write address itself
+        } else if (event.kind == Kind::Byte && open) {
+            open = event.ack;
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02x ", event.value);
+            command += hex;
+        } else if (event.kind == Kind::Stop && open && !command.empty()) {
+            command.pop_back();
+            commands.push_back(command);
+        }
     }
     return commands;
 }
@@ -45,7 +60,7 @@ TEST_P(CheckSize, LeavesTheTopWordAsItWasFound) {
     Store(row.top, row.saved);
     Target().GetFaults().wornBytes = row.worn;
     EXPECT_EQ(zel::CheckSize(), row.result);
-    EXPECT_EQ(WriteCommands(BusText()), row.commands);
+    EXPECT_EQ(WriteCommands(zeltest::DecodeBus(transport().Registers())), row.commands);
     EXPECT_EQ(WriteCycles(), row.commands.size());
     EXPECT_EQ(Cells(row.top, 2), row.saved);
     EXPECT_EQ(Target().Memory()[row.top - 1], 0x33);
