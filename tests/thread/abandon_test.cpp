@@ -1,21 +1,33 @@
 #include <gtest/gtest.h>
 
-#include <latch>
-
+#include "latch.h"
 #include "platform/abandon.h"
 #include "registrar.h"
+#include "thread/tls_mutex.h"
 #include "worker.h"
 
 namespace zel::test {
 namespace {
 
+// Returns once no thread record is left, seen under the process-wide mutex:
+// every thread has then taken and released the mutex for the last time.
+void AwaitNoThreadRecords(const TlsRegistry *registry) {
+    for (;;) {
+        ModuleTlsMutex().Lock();
+        const bool empty = registry->Block()->threads == nullptr;
+        ModuleTlsMutex().Unlock();
+        if (empty) return;
+        std::this_thread::yield();
+    }
+}
+
 // The abandoned thread goes on running after Stop; what it does later must
 // not reach the object's newer thread.
 TEST(AbandonedThread, EndsLaterWithoutTouchingTheNextRun) {
-    InstallRegistry();
-    std::latch running{1}, mayReturn{1}, abandonedDone{1}, secondRunning{1}, secondRelease{1};
+    const TlsRegistry *registry = InstallRegistry();
+    Latch running{1}, mayReturn{1}, abandonedDone{1}, secondRunning{1}, secondRelease{1};
     std::atomic<bool> sawAbandoned{false}, sawStopRequested{false};
-    TestKey done{{nullptr, [](void *latch) { static_cast<std::latch *>(latch)->count_down(); }},
+    TestKey done{{nullptr, [](void *latch) { static_cast<Latch *>(latch)->count_down(); }},
                  nullptr};
     Worker worker({[&](Worker &w) {
                        Register(&done, &abandonedDone);  // runs as the thread's last step
@@ -50,6 +62,7 @@ TEST(AbandonedThread, EndsLaterWithoutTouchingTheNextRun) {
     EXPECT_TRUE(worker.Wait(0));
     EXPECT_EQ(worker.ExitCode(), 7u);
     EXPECT_FALSE(platform::CurrentThreadAbandoned());
+    AwaitNoThreadRecords(registry);
 }
 
 } // namespace

@@ -1,18 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
 #include <thread>
 
+#include "latch.h"
 #include "platform/abandon.h"
 #include "platform/thread.h"
 
 namespace zel::platform {
 namespace {
 
+using test::Latch;
+
 struct Gate {
-    std::latch running{1};
-    std::latch release{1};
+    Latch running{1};
+    Latch release{1};
 };
 
 uint32_t ReturnsAtOnce(void *) { return 0x1234; }

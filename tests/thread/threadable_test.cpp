@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <latch>
-
+#include "latch.h"
 #include "platform/abandon.h"
 #include "platform/thread.h"
 #include "worker.h"
@@ -9,7 +8,7 @@
 namespace zel::test {
 namespace {
 
-uint32_t UntilStopRequested(Worker &worker, std::latch &running, uint32_t result) {
+uint32_t UntilStopRequested(Worker &worker, Latch &running, uint32_t result) {
     running.count_down();
     while (!worker.StopRequested()) std::this_thread::yield();
     return result;
@@ -37,7 +36,7 @@ TEST(Threadable, StopWhileIdleDoesNotAffectTheNextStart) {
 }
 
 TEST(Threadable, StartWhileRunIsWorkingIsRefused) {
-    std::latch running{1}, release{1};
+    Latch running{1}, release{1};
     Worker worker({[&](Worker &) {
         running.count_down();
         release.wait();
@@ -70,7 +69,7 @@ TEST(Threadable, StopOfARunThatEndsByItselfKeepsItsExitCode) {
         uint32_t result;
     };
     for (const Case c : {Case{"ends on the request", false, 42}, Case{"already ended", true, 7}}) {
-        std::latch running{1};
+        Latch running{1};
         Worker worker({[&](Worker &w) {
             return c.endsBeforeStop ? c.result : UntilStopRequested(w, running, c.result);
         }});
@@ -87,7 +86,7 @@ TEST(Threadable, StopOfARunThatEndsByItselfKeepsItsExitCode) {
 }
 
 TEST(Threadable, StopOfARunThatNeverEndsEndsItAndLeavesTheObjectUsable) {
-    std::latch running{1};
+    Latch running{1};
     Worker worker({[&](Worker &) {
                        running.count_down();
                        // never ends by itself; only a thread given up on sees this turn true
@@ -110,7 +109,7 @@ TEST(Threadable, StopOfARunThatNeverEndsEndsItAndLeavesTheObjectUsable) {
 // on the creating thread right after creation.
 struct HeldStart {
     std::function<void()> onCreated;
-    std::latch release{1};
+    Latch release{1};
     platform::ThreadHook hook{[](platform::ThreadHookPoint point, void *context) {
                                   auto *held = static_cast<HeldStart *>(context);
                                   if (point == platform::ThreadHookPoint::Created)
@@ -153,7 +152,7 @@ TEST(Threadable, StopBeforeTheThreadMarksItselfStartedSkipsRun) {
 }
 
 TEST(Threadable, ShortWaitOnALongRunFailsAndKeepsTheThread) {
-    std::latch running{1}, release{1};
+    Latch running{1}, release{1};
     Worker worker({[&](Worker &) {
         running.count_down();
         release.wait();
@@ -171,7 +170,7 @@ TEST(Threadable, ShortWaitOnALongRunFailsAndKeepsTheThread) {
 }
 
 TEST(Threadable, IsRunningTurnsFalseWhenTheThreadEndsBeforeAnyoneReapsIt) {
-    std::latch running{1}, release{1};
+    Latch running{1}, release{1};
     Worker worker({[&](Worker &) {
         running.count_down();
         release.wait();
@@ -190,7 +189,7 @@ TEST(Threadable, IsRunningTurnsFalseWhenTheThreadEndsBeforeAnyoneReapsIt) {
 // destructor may stop it.
 class Probe : public Threadable {
 public:
-    Probe(std::latch &running, std::atomic<bool> &sawStop) : running_(running), sawStop_(sawStop) {}
+    Probe(Latch &running, std::atomic<bool> &sawStop) : running_(running), sawStop_(sawStop) {}
     uint32_t Run() override {
         std::atomic<bool> &sawStop = sawStop_;
         running_.count_down();
@@ -200,12 +199,12 @@ public:
     }
 
 private:
-    std::latch &running_;
+    Latch &running_;
     std::atomic<bool> &sawStop_;
 };
 
 TEST(Threadable, DestroyingARunningObjectStopsItsThreadFirst) {
-    std::latch running{1};
+    Latch running{1};
     std::atomic<bool> sawStop{false};
     auto *probe = new Probe(running, sawStop);
     ASSERT_TRUE(probe->Start());

@@ -2,12 +2,12 @@
 
 #include <chrono>
 #include <future>
-#include <latch>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "latch.h"
 #include "registrar.h"
 #include "second_module.h"
 #include "thread/tls_mutex.h"
@@ -89,7 +89,7 @@ TEST(TlsRegistry, SecondModuleAttachesToTheSameBlockSlotAndList) {
 TEST(TlsRegistry, RecordsStandNewestFirstAndLeaveInAnyOrder) {
     TlsRegistry *registry = InstallRegistry();
     for (const bool firstEndsFirst : {true, false}) {
-        std::latch haveA{1}, haveB{1}, endA{1}, endB{1}, goneA{1}, goneB{1};
+        Latch haveA{1}, haveB{1}, endA{1}, endB{1}, goneA{1}, goneB{1};
         TlsThreadRecord *recordA = nullptr, *recordB = nullptr;
         std::thread a([&] {
             recordA = registry->GetThreadRecord(true);
@@ -110,8 +110,8 @@ TEST(TlsRegistry, RecordsStandNewestFirstAndLeaveInAnyOrder) {
         const TlsBlock *block = registry->Block();
         EXPECT_EQ(ThreadList(block), (std::vector<TlsThreadRecord *>{recordB, recordA}));
 
-        std::latch &endFirst = firstEndsFirst ? endA : endB;
-        std::latch &goneFirst = firstEndsFirst ? goneA : goneB;
+        Latch &endFirst = firstEndsFirst ? endA : endB;
+        Latch &goneFirst = firstEndsFirst ? goneA : goneB;
         TlsThreadRecord *remaining = firstEndsFirst ? recordB : recordA;
         endFirst.count_down();
         goneFirst.wait();
@@ -186,7 +186,7 @@ TEST(TlsRegistry, CleanupRunsEntriesInListOrderWithTheMutexReleased) {
     }
     // an entry of another thread under the same key stays on the key's list
     TlsEntry *foreign = nullptr;
-    std::latch registered{1}, end{1};
+    Latch registered{1}, end{1};
     std::thread other([&] {
         foreign = Register(&recording, nullptr);
         registered.count_down();
