@@ -18,7 +18,8 @@ int zelGetVersion(char *buffer) {
         if (!buffer)
             return 1;
         const std::string text = info.GetFileVersion();
-        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        // no length is known: the copy ends with the first terminator
+        std::strcpy(buffer, text.c_str());
     } catch (...) {
         // no memory left for the text: an empty version, as for any failure
         if (buffer)

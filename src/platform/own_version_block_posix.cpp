@@ -22,6 +22,15 @@ constexpr uint32_t kVersionLow = 0;
 constexpr uint16_t kLanguage = 0x0809;
 constexpr uint16_t kCodePage = 0x04B0;
 
+// The string table's key: language and code page as eight lower-case hex digits.
+constexpr std::array<char, 8> kTableKey = [] {
+    constexpr uint32_t both = uint32_t{kLanguage} << 16 | kCodePage;
+    std::array<char, 8> key{};
+    for (size_t i = 0; i < key.size(); ++i)
+        key[i] = "0123456789abcdef"[both >> (28 - 4 * i) & 0xF];
+    return key;
+}();
+
 struct StringEntry {
     std::string_view name;
     std::string_view value;
@@ -64,7 +73,7 @@ constexpr std::vector<uint8_t> LayOut() {
     VersionBlockWriter writer;
     writer.OpenBinary("VS_VERSION_INFO", kFixedInfo);
     writer.OpenGroup("StringFileInfo");
-    writer.OpenGroup("080904b0");
+    writer.OpenGroup({kTableKey.data(), kTableKey.size()});
     for (const StringEntry &entry : kStrings) {
         writer.OpenText(entry.name, entry.value);
         writer.Close();

@@ -1,4 +1,4 @@
-// A scratch folder per test and helpers to put text into files and get it out.
+// A scratch folder per test, and files put in and read out of it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,35 +14,25 @@
 class ImageFileTest : public testing::Test {
 protected:
     void SetUp() override {
-        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->test_suite_name()) + "." + info->name();
-        for (char &c : name)
-            if (c == '/')
-                c = '_';
         folder_ = std::filesystem::temp_directory_path() /
-                  ("zel-" + name + "-" + std::to_string(std::random_device{}()));
+                  ("zel-image-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(folder_);
     }
 
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
 
     std::string PathOf(const std::string &name) const { return (folder_ / name).string(); }
 
-    // Writes `bytes` exactly as given (no line-end translation).
+    // Writes `bytes` exactly as given, without line-end translation.
     std::string WriteBytes(const std::string &name, const std::string &bytes) const {
-        const std::string path = PathOf(name);
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
+        std::ofstream(PathOf(name), std::ios::binary) << bytes;
+        return PathOf(name);
     }
 
     // Reads a file in text mode, as the image file routines see it.
     static std::string ReadText(const std::string &path) {
-        std::ifstream in(path);
         std::ostringstream text;
-        text << in.rdbuf();
+        text << std::ifstream(path).rdbuf();
         return text.str();
     }
 
