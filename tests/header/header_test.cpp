@@ -255,6 +255,14 @@ TEST_F(Header, WriteWithNoSizeFailsAtTheChunkReadAndWritesNothing) {
     EXPECT_THAT(BusText(), EndsWith("P S P"));
 }
 
+TEST_F(Header, FailedWriteDropsTheSizeButKeepsBlockBitsAndAddressBytes) {
+    Open("SIMPART=24C16", 11, 7);
+    Target().GetFaults().nakByte = 2;   // the memory-address byte, in every transaction
+    EXPECT_EQ(zelWriteHeader(), 0);
+    EXPECT_EQ(Geometry(), (std::vector<unsigned>{0, 7, 1}));
+    EXPECT_EQ(WriteCycles(), 0u);
+}
+
 // S = 17 with B = 0 needs three address bytes: the header read accepts it,
 // every transfer refuses it, and so does a header write (its position,
 // 2 - 3, names no byte).
