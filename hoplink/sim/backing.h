@@ -27,7 +27,7 @@ private:
     void Close();
 
     intptr_t file_ = -1;        // descriptor or handle of the open file
-    void *mapping_ = nullptr;   // file-mapping object where the OS has one
+    [[maybe_unused]] void *mapping_ = nullptr;   // file-mapping object (Windows only)
     uint8_t *cells_ = nullptr;
     size_t size_ = 0;
 };

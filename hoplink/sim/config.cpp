@@ -148,13 +148,6 @@ const Key *FindKey(std::string_view name) {
 }
 
 // 'text', built by appending (concatenating temporaries trips a GCC 12 -Wrestrict false positive).
-std::string InQuotes(std::string_view text) {
-    std::string quoted(1, '\'');
-    quoted.append(text);
-    quoted.push_back('\'');
-    return quoted;
-}
-
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Cuts the next word off `text`; a value that starts with '"' runs to the next '"'.
@@ -172,7 +165,7 @@ bool NextWord(std::string_view &text, std::string_view &word, std::string &error
     }
     if (quoted) {
         error = "unterminated quote in ";
-        error += InQuotes(text);
+        error += Quoted(text);
         return false;
     }
     word = text.substr(0, end);
@@ -189,7 +182,7 @@ std::string_view Unquote(std::string_view value) {
 bool ApplyWord(std::string_view word, Config &config, std::string &error) {
     const size_t equals = word.find('=');
     if (equals == std::string_view::npos || equals == 0) {
-        error = InQuotes(word);
+        error = Quoted(word);
         error += " is not KEY=VALUE";
         return false;
     }
@@ -197,7 +190,7 @@ bool ApplyWord(std::string_view word, Config &config, std::string &error) {
     const Key *key = FindKey(name);
     if (!key) {
         error = "unknown key ";
-        error += InQuotes(name);
+        error += Quoted(name);
         return false;
     }
     const std::string_view value = Unquote(word.substr(equals + 1));
@@ -208,7 +201,7 @@ bool ApplyWord(std::string_view word, Config &config, std::string &error) {
             return false;
         }
         error = "bad value ";
-        error += InQuotes(value);
+        error += Quoted(value);
         error += " for ";
         error += key->name;
         error += " (expected ";

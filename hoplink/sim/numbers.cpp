@@ -32,4 +32,21 @@ bool ParseDecimalInt(std::string_view text, int &value) {
     return true;
 }
 
+std::string Quoted(std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    std::string quoted(1, '\'');
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F) {
+            quoted.push_back(c);
+        } else {
+            quoted += "\\x";
+            quoted.push_back(hex[byte >> 4]);
+            quoted.push_back(hex[byte & 0xF]);
+        }
+    }
+    quoted.push_back('\'');
+    return quoted;
+}
+
 } // namespace hoplink::sim

@@ -95,6 +95,9 @@ TEST(Config, RefusedStringsNameTheCulprit) {
         {"SIMPART", "SIMPART"},
         {"=5", "=5"},
         {"SIMFILE=\"/tmp/x", "unterminated"},
+        // control bytes in a quoted word are escaped, so the error stays one line
+        {"SIMFAULT=\"nak:1\nx\"", "nak:1\\x0ax"},
+        {"\x01\xfe=1", "'\\x01\\xfe'"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
