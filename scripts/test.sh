@@ -1,26 +1,35 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: Linux (Debug), AddressSanitizer +
-# UndefinedBehaviorSanitizer, ThreadSanitizer, and the Windows build under
-# wine. ZEL_STAGES="debug asan" runs only those stages.
+# Builds and runs every test suite: Linux (Debug, with line and branch
+# coverage), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer,
+# the Windows build under wine, and the fuzzers.
+# ZEL_STAGES="debug asan" runs only those stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-stages=${ZEL_STAGES:-"debug asan tsan windows fuzz"}
+stages=${ZEL_STAGES:-"coverage asan tsan windows fuzz"}
 jobs=${ZEL_JOBS:-2}
 failed=()
 
 run_linux() {   # preset
   local preset=$1
   echo "=== $preset: build"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build "build/$preset" -j "$jobs" >/dev/null &&
+    echo "=== $preset: test" &&
+    ctest --test-dir "build/$preset" -j "$jobs" --output-on-failure --timeout 300 --no-tests=error
+}
 
-  cmake --build "build/$preset" -j "$jobs" >/dev/null
-  echo "=== $preset: test"
-  ctest --test-dir "build/$preset" -j "$jobs" --output-on-failure --timeout 300
+report_coverage() {
+  echo "=== coverage of src/ and hoplink/"
+  gcovr -r . --object-directory build/coverage --filter 'src/' --filter 'hoplink/' \
+        --exclude-throw-branches --exclude-unreachable-branches --print-summary \
+        -o build/coverage/coverage.txt
+  cat build/coverage/coverage.txt
 }
 
 for stage in $stages; do
   case $stage in
     debug|asan|tsan) run_linux "$stage" || failed+=("$stage") ;;
+    coverage) { run_linux coverage && report_coverage; } || failed+=(coverage) ;;
     windows) if [ -f scripts/test-windows.sh ]; then bash scripts/test-windows.sh || failed+=(windows); fi ;;
     fuzz) if [ -f scripts/fuzz.sh ]; then bash scripts/fuzz.sh || failed+=(fuzz); fi ;;
     *) echo "unknown stage $stage"; exit 2 ;;
