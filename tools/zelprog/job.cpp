@@ -36,6 +36,7 @@ JobOutcome RunJob(const std::function<int()> &start, Reporter &reporter)
             }
             if (zelIsBusy() == 0) {
                 outcome = zelGetResult() == 1 ? JobOutcome::Succeeded : JobOutcome::Failed;
+                zelStop(); // with the job over this only joins the ended worker thread
                 break;
             }
             reporter.WaitForActivity(kPollPeriod);
