@@ -287,5 +287,46 @@ TEST_F(ZelprogCli, JsonGivesOneObjectPerLineEndingWithTheResult)
     EXPECT_EQ(dump.out, std::string(k24c02, '\x07'));
 }
 
+struct CommandCase {
+    const char *name;
+    std::vector<std::string> args;
+    int exitCode;
+    const char *outPart;   // "" : anything
+    const char *errPart;   // "" : anything
+    const char *errAbsent; // null: nothing required absent
+};
+
+TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay)
+{
+    Write("a.bin", AsString(RandomBytes(k24c02, 31)));
+    const std::string otherLines = "SIMPART=24c02 SIMFILE=" + Path("lines.bin");
+    const std::vector<CommandCase> cases = {
+        {"ports", {"ports"}, 0, "sim0\n", "", nullptr},
+        {"version", {"version"}, 0, "zelprog 2.1, library 2.1\n", "", nullptr},
+        {"json version", {"--json", "version"}, 0, "{\"event\":\"version\",\"tool\":\"2.1\",\"library\":\"2.1\"}\n", "", nullptr},
+        {"subcommand help", {"program", "--help"}, 0, "--no-verify", "", nullptr},
+        {"lines follow --pio on the virtual target", {"--pio", "3,4,5", "--part", "24c02", "info"}, 0,
+         "device address: 0xa0", "", nullptr},
+        {"--pio reaches the library", {"--link", otherLines, "--pio", "3,4,5", "--part", "24c02", "info"}, 3, "",
+         "no EEPROM answered", nullptr},
+        {"program without verify", {"--part", "24c02", "program", "--no-verify", Path("a.bin")}, 0, "",
+         "programmed 256 bytes (not verified)", "Verifying..."},
+        {"verify after it", {"--part", "24c02", "verify", Path("a.bin")}, 0, "", "matches", nullptr},
+        {"dump reading twice", {"--part", "24c02", "dump", "--verify", Path("twice.bin")}, 0, "", "Verifying...", nullptr},
+        {"quiet", {"-q", "--part", "24c02", "verify", Path("a.bin")}, 0, "", "", "Reading..."},
+    };
+    for (const CommandCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult r = Zel(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_NE(r.out.find(c.outPart), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
+        if (c.errAbsent != nullptr) {
+            EXPECT_EQ(r.err.find(c.errAbsent), std::string::npos) << r.err;
+        }
+    }
+    EXPECT_EQ(Read("twice.bin"), Read("a.bin"));
+}
+
 } // namespace
 } // namespace zelprog::test
