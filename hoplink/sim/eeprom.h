@@ -34,6 +34,7 @@ public:
     // Starts holding the data line low for `clocks` falling clock edges.
     void Stick(uint32_t clocks) { stuckClocks_ = clocks; }
     bool WriteCycleActive();
+    bool InTransaction() const { return busy_; }   // between a START and its STOP
 
 private:
     enum class Phase : uint8_t {

@@ -28,6 +28,7 @@ struct Target::Impl {
     bool Fails(const AccessFault &fault, uint64_t count) const;
     bool LinkLost() const { return faults.linkLostAfter != 0 && accesses > faults.linkLostAfter; }
     void Settle();
+    void ArmIfDue(BusEvent event);
     void NoteContention(uint16_t clash);
     void Trace(uint16_t clash);
     void Tick();
@@ -52,6 +53,8 @@ struct Target::Impl {
     uint16_t lines = 0xFFFF;    // what register 0xFFC2 reads
     uint16_t contention = 0;    // lines driven high by the chip and pulled low by a device
     uint64_t accesses = 0;
+    uint64_t armAt = 0;         // transaction whose START runs `arming`
+    Arming arming;
 };
 
 bool Target::Impl::OpenTraces(std::string &error) {
@@ -93,8 +96,18 @@ void Target::Impl::Settle() {
             return;
         if (log)
             log->OnEvent(accesses, event, data);
+        ArmIfDue(event);
         eeprom.OnEvent(event, data);
     }
+}
+
+// A START outside a transaction opens the next one (a repeated START does not).
+void Target::Impl::ArmIfDue(BusEvent event) {
+    if (!arming || event != BusEvent::Start || eeprom.InTransaction() || counters.transactions + 1 != armAt)
+        return;
+    const Arming arm = std::move(arming);
+    arming = nullptr;
+    arm(faults, counters);
 }
 
 void Target::Impl::NoteContention(uint16_t clash) {
@@ -213,6 +226,11 @@ const Part &Target::GetPart() const { return impl_->part; }
 std::span<uint8_t> Target::Memory() { return impl_->cells; }
 void Target::Fill(uint8_t value) { std::memset(impl_->cells.data(), value, impl_->cells.size()); }
 Faults &Target::GetFaults() { return impl_->faults; }
+void Target::ArmAtTransaction(uint64_t transaction, Arming arm) {
+    impl_->armAt = transaction;
+    impl_->arming = std::move(arm);
+}
+
 Counters Target::GetCounters() const { return impl_->counters; }
 bool Target::WriteCycleActive() { return impl_->eeprom.WriteCycleActive(); }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -132,6 +133,14 @@ public:
     std::span<uint8_t> Memory();    // the EEPROM cells; writes here land in the backing file at the next commit
     void Fill(uint8_t value);
     Faults &GetFaults();
+    // Runs `arm` once, at the START of transaction `transaction` (1-based, as
+    // Counters::transactions counts them) and before the device sees that
+    // START, so faults set there act on that transaction from its first
+    // clock on. The counters passed are those of that moment: a register
+    // fault "from the next access" is counters.registerWrites + 1, and so on.
+    // A later call replaces an arming that has not run yet; null disarms.
+    using Arming = std::function<void(Faults &, const Counters &)>;
+    void ArmAtTransaction(uint64_t transaction, Arming arm);
     Counters GetCounters() const;
     bool WriteCycleActive();        // a write cycle is in progress now
     uint16_t Lines();               // levels of the 16 lines as they read now

@@ -1,0 +1,59 @@
+// The jobs that the fault matrix runs on a 24C02 (256 bytes, one address
+// byte): what the EEPROM holds before each, what a successful run leaves,
+// and what may be seen when a run fails part-way.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zeltest::faults {
+
+inline constexpr uint32_t kBytes = 256;
+inline constexpr int kSizeBits = 8;
+
+enum class JobKind { Program, VerifyMatching, VerifyDiffering, Dump, Clear, CheckSize, ReadHeader, WriteHeader };
+
+inline constexpr JobKind kJobKinds[] = {
+    JobKind::Program,   JobKind::VerifyMatching, JobKind::VerifyDiffering, JobKind::Dump,
+    JobKind::Clear,     JobKind::CheckSize,      JobKind::ReadHeader,      JobKind::WriteHeader,
+};
+
+const char *JobName(JobKind kind);
+
+// One job of the matrix with its image and output files in `folder`.
+class FaultJob {
+public:
+    FaultJob(JobKind kind, const std::string &folder);
+
+    JobKind Kind() const { return kind_; }
+    const std::vector<uint8_t> &Before() const { return before_; }
+    // Addresses the job changes; the worn-byte fault wears these.
+    const std::vector<uint32_t> &Written() const { return written_; }
+
+    // Writes the image file, and an output file with old contents for the dump.
+    void PrepareFiles() const;
+    // Runs the job on the caller's thread; its result (1 or 0).
+    int Run() const;
+
+    // Each a description of what is wrong, empty when all is well.
+    // Every byte holds its value from before, after, or one the job may
+    // leave when it fails part-way; nothing else changed.
+    std::string StrayBytes(const std::vector<uint8_t> &memory) const;
+    // A result of 1 is honest: the EEPROM, the output file and the geometry
+    // are what a successful run leaves, starting from `start`.
+    std::string FalseSuccess(const std::vector<uint8_t> &start, const std::vector<uint8_t> &memory) const;
+    // The output file of the dump is the old one or a whole image, never a part.
+    std::string HalfWrittenOutput() const;
+
+private:
+    JobKind kind_;
+    std::string imagePath_, outputPath_;
+    std::vector<uint8_t> before_, after_, passing_;
+    std::vector<uint32_t> written_;
+};
+
+// Image file text of `bytes`: "@%04x  %04x\n" per word.
+std::string ImageText(const std::vector<uint8_t> &bytes);
+
+} // namespace zeltest::faults
