@@ -23,6 +23,8 @@ public:
 
 JobOutcome RunJob(const std::function<int()> &start, Reporter &reporter)
 {
+    if (os::Interrupted())
+        return JobOutcome::Interrupted; // Ctrl-C came before the job began
     JobOutcome outcome;
     {
         HandlerScope scope(reporter);
