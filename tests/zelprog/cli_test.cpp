@@ -166,6 +166,7 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
     const std::vector<ExitCase> cases = {
         {"no command", {"--part", "24c02"}, nullptr, 2, "usage: zelprog"},
         {"unknown option", {"--bogus", "info"}, nullptr, 2, "usage: zelprog"},
+        {"unknown command", {"bogus"}, nullptr, 2, "unknown command 'bogus'"},
         {"missing file argument", {"program"}, nullptr, 2, "FILE is required"},
         {"unknown part", {"--part", "24c03", "info"}, nullptr, 2, "unknown part '24c03'"},
         {"bad lines", {"--pio", "6,6,8", "info"}, nullptr, 2, "--pio takes three different line numbers"},
@@ -300,6 +301,7 @@ TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay)
 {
     Write("a.bin", AsString(RandomBytes(k24c02, 31)));
     const std::string otherLines = "SIMPART=24c02 SIMFILE=" + Path("lines.bin");
+    const std::string defaultFile = "SIMPART=24c02 SIMFILE=" + BackingFile("24c02");
     const std::vector<CommandCase> cases = {
         {"ports", {"ports"}, 0, "sim0\n", "", nullptr},
         {"version", {"version"}, 0, "zelprog 2.1, library 2.1\n", "", nullptr},
@@ -314,6 +316,13 @@ TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay)
         {"verify after it", {"--part", "24c02", "verify", Path("a.bin")}, 0, "", "matches", nullptr},
         {"dump reading twice", {"--part", "24c02", "dump", "--verify", Path("twice.bin")}, 0, "", "Verifying...", nullptr},
         {"quiet", {"-q", "--part", "24c02", "verify", Path("a.bin")}, 0, "", "", "Reading..."},
+        {"json error", {"--json", "--part", "24c02", "verify", Path("none.bin")}, 4, "{\"event\":\"error\",\"message\":",
+         "cannot open", nullptr},
+        {"store a header", {"--part", "24c02", "write-header"}, 0, "", "wrote the geometry header", nullptr},
+        {"sized from the header", {"--link", defaultFile, "verify", Path("a.bin")}, 1, "", "reading the EEPROM to learn its size", nullptr},
+        {"image without the header", {"--link", defaultFile, "program", Path("a.bin")}, 0, "",
+         "the image does not carry the geometry header", nullptr},
+        {"header gone", {"--link", defaultFile, "info"}, 0, "none (no valid geometry header)", "", nullptr},
     };
     for (const CommandCase &c : cases) {
         SCOPED_TRACE(c.name);

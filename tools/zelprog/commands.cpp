@@ -95,12 +95,16 @@ Status PrepareImage(const Command &c, const Session &session, const std::string 
     return {};
 }
 
-Status ReadInput(const Command &c, std::string &raw)
+// Reads the image file, opens the link and leaves the image, converted for
+// the library, in `temp`. The file is read first: a file error never
+// touches the EEPROM.
+Status OpenWithImage(const Command &c, Session &session, const TempFile &temp)
 {
-    std::string error;
+    std::string raw, error;
     if (!ReadWholeFile(c.image.file, raw, error))
         return Status::Fail(kExitFile, error);
-    return {};
+    const Status status = session.Open(SizeNeed::Required);
+    return status.Ok() ? PrepareImage(c, session, raw, temp) : status;
 }
 
 } // namespace
@@ -171,14 +175,9 @@ Status RunInfo(const Command &c)
 
 Status RunProgram(const Command &c)
 {
-    std::string raw;
-    Status status = ReadInput(c, raw);
     Session session(c.link, c.output);
-    if (status.Ok())
-        status = session.Open(SizeNeed::Required);
     TempFile temp("program");
-    if (status.Ok())
-        status = PrepareImage(c, session, raw, temp);
+    Status status = OpenWithImage(c, session, temp);
     if (!status.Ok())
         return status;
     const std::string path = temp.Path();
@@ -192,19 +191,14 @@ Status RunProgram(const Command &c)
 
 Status RunVerify(const Command &c)
 {
-    std::string raw;
-    Status status = ReadInput(c, raw);
     Session session(c.link, c.output);
-    if (status.Ok())
-        status = session.Open(SizeNeed::Required);
     TempFile temp("verify");
-    if (status.Ok())
-        status = PrepareImage(c, session, raw, temp);
+    Status status = OpenWithImage(c, session, temp);
     if (!status.Ok())
         return status;
     const std::string path = temp.Path();
-    const std::size_t bytes = session.GetGeometry()->Bytes();
-    status = RunImageJob(c.output, bytes, [&] { return zelVerify(path.c_str(), 0); }, "verifying");
+    status = RunImageJob(c.output, session.GetGeometry()->Bytes(), [&] { return zelVerify(path.c_str(), 0); },
+                         "verifying");
     if (status.Ok())
         PrintResult(c.output, "verify", "the EEPROM matches " + FileName(c.image.file));
     return status;

@@ -137,7 +137,10 @@ int Main(int argc, char **argv)
     } catch (const CLI::ParseError &e) {
         if (e.get_exit_code() == 0)
             return app.exit(e);
-        PrintUsageError(e.what(), p.command.output.json);
+        const std::vector<std::string> extra = app.remaining();
+        PrintUsageError(app.get_subcommands().empty() && !extra.empty() ? "unknown command '" + extra.front() + "'"
+                                                                        : std::string(e.what()),
+                        p.command.output.json);
         return kExitUsage;
     }
     Command &c = p.command;
