@@ -41,8 +41,7 @@ std::string Duration(double seconds)
 
 } // namespace
 
-Reporter::Reporter(const Output &output, uint64_t jobBytes, bool silent)
-    : output_(output), jobBytes_(jobBytes), silent_(silent)
+Reporter::Reporter(const Output &output, uint64_t jobBytes) : output_(output), jobBytes_(jobBytes)
 {
 }
 
@@ -66,7 +65,7 @@ void Reporter::OnStateChange(const char *state)
     phaseStart_ = Clock::now();
     lastPercent_ = -1;
     lastPlainStep_ = -1;
-    if (silent_ || output_.quiet)
+    if (output_.quiet)
         return;
     if (output_.json)
         JsonLine("state").Add("state", state_).Print();
@@ -86,7 +85,7 @@ void Reporter::OnMessage(const char *message)
         return; // the separator line before each message
     std::lock_guard<std::mutex> hold(mutex_);
     ++messages_;
-    if (!silent_ && (output_.all || messages_ <= kShownMessages))
+    if (output_.all || messages_ <= kShownMessages)
         ShowMessage(text);
 }
 
@@ -104,7 +103,7 @@ void Reporter::Finish()
         std::fputc('\n', stderr);
         barDrawn_ = false;
     }
-    if (silent_ || output_.all || messages_ <= kShownMessages)
+    if (output_.all || messages_ <= kShownMessages)
         return;
     const std::string more = std::to_string(messages_ - kShownMessages) + " more of " + std::to_string(messages_) +
                              " messages not shown (--all shows every one)";
@@ -134,7 +133,7 @@ std::string Reporter::RateText(int percent) const
 
 void Reporter::ShowProgress(int percent)
 {
-    if (silent_ || output_.quiet)
+    if (output_.quiet)
         return;
     if (output_.json) {
         const double elapsed = Elapsed();

@@ -20,7 +20,7 @@ inline constexpr int kShownMessages = 20; // mismatch messages printed without -
 
 class Reporter final : public ZelHandler {
 public:
-    Reporter(const Output &output, uint64_t jobBytes, bool silent = false);
+    Reporter(const Output &output, uint64_t jobBytes); // jobBytes 0: no rate shown
 
     void OnProgressChange(int progress) override;
     void OnStateChange(const char *state) override;
@@ -44,7 +44,6 @@ private:
 
     const Output output_;
     const uint64_t jobBytes_; // bytes one pass of the job moves
-    const bool silent_;       // a helper job (sizing read): nothing is shown
 
     mutable std::mutex mutex_; // guards every field below and the output of the callbacks
     std::condition_variable activity_;
