@@ -172,7 +172,10 @@ uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t s
         ok = BusReadByte(&receiveBytes[i]) && BusSendAck(more);
         count = static_cast<uint16_t>(count + (ok ? 1 : 0));
     }
-    BusStop();
+    // a stop that did not come through leaves a device holding a line: clock it free
+    if (!BusStop()) {
+        BusRecover();
+    }
     return count;
 }
 
