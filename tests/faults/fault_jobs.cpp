@@ -101,6 +101,8 @@ bool IsWholeImage(const std::string &text) {
 const char *JobName(JobKind kind) {
     switch (kind) {
     case JobKind::Program: return "program";
+    case JobKind::ProgramUnverified: return "program without verify";
+    case JobKind::ClearUnverified: return "clear without verify";
     case JobKind::VerifyMatching: return "verify (image matches)";
     case JobKind::VerifyDiffering: return "verify (image differs)";
     case JobKind::Dump: return "dump";
@@ -111,6 +113,8 @@ const char *JobName(JobKind kind) {
     }
     return "?";
 }
+
+bool ReadsBack(JobKind kind) { return kind != JobKind::ProgramUnverified && kind != JobKind::ClearUnverified; }
 
 std::string ImageText(const std::vector<uint8_t> &bytes) {
     std::string text;
@@ -130,9 +134,11 @@ FaultJob::FaultJob(JobKind kind, const std::string &folder)
     after_ = pattern;
     switch (kind) {
     case JobKind::Program:
+    case JobKind::ProgramUnverified:
         after_ = WithChanges(pattern);
         break;
     case JobKind::Clear:
+    case JobKind::ClearUnverified:
         before_.assign(kBytes, kFill);
         for (uint32_t address : kChanged) {
             before_[address] = pattern[address];
@@ -167,6 +173,8 @@ void FaultJob::PrepareFiles() const {
 int FaultJob::Run() const {
     switch (kind_) {
     case JobKind::Program: return zelProgram(imagePath_.c_str(), 1, 1);
+    case JobKind::ProgramUnverified: return zelProgram(imagePath_.c_str(), 1, 0);
+    case JobKind::ClearUnverified: return zelClear(kFill, 1, 0);
     case JobKind::VerifyMatching:
     case JobKind::VerifyDiffering: return zelVerify(imagePath_.c_str(), 1);
     case JobKind::Dump: return zelDump(outputPath_.c_str(), 1, 1);
@@ -210,7 +218,9 @@ std::string FaultJob::FalseSuccess(const std::vector<uint8_t> &start, const std:
         }
         break;
     case JobKind::Program:
+    case JobKind::ProgramUnverified:
     case JobKind::Clear:
+    case JobKind::ClearUnverified:
     case JobKind::WriteHeader:
         break;
     }

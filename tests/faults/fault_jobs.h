@@ -12,12 +12,20 @@ namespace zeltest::faults {
 inline constexpr uint32_t kBytes = 256;
 inline constexpr int kSizeBits = 8;
 
-enum class JobKind { Program, VerifyMatching, VerifyDiffering, Dump, Clear, CheckSize, ReadHeader, WriteHeader };
+enum class JobKind {
+    Program, ProgramUnverified, VerifyMatching, VerifyDiffering, Dump, Clear, ClearUnverified,
+    CheckSize, ReadHeader, WriteHeader,
+};
 
 inline constexpr JobKind kJobKinds[] = {
-    JobKind::Program,   JobKind::VerifyMatching, JobKind::VerifyDiffering, JobKind::Dump,
-    JobKind::Clear,     JobKind::CheckSize,      JobKind::ReadHeader,      JobKind::WriteHeader,
+    JobKind::Program, JobKind::ProgramUnverified, JobKind::VerifyMatching, JobKind::VerifyDiffering,
+    JobKind::Dump,    JobKind::Clear,             JobKind::ClearUnverified, JobKind::CheckSize,
+    JobKind::ReadHeader, JobKind::WriteHeader,
 };
+
+// Without a read-back a job cannot see a byte that took its write and kept
+// its old value.
+bool ReadsBack(JobKind kind);
 
 const char *JobName(JobKind kind);
 

@@ -98,6 +98,9 @@ bool ReportsThroughJobObject(JobKind kind) {
     return kind != JobKind::CheckSize && kind != JobKind::ReadHeader && kind != JobKind::WriteHeader;
 }
 
+// Every fault but one on every job: a worn byte is seen only by a read-back.
+bool Applies(const FaultSpec &fault, JobKind kind) { return fault.kind != FaultKind::WornBytes || ReadsBack(kind); }
+
 class FaultMatrix : public LinkTest {
 protected:
     void SetUp() override {
@@ -210,14 +213,18 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
     std::map<std::string, std::vector<std::string>> failures;   // by job and fault
     size_t cases = 0;
     std::ostringstream size;
+    testing::internal::CaptureStdout();   // the library prints "WRITE FAIL!" per failed register write
     for (JobKind kind : kJobKinds) {
         const FaultJob job(kind, folder_);
         const Profile profile = Measure(job);
         const size_t positions = profile.starts.size();
         ASSERT_GT(positions, 0u) << JobName(kind);
-        size << "  " << JobName(kind) << ": " << positions << " transactions x " << std::size(kFaultSpecs)
-             << " faults = " << positions * std::size(kFaultSpecs) << " cases\n";
+        size_t faults = 0;
         for (const FaultSpec &fault : kFaultSpecs) {
+            if (!Applies(fault, kind)) {
+                continue;
+            }
+            ++faults;
             for (size_t n = 0; n < positions; ++n) {
                 ++cases;
                 const std::string wrong = RunCase(job, fault, profile, n);
@@ -227,10 +234,14 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
                 }
             }
         }
+        size << "  " << JobName(kind) << ": " << positions << " transactions x " << faults
+             << " faults = " << positions * faults << " cases\n";
     }
-    std::cout << "fault matrix: " << std::size(kJobKinds) << " jobs x " << std::size(kFaultSpecs)
+    const std::string printed = testing::internal::GetCapturedStdout();
+    std::cout << "fault matrix: " << std::size(kJobKinds) << " jobs x up to " << std::size(kFaultSpecs)
               << " faults x every transaction of each job = " << cases << " cases\n"
-              << size.str();
+              << size.str() << "  (the library printed " << std::count(printed.begin(), printed.end(), '\n')
+              << " lines on the way)\n";
     for (const auto &[where, list] : failures) {
         ADD_FAILURE() << where << ": " << list.size() << " cases, the first: " << list.front();
     }
