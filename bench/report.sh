@@ -124,7 +124,8 @@ for program, benchmarks in runs.items():
         counters = ", ".join("%s=%.4g" % (k, v) for k, v in b.items() if k not in skip and isinstance(v, (int, float)))
         if b.get("error_occurred"):
             counters = "error: " + b.get("error_message", "")
-        out.append("| %s | %s | %.3f ms | %d | %s |" % (program, b["name"], ms(b), b["iterations"], counters))
+        out.append("| %s | %s | %.4g %s | %d | %s |" % (program, b["name"], b["real_time"], b["time_unit"],
+                                                      b["iterations"], counters))
 out.append("")
 if missing:
     out.append("Not built, so not run: %s.\n" % ", ".join(missing))

@@ -34,7 +34,10 @@ TEST_F(ArmingTest, FaultSwitchesOnAtTheStartOfItsTransaction) {
     };
     const Case cases[] = {
         {"no acknowledge, in that transaction only", 3,
-         [](Faults &f, const Counters &c) { f.nakByte = 1, f.nakTransaction = uint32_t(c.transactions + 1); },
+         [](Faults &f, const Counters &c) {
+             f.nakByte = 1;
+             f.nakTransaction = static_cast<uint32_t>(c.transactions + 1);
+         },
          {1, 1, 0, 1}},
         {"device absent from then on", 2, [](Faults &f, const Counters &) { f.absent = true; }, {1, 0, 0, 0}},
         {"link lost from the next access on", 4,

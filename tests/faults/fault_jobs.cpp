@@ -63,14 +63,14 @@ std::vector<uint32_t> Differences(const std::vector<uint8_t> &a, const std::vect
 }
 
 std::string ReadText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path);   // text mode: the library writes its lines with the platform's line ends
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
 void WriteText(const std::string &path, const std::string &text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(path, std::ios::trunc);
     out << text;
 }
 

@@ -68,14 +68,20 @@ struct Profile {
 // The register fault hits the middle access of its kind in the transaction.
 uint64_t MiddleOffset(uint64_t from, uint64_t to) { return std::max<uint64_t>(1, (to - from) / 2); }
 
+// The arming runs before the START is counted: this transaction is the next number.
+Target::Arming NakInThisTransaction(uint32_t byte) {
+    return [byte](Faults &f, const Counters &c) {
+        f.nakByte = byte;
+        f.nakTransaction = static_cast<uint32_t>(c.transactions + 1);
+    };
+}
+
 Target::Arming ArmingFor(FaultKind kind, const Profile &profile, size_t n, const std::vector<uint32_t> &worn) {
     const Counters &at = profile.starts[n];
     const Counters &next = n + 1 < profile.starts.size() ? profile.starts[n + 1] : profile.end;
     switch (kind) {
-    case FaultKind::NakAddress:
-        return [](Faults &f, const Counters &c) { f.nakByte = 1, f.nakTransaction = uint32_t(c.transactions + 1); };
-    case FaultKind::NakThirdByte:
-        return [](Faults &f, const Counters &c) { f.nakByte = 3, f.nakTransaction = uint32_t(c.transactions + 1); };
+    case FaultKind::NakAddress: return NakInThisTransaction(1);
+    case FaultKind::NakThirdByte: return NakInThisTransaction(3);
     case FaultKind::StuckData: return [](Faults &f, const Counters &) { f.stuckDataClocks = kStuckClocks; };
     case FaultKind::ClockHeld: return [](Faults &f, const Counters &) { f.holdClockMs = kHoldMs; };
     case FaultKind::WriteFails: {
