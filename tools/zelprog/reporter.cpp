@@ -9,6 +9,7 @@ namespace zelprog {
 namespace {
 
 constexpr int kBarWidth = 30;
+constexpr int kBarLineWidth = 13 + 2 + kBarWidth + 2 + 4 + 2 + 28; // state [bar] pct  rate, as printed
 constexpr int kPlainStep = 10; // plain progress lines every 10 percent
 
 std::string Trimmed(const char *text)
@@ -164,7 +165,7 @@ void Reporter::ClearBar()
 {
     if (!barDrawn_)
         return;
-    std::fprintf(stderr, "\r%*s\r", 13 + kBarWidth + 36, "");
+    std::fprintf(stderr, "\r%*s\r", kBarLineWidth, "");
     barDrawn_ = false;
 }
 
