@@ -86,7 +86,8 @@ public:
     void FailWrites(bool fail);
     void FailReads(bool fail);
 
-    // The open virtual target, null while none is open.
+    // The open virtual target, null while none is open. It is used outside
+    // the transport's lock: touch it only while no job drives the bus.
     hoplink::sim::Target *Target();
     hoplink::sim::VirtualClock &Clock() { return clock_; }
     uint32_t NowMs();
