@@ -121,6 +121,19 @@ std::vector<std::string> Messages(const std::vector<HandlerEvent> &events) {
     return texts;
 }
 
+void Signal::Set() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        set_ = true;
+    }
+    changed_.notify_all();
+}
+
+void Signal::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return set_; });
+}
+
 void WaitUntilIdle() {
     while (zelIsBusy() != 0) {
         std::this_thread::yield();

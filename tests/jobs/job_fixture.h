@@ -57,6 +57,19 @@ testing::AssertionResult ProgressRunsComplete(const std::vector<HandlerEvent> &e
 // The texts of the OnMessage calls, in order.
 std::vector<std::string> Messages(const std::vector<HandlerEvent> &events);
 
+// A one-shot signal between threads (mutex and condition variable: the
+// atomic waits behind std::latch miss wake-ups in some runtimes).
+class Signal {
+public:
+    void Set();
+    void Wait();
+
+private:
+    std::mutex mutex_;   // guards set_
+    std::condition_variable changed_;
+    bool set_ = false;
+};
+
 // Polls zelIsBusy until the worker thread has ended.
 void WaitUntilIdle();
 

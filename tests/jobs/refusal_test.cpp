@@ -3,7 +3,6 @@
 // inside a running job's handler.
 #include <gtest/gtest.h>
 
-#include <latch>
 
 #include "jobs/job_fixture.h"
 
@@ -106,21 +105,21 @@ TEST_P(WhileRunning, SecondJobIsRefusedAndTheRunningJobKeepsItsParameters) {
     const std::string running = TempPath("running.txt");
     const std::string other = TempPath("other.txt");
     WriteImageFile(other, std::vector<uint16_t>(128, 0x0000));
-    std::latch midway(1), release(1);
+    Signal midway, release;
     bool held = false;
     handler_.hook = [&](const HandlerEvent &event) {
         if (!held && event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
             held = true;
-            midway.count_down();
-            release.wait();
+            midway.Set();
+            release.Wait();
         }
     };
     ASSERT_EQ(zelDump(running.c_str(), 0, 0), 1);
-    midway.wait();
+    midway.Wait();
 
     EXPECT_EQ(StartJob(GetParam().job, other.c_str(), GetParam().blocking), 0);
 
-    release.count_down();
+    release.Set();
     EXPECT_EQ(handler_.WaitForWorkerResult(std::this_thread::get_id()), 1);
     WaitUntilIdle();
     // still a dump without verify into its own file

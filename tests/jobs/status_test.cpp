@@ -1,7 +1,6 @@
 // The status exports and the handler's installation.
 #include <gtest/gtest.h>
 
-#include <latch>
 
 #include "jobs/job_fixture.h"
 
@@ -49,21 +48,21 @@ INSTANTIATE_TEST_SUITE_P(BothModes, ProgressInsideCallback, testing::Values(true
 
 TEST_F(StatusTest, RemovingTheHandlerMidJobSkipsCallbacksButKeepsTheResult) {
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
-    std::latch midway(1), release(1);
+    Signal midway, release;
     bool held = false;
     handler_.hook = [&](const HandlerEvent &event) {
         if (!held && event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
             held = true;
-            midway.count_down();
-            release.wait();
+            midway.Set();
+            release.Wait();
         }
     };
     ASSERT_EQ(zelClear(0x00, 0, 0), 1);
-    midway.wait();
+    midway.Wait();
     const size_t eventsHeld = handler_.Events().size();
 
     SetZelHandler(nullptr);
-    release.count_down();
+    release.Set();
     WaitUntilIdle();
 
     EXPECT_EQ(handler_.Events().size(), eventsHeld);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <latch>
 #include <memory>
 
 #include "jobs/job_fixture.h"
@@ -41,7 +40,7 @@ protected:
 TEST_F(StopTest, StopDuringProgramEndsItWithResultZeroAndLeavesNextJobUsable) {
     AttachSlowEeprom();
     const std::string image = WriteImage("image.txt", 0x1234, kBytes32 / 2);
-    std::latch midway(1);
+    Signal midway;
     bool signalled = false;
     handler_.hook = [&](const HandlerEvent &event) {
         if (event.kind != HandlerEvent::Kind::Progress) {
@@ -50,12 +49,12 @@ TEST_F(StopTest, StopDuringProgramEndsItWithResultZeroAndLeavesNextJobUsable) {
         transport().ClearLog();   // keeps the register log small on a long job
         if (!signalled && event.value >= 5) {
             signalled = true;
-            midway.count_down();
+            midway.Set();
         }
     };
     const std::thread::id caller = std::this_thread::get_id();
     ASSERT_EQ(zelProgram(image.c_str(), 0, 1), 1);
-    midway.wait();
+    midway.Wait();
 
     const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(zelStop(), 1);
@@ -117,12 +116,12 @@ TEST_F(StopTest, StopFromAHandlerOnTheWorkerThreadEndsTheJobWithoutWaitingForIts
     EXPECT_EQ(memory.back(), 0xFF);
 }
 
-// Signals its latch when the thread that owns it ends.
+// Sets its signal when the thread that owns it ends.
 struct ThreadEndSignal {
-    std::latch *latch = nullptr;
+    Signal *signal = nullptr;
     ~ThreadEndSignal() {
-        if (latch != nullptr) {
-            latch->count_down();
+        if (signal != nullptr) {
+            signal->Set();
         }
     }
 };
@@ -133,21 +132,22 @@ TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) 
     const std::string image = WriteImage("image.txt", 0x1234, 128);
     // outlives the abandoned thread, which may still return into it
     static RecordingHandler *const stuck = new RecordingHandler;
-    static std::latch entered(1), release(1), ended(1);
+    // never destroyed: a thread ended forcibly inside release.Wait() leaves it in use
+    static Signal &entered = *new Signal, &release = *new Signal, &ended = *new Signal;
     const std::thread::id caller = std::this_thread::get_id();
     std::thread::id stuckThread;
     stuck->hook = [caller, &stuckThread](const HandlerEvent &event) {
         if (event.kind == HandlerEvent::Kind::Progress && event.value >= 10 &&
             event.thread != caller && stuckThread == std::thread::id{}) {
             stuckThread = event.thread;
-            threadEnd.latch = &ended;
-            entered.count_down();
-            release.wait();   // holds the job's lock, as a handler stuck in a callback does
+            threadEnd.signal = &ended;
+            entered.Set();
+            release.Wait();   // holds the job's lock, as a handler stuck in a callback does
         }
     };
     SetZelHandler(stuck);
     ASSERT_EQ(zelProgram(image.c_str(), 0, 0), 1);
-    entered.wait();
+    entered.Wait();
 
     EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
 
@@ -161,10 +161,10 @@ TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) 
     EXPECT_EQ(zelGetResult(), 1);
     EXPECT_EQ(WordsOf(Memory()), std::vector<uint16_t>(128, 0x1234));
 
-    release.count_down();
+    release.Set();
 #if !defined(_WIN32)
     // POSIX abandons the thread: it runs on, but stores and tells nothing
-    ended.wait();
+    ended.Wait();
 #endif
     EXPECT_EQ(zelGetResult(), 1);
     EXPECT_EQ(zelGetProgress(), 100);
