@@ -21,6 +21,8 @@ struct FaultCase {
     std::function<void(hoplink::sim::Target &)> midway;   // set at 50 % of the first transfer, or null
 };
 
+void PrintTo(const FaultCase &c, std::ostream *os) { PrintCase(c, os); }
+
 void NakEveryDataByte(hoplink::sim::Target &target) { target.GetFaults().nakByte = 3; }
 
 void LoseLinkSoon(hoplink::sim::Target &target) {

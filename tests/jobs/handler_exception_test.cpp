@@ -20,6 +20,8 @@ struct ThrowCase {
     int returned;
 };
 
+void PrintTo(const ThrowCase &c, std::ostream *os) { PrintCase(c, os); }
+
 const ThrowCase kThrows[] = {
     {"ProgressBlocking", HandlerEvent::Kind::Progress, 0, true, false, 0},
     {"ProgressBackground", HandlerEvent::Kind::Progress, 0, false, false, 1},

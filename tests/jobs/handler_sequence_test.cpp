@@ -34,6 +34,10 @@ struct ModeCase {
     bool blocking;
 };
 
+void PrintTo(const ModeCase &c, std::ostream *os) {
+    *os << c.job.name << (c.blocking ? " blocking" : " background");
+}
+
 std::vector<ModeCase> AllModes() {
     std::vector<ModeCase> cases;
     for (const SequenceCase &job : kSequences) {

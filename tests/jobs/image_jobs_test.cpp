@@ -29,6 +29,8 @@ struct ProgramCase {
     std::vector<uint16_t> after;     // the EEPROM's words afterwards
 };
 
+void PrintTo(const ProgramCase &c, std::ostream *os) { PrintCase(c, os); }
+
 std::vector<uint16_t> Words(uint16_t value, size_t count = kWords) {
     return std::vector<uint16_t>(count, value);
 }
@@ -79,6 +81,8 @@ struct ClearCase {
     uint64_t writeCycles;
 };
 
+void PrintTo(const ClearCase &c, std::ostream *os) { PrintCase(c, os); }
+
 const ClearCase kClearCases[] = {
     {"FillsEveryWordWithBothHalves", 0xA5, 0, 256},
     {"SkipsBytesThatHoldTheFill", 0xA5, 10, 246},
@@ -112,6 +116,8 @@ struct CompareCase {
     std::vector<std::string> messages;
     int result;
 };
+
+void PrintTo(const CompareCase &c, std::ostream *os) { PrintCase(c, os); }
 
 std::vector<uint8_t> ErasedBytes() { return std::vector<uint8_t>(kBytes, 0xFF); }
 
@@ -197,6 +203,8 @@ struct MissingFileCase {
     bool blocking;
     int returned;
 };
+
+void PrintTo(const MissingFileCase &c, std::ostream *os) { PrintCase(c, os); }
 
 const MissingFileCase kMissingFile[] = {{"Blocking", true, 0}, {"Background", false, 1}};
 

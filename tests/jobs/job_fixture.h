@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,6 +49,13 @@ private:
     std::condition_variable resultArrived_;
     std::vector<HandlerEvent> events_;
 };
+
+// Names a table row in test output by its `name` (instead of its bytes).
+template <typename Case>
+    requires requires(const Case &c) { std::string(c.name); }
+void PrintCase(const Case &c, std::ostream *os) {
+    *os << c.name;
+}
 
 // The callbacks in order, "state:Writing... progress result:1": a run of
 // progress reports is one "progress", a message is "message".

@@ -27,6 +27,8 @@ struct RefusalCase {
     bool blocking;
 };
 
+void PrintTo(const RefusalCase &c, std::ostream *os) { PrintCase(c, os); }
+
 const RefusalCase kEveryExport[] = {
     {"ProgramBlocking", Job::Program, true}, {"ProgramBackground", Job::Program, false},
     {"VerifyBlocking", Job::Verify, true},   {"VerifyBackground", Job::Verify, false},
@@ -78,6 +80,8 @@ struct LengthCase {
     size_t length;
     int returned;
 };
+
+void PrintTo(const LengthCase &c, std::ostream *os) { *os << c.length << " characters"; }
 
 class PathLength : public AttachedRefusal, public testing::WithParamInterface<LengthCase> {};
 
