@@ -3,7 +3,8 @@
 // after both images are released.
 //
 // A failed transfer ends its job with result 0 at once: nothing that a
-// transfer left unfilled is compared or written to a file.
+// transfer left unfilled is compared or written to a file. A stop request
+// (or a thread given up on) ends it the same way between its steps.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -62,7 +63,7 @@ int ZelWorker::ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
         return 0;
     }
     ReportState("Writing...");
-    if (!WriteBlock(0, image, Length(size), true)) {
+    if (!WriteBlock(0, image, Length(size), true) || !KeepGoing()) {
         return 0;
     }
     return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
@@ -84,7 +85,7 @@ int ZelWorker::VerifySteps(uint16_t *image, uint16_t *readBack, int32_t size) {
 // may go on; a mismatch of the second read is still written, with result 0.
 int ZelWorker::DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
     ReportState("Reading...");
-    if (!ReadBlock(0, image, Length(size), true)) {
+    if (!ReadBlock(0, image, Length(size), true) || !KeepGoing()) {
         return 0;
     }
     int matched = 1;
@@ -104,7 +105,7 @@ int ZelWorker::DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
 int ZelWorker::ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
     std::memset(image, fillByte_, WordCount(size) * sizeof *image);
     ReportState("Clearing...");
-    if (!WriteBlock(0, image, Length(size), true)) {
+    if (!WriteBlock(0, image, Length(size), true) || !KeepGoing()) {
         return 0;
     }
     return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;

@@ -96,25 +96,81 @@ TEST_F(StopTest, StopWithNoJobReturnsOneAndTheNextJobRuns) {
     EXPECT_EQ(Memory(), std::vector<uint8_t>(256, 0x00));
 }
 
-TEST_F(StopTest, StopFromAHandlerOnTheWorkerThreadEndsTheJobWithoutWaitingForItself) {
+enum class Job { Program, Verify, Dump, Clear };
+
+struct HandlerStopCase {
+    const char *name;
+    Job job;
+    const char *stopAfterState;   // stop at 50 % of the transfer that follows this state
+    const char *sequence;         // the worker's callbacks
+    std::vector<uint8_t> memory;  // the EEPROM afterwards; empty: not looked at
+};
+
+void PrintTo(const HandlerStopCase &c, std::ostream *os) { PrintCase(c, os); }
+
+std::vector<uint8_t> Erased() { return std::vector<uint8_t>(256, 0xFF); }
+
+const HandlerStopCase kHandlerStops[] = {
+    {"ClearEndsMidWrite", Job::Clear, "Clearing...", "state:Clearing... progress result:0", {}},
+    {"ProgramEndsDuringItsReadBack", Job::Program, "Verifying...",
+     "state:Writing... progress state:Verifying... progress result:0",
+     std::vector<uint8_t>(256, 0x00)},
+    {"VerifyEndsWithoutComparing", Job::Verify, "Reading...", "state:Reading... progress result:0",
+     Erased()},
+    {"DumpEndsWithoutWritingItsFile", Job::Dump, "Reading...", "state:Reading... progress result:0",
+     Erased()},
+};
+
+class StopFromHandler : public StopTest, public testing::WithParamInterface<HandlerStopCase> {};
+
+// A handler on the worker thread cannot wait for its own thread: zelStop
+// there only asks, and the job ends at its next step.
+TEST_P(StopFromHandler, EndsTheJobAtItsNextStep) {
+    const HandlerStopCase &c = GetParam();
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+    const std::string image = WriteImage("zeros.txt", 0x0000, 128);
+    const std::string dump = WriteImage("dump.txt", 0x0000, 1);
+    bool armed = false;
     int stopReturned = -1;
     handler_.hook = [&](const HandlerEvent &event) {
-        if (stopReturned < 0 && event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
+        if (event.kind == HandlerEvent::Kind::State) {
+            armed = event.text == c.stopAfterState;
+        } else if (armed && stopReturned < 0 && event.kind == HandlerEvent::Kind::Progress &&
+                   event.value >= 50) {
             stopReturned = zelStop();
         }
     };
-    ASSERT_EQ(zelClear(0x00, 0, 0), 1);
+    const std::thread::id caller = std::this_thread::get_id();
+    int started = 0;
+    switch (c.job) {
+    case Job::Program: started = zelProgram(image.c_str(), 0, 1); break;
+    case Job::Verify: started = zelVerify(image.c_str(), 0); break;
+    case Job::Dump: started = zelDump(dump.c_str(), 0, 0); break;
+    case Job::Clear: started = zelClear(0x00, 0, 0); break;
+    }
+    ASSERT_EQ(started, 1);
 
-    EXPECT_EQ(handler_.WaitForWorkerResult(std::this_thread::get_id()), 0);
+    EXPECT_EQ(handler_.WaitForWorkerResult(caller), 0);
     WaitUntilIdle();
 
     EXPECT_EQ(stopReturned, 1);
     EXPECT_EQ(zelGetResult(), 0);
-    const std::vector<uint8_t> memory = Memory();
-    EXPECT_EQ(memory.front(), 0x00);
-    EXPECT_EQ(memory.back(), 0xFF);
+    std::vector<HandlerEvent> events = EventsFrom(handler_.Events(), handler_.Events().back().thread);
+    EXPECT_EQ(Summarize(events), c.sequence);
+    EXPECT_EQ(FileText(dump), "@0000  0000\n");
+    if (!c.memory.empty()) {
+        EXPECT_EQ(Memory(), c.memory);
+    } else {
+        const std::vector<uint8_t> memory = Memory();
+        EXPECT_EQ(memory.front(), 0x00);
+        EXPECT_EQ(memory.back(), 0xFF);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryJob, StopFromHandler, testing::ValuesIn(kHandlerStops),
+                         [](const testing::TestParamInfo<HandlerStopCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // Sets its signal when the thread that owns it ends.
 struct ThreadEndSignal {
