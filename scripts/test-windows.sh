@@ -24,6 +24,8 @@ trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 wine wineboot --init >/dev/null 2>&1
 
 echo "=== windows: test"
-ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300
+status=0
+ctest --test-dir "$build" -j "$jobs" --output-on-failure --timeout 300 || status=$?
 finished=$(date +%s)
 echo "=== windows: build $((built - started)) s, tests $((finished - built)) s, total $((finished - started)) s"
+exit $status
