@@ -115,9 +115,11 @@ bool WriteDataByte(uint32_t address, uint8_t value) {
     const uint8_t device = ComposeAddress(address, command);
     const auto sent = static_cast<uint16_t>(AddressBytes());
     command[sent] = value;
+    const uint32_t failedBefore = FailedAccesses();   // a refused write may leave the line high
     SetWriteProtect(false);
     // start, device, address bytes, value, stop
-    const bool ok = BusTransfer(device, command, sent + 1, true, nullptr, 0) == sent + 2;
+    const bool ok = BusTransfer(device, command, sent + 1, true, nullptr, 0) == sent + 2 &&
+                    FailedAccesses() == failedBefore;
     AwaitWriteCycle(device);
     SetWriteProtect(true);
     return ok;

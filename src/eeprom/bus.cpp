@@ -35,6 +35,17 @@ bool CheckHigh(int line, uint32_t limitMs) {
     return IsHigh(line);
 }
 
+// A refused register access may have put a wrong bit on the bus, and the
+// device may have latched a wrong byte: it must see a start before any stop,
+// so that it drops the write. With the clock low first, releasing the data
+// line cannot make a stop; the recovery then clocks out an acknowledge the
+// device may still drive and starts before it stops. The transaction failed.
+uint16_t AbortTransfer() {
+    PullLow(BusLines().clock);
+    BusRecover();
+    return 0;
+}
+
 } // namespace
 
 void BusRelease() {
@@ -148,6 +159,7 @@ uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t s
     const bool writeAddress = sendCount > 0 || (receiveCount == 0 && !readFlag);
     const bool readAddress = repeatedStart || (sendCount == 0 && (receiveCount > 0 || readFlag));
 
+    const uint32_t failedBefore = FailedAccesses();
     uint16_t count = 0;
     BusRelease();
     bool ok = BusStart();
@@ -172,11 +184,14 @@ uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t s
         ok = BusReadByte(&receiveBytes[i]) && BusSendAck(more);
         count = static_cast<uint16_t>(count + (ok ? 1 : 0));
     }
+    if (FailedAccesses() != failedBefore) {
+        return AbortTransfer();
+    }
     // a stop that did not come through leaves a device holding a line: clock it free
     if (!BusStop()) {
         BusRecover();
     }
-    return count;
+    return FailedAccesses() == failedBefore ? count : 0;
 }
 
 } // namespace zel

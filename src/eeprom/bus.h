@@ -13,7 +13,8 @@ bool BusWriteByte(uint8_t value);
 bool BusReadByte(uint8_t *destination);
 bool BusSendAck(bool ack);
 
-// One addressed transaction; returns how many bytes completed on the bus.
+// One addressed transaction; returns how many bytes completed on the bus;
+// 0 when the transport refused any register access of it.
 uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount,
                      bool readFlag, uint8_t *receiveBytes, uint16_t receiveCount);
 

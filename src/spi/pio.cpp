@@ -20,6 +20,8 @@ int writeProtectLine = 8;
 
 constexpr int kLineCount = 16;
 
+uint32_t failedAccesses = 0;
+
 bool NamesBit(int line) { return line >= 0 && line < kLineCount; }
 
 // A line outside 0..15 names no bit: the shadow comes back unchanged.
@@ -39,6 +41,7 @@ void WriteRegister(uint32_t address, uint16_t value) {
         return;
     }
     if (hoplink_write(address, value) != 0) {
+        ++failedAccesses;
         std::printf("WRITE FAIL!\n");
     }
 }
@@ -48,8 +51,14 @@ uint16_t ReadRegister(uint32_t address) {
         return 0xFFFF;
     }
     uint16_t word = 0;
-    return hoplink_read(address, &word) == 0 ? word : uint16_t{0xFFFF};
+    if (hoplink_read(address, &word) != 0) {
+        ++failedAccesses;
+        return 0xFFFF;
+    }
+    return word;
 }
+
+uint32_t FailedAccesses() { return failedAccesses; }
 
 void SetLineEnable(int line, bool on) {
     enableShadow = WithLine(enableShadow, line, on);   // kept even if the write fails

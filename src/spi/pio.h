@@ -17,6 +17,9 @@ int ReadLine(int line);                    // one read of 0xFFC2: 1 high, 0 low
 void SetWriteProtect(bool high);           // level, then enable
 void WriteRegister(uint32_t address, uint16_t value);
 uint16_t ReadRegister(uint32_t address);   // 0xFFFF when the read fails
+// Register accesses that the transport refused so far (wraps). A step that
+// compares it before and after knows whether every line did what it was told.
+uint32_t FailedAccesses();
 
 // Bit of `line` in an input value: lines outside 0..15 name no bit and read high.
 int LineBit(uint16_t inputs, int line);

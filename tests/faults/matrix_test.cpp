@@ -111,7 +111,8 @@ class FaultMatrix : public LinkTest {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
-        folder_ = (std::filesystem::path(testing::TempDir()) / "zel_fault_matrix").string();
+        const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = (std::filesystem::path(testing::TempDir()) / (std::string("zel_faults_") + test->name())).string();
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
     }
@@ -159,12 +160,13 @@ protected:
         return profile;
     }
 
-    // Runs one case; what went wrong, empty when nothing did.
-    std::string RunCase(const FaultJob &job, const FaultSpec &fault, const Profile &profile, size_t n) {
+    // Runs one case, `arm` at the START of the job's transaction n (0-based);
+    // what went wrong, empty when nothing did.
+    std::string RunCase(const FaultJob &job, Target::Arming arm, const Profile &profile, size_t n) {
         Open(job.Before());
         job.PrepareFiles();
         const uint64_t first = Target().GetCounters().transactions + 1;
-        Target().ArmAtTransaction(first + n, ArmingFor(fault.kind, profile, n, job.Written()));
+        Target().ArmAtTransaction(first + n, std::move(arm));
         const uint64_t start = NowMicros();
         const int result = job.Run();
         const uint64_t took = NowMicros() - start;
@@ -233,7 +235,8 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
             ++faults;
             for (size_t n = 0; n < positions; ++n) {
                 ++cases;
-                const std::string wrong = RunCase(job, fault, profile, n);
+                const std::string wrong =
+                    RunCase(job, ArmingFor(fault.kind, profile, n, job.Written()), profile, n);
                 if (!wrong.empty()) {
                     failures[std::string(JobName(kind)) + " / " + fault.name].push_back(
                         "transaction " + std::to_string(n + 1) + " of " + std::to_string(positions) + ": " + wrong);
@@ -248,6 +251,49 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
               << " faults x every transaction of each job = " << cases << " cases\n"
               << size.str() << "  (the library printed " << std::count(printed.begin(), printed.end(), '\n')
               << " lines on the way)\n";
+    for (const auto &[where, list] : failures) {
+        ADD_FAILURE() << where << ": " << list.size() << " cases, the first: " << list.front();
+    }
+}
+
+
+
+// One refused register access, at every access of a job (every k-th on the
+// longer jobs): a refused write leaves a line where it was and a refused
+// read sees every line high, and neither may slip a wrong bit into the EEPROM
+// or into a result of 1.
+TEST_F(FaultMatrix, OneRefusedRegisterAccessAnywhereInAJob) {
+    constexpr uint64_t kMostPositions = 100;   // per job and kind of access
+    std::map<std::string, std::vector<std::string>> failures;
+    size_t cases = 0;
+    testing::internal::CaptureStdout();
+    for (JobKind kind : kJobKinds) {
+        const FaultJob job(kind, folder_);
+        const Profile profile = Measure(job);
+        ASSERT_FALSE(profile.starts.empty()) << JobName(kind);
+        const Counters &first = profile.starts.front();
+        for (const bool writes : {true, false}) {
+            const uint64_t total = writes ? profile.end.registerWrites - first.registerWrites
+                                          : profile.end.registerReads - first.registerReads;
+            for (uint64_t k = 1; k <= total; k += 1 + total / kMostPositions) {
+                ++cases;
+                Target::Arming arm = [writes, k](Faults &f, const Counters &c) {
+                    if (writes) {
+                        f.writeFail.nth = c.registerWrites + k;
+                    } else {
+                        f.readFail.nth = c.registerReads + k;
+                    }
+                };
+                const std::string wrong = RunCase(job, std::move(arm), profile, 0);
+                if (!wrong.empty()) {
+                    failures[std::string(JobName(kind)) + (writes ? " / refused write " : " / refused read ")]
+                        .push_back(std::to_string(k) + " of " + std::to_string(total) + ": " + wrong);
+                }
+            }
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    std::cout << "one refused register access: " << cases << " cases over " << std::size(kJobKinds) << " jobs\n";
     for (const auto &[where, list] : failures) {
         ADD_FAILURE() << where << ": " << list.size() << " cases, the first: " << list.front();
     }

@@ -1,6 +1,7 @@
 // Faults that the matrix found, each with the behaviour that mends it.
 #include <gtest/gtest.h>
 
+#include "eeprom/block.h"
 #include "eeprom/bus.h"
 #include "eeprom/device.h"
 #include "support/test_transport.h"
@@ -65,6 +66,61 @@ TEST(HeaderThatDoesNotStick, IsNotReportedWritten) {
         EXPECT_EQ(target.Memory()[3], row.stored[2]);
     }
     TestTransport::Get().Reset();
+}
+
+
+// One refused register access at every access of a byte write and of a
+// two-byte read: a refused write may leave a line where it was and a refused
+// read sees every line high, so the transfer must fail rather than put a
+// wrong bit into the EEPROM or into the words read.
+TEST(RefusedRegisterAccess, NeverSlipsAWrongBitThrough) {
+    constexpr uint32_t kAddress = 5;
+    constexpr uint8_t kOld = 0xC4, kNew = 0x9E;
+    struct Row {
+        const char *name;
+        bool byteWrite;       // else a read of bytes 4 and 5
+        bool refuseWrite;     // else a refused read
+        uint64_t accesses;    // positions tried: more than the transfer makes of that kind
+    };
+    const Row rows[] = {
+        {"byte write, refused write", true, true, 200},
+        {"byte write, refused read", true, false, 60},
+        {"read, refused write", false, true, 150},
+        {"read, refused read", false, false, 60},
+    };
+    TestTransport &transport = TestTransport::Get();
+    testing::internal::CaptureStdout();   // "WRITE FAIL!" for each refused write
+    for (const Row &row : rows) {
+        for (uint64_t k = 1; k <= row.accesses; ++k) {
+            SCOPED_TRACE(std::string(row.name) + " at access " + std::to_string(k));
+            transport.Reset();
+            transport.Clock().SetStep(10);
+            ASSERT_TRUE(zelInitTrans("SIMPART=24C02 SIMTWR=1", 0, 8, 0));
+            hoplink::sim::Target &target = *transport.Target();
+            target.Memory()[kAddress - 1] = 0x11;
+            target.Memory()[kAddress] = kOld;
+            const Counters at = target.GetCounters();
+            if (row.refuseWrite) {
+                target.GetFaults().writeFail.nth = at.registerWrites + k;
+            } else {
+                target.GetFaults().readFail.nth = at.registerReads + k;
+            }
+            uint16_t word = 0;
+
+            const bool ok = row.byteWrite ? zel::WriteDataByte(kAddress, kNew)
+                                          : zel::ReadBlock(kAddress - 1, &word, 2, false);
+
+            const uint8_t cell = target.Memory()[kAddress];
+            EXPECT_TRUE(cell == kOld || cell == kNew) << int{cell};
+            if (ok && row.byteWrite) {
+                EXPECT_EQ(cell, kNew);
+            } else if (ok) {
+                EXPECT_EQ(word, 0x11 | kOld << 8);
+            }
+        }
+    }
+    testing::internal::GetCapturedStdout();
+    transport.Reset();
 }
 
 } // namespace
