@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -112,7 +113,8 @@ protected:
     void SetUp() override {
         LinkTest::SetUp();
         const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = (std::filesystem::path(testing::TempDir()) / (std::string("zel_faults_") + test->name())).string();
+        folder_ = (std::filesystem::path(testing::TempDir()) / (std::string("zel_faults_") + test->name() + "_" +
+                                                                       std::to_string(std::random_device{}()))).string();
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
     }

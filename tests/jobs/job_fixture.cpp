@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <sstream>
 
@@ -175,6 +176,8 @@ void JobTest::SetUp() {
             c = '_';
         }
     }
+    // a folder of this run's own: other builds' suites may run at the same time
+    name += "_" + std::to_string(std::random_device{}());
     folder_ = (std::filesystem::path(testing::TempDir()) / ("zeljobs_" + name)).string();
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);

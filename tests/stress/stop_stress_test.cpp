@@ -156,7 +156,9 @@ class StopStress : public LinkTest {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
-        folder_ = std::filesystem::path(testing::TempDir()) / "zel_stop_stress";
+        // a folder of this run's own: the suites of other builds may run at the same time
+        folder_ = std::filesystem::path(testing::TempDir()) /
+                  ("zel_stop_stress_" + std::to_string(std::random_device{}()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
         same_ = Image(1);
