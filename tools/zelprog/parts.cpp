@@ -57,8 +57,11 @@ const PartGeometry *FindPartByGeometry(int sizeBits, int blockBits)
 std::string KnownPartNames()
 {
     std::string names;
-    for (const PartGeometry &p : kParts)
-        names += (names.empty() ? "" : ", ") + std::string(p.name);
+    for (const PartGeometry &p : kParts) {
+        if (!names.empty())
+            names += ", ";
+        names += p.name;
+    }
     return names;
 }
 
