@@ -16,6 +16,18 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr uint8_t kErasedByte = 0xFF; // the state of an erased cell
 
+// Value of a hexadecimal digit of either case, -1 for any other character.
+inline int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 // The library's text image: one line "@%04x  %04x\n" per 16-bit word, word i
 // holding byte 2i in its low half and byte 2i+1 in its high half. Lines that
 // do not begin with '@' are ignored; words that no line names stay erased.

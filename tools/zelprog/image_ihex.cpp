@@ -19,17 +19,6 @@ enum RecordType : uint8_t {
 
 constexpr std::size_t kBytesPerRecord = 16;
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 struct Record {
     uint8_t type = 0;
     uint16_t offset = 0;
