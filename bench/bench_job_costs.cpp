@@ -12,8 +12,7 @@
 
 #include <hoplink/sim.h>
 
-#include "hoplink.h"
-#include "platform/tick.h"
+#include "counting_transport.h"
 #include "zelapi.h"
 
 namespace {
@@ -63,16 +62,9 @@ Cost ByteWriteCost(uint64_t addressBytes) {
     return kWriteProtect + write + poll + kWriteProtect;
 }
 
-struct Transport {
-    hoplink::sim::Link link;
-    hoplink::sim::VirtualClock clock{1};
-    uint64_t writes = 0;
-    uint64_t reads = 0;
-    std::string part;
-};
-Transport transport;
-
-uint32_t VirtualTick(void *) { return transport.clock.NowMillis(); }
+using zelbench::transport;
+using zelbench::VirtualTick;
+std::string openPart;   // the part of the open target
 
 std::string BenchPath(const std::string &name) {
     return (std::filesystem::temp_directory_path() / ("zel_bench_costs_" + name)).string();
@@ -95,13 +87,13 @@ bool WritePatternFile(const std::string &path, size_t bytes) {
 // Opens the link to the part unless it is open already.
 hoplink::sim::Target *Attach(const PartSetup &part) {
     zel::platform::SetTickSource(VirtualTick, nullptr);
-    if (transport.part != part.name) {
+    if (openPart != part.name) {
         const std::string config = std::string("SIMPART=") + part.name + " SIMTWR=0";
         if (zelInitTrans(config.c_str(), 0, part.sizeBits, part.blockBits) != 1 ||
             !WritePatternFile(BenchPath(std::string(part.name) + ".txt"), size_t{1} << part.sizeBits)) {
             return nullptr;
         }
-        transport.part = part.name;
+        openPart = part.name;
     }
     return transport.link.Current();
 }
@@ -208,32 +200,5 @@ BENCHMARK(BM_TargetAccesses);
 
 } // namespace
 
-extern "C" {
-
-int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
-    const int result = transport.link.Open(config, reserved, linkParam);
-    if (hoplink::sim::Target *target = transport.link.Current()) {
-        target->SetClock(&transport.clock);
-    }
-    return result;
-}
-
-int hoplink_close(void) { return transport.link.Close(); }
-
-int hoplink_cpu_stop(void) { return transport.link.CpuStop(); }
-
-int hoplink_enumerate_strings(intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }
-
-int hoplink_write(uint32_t address, uint32_t value) {
-    ++transport.writes;
-    return transport.link.Write(address, value);
-}
-
-int hoplink_read(uint32_t address, uint16_t *value) {
-    ++transport.reads;
-    return transport.link.Read(address, value);
-}
-
-} // extern "C"
 
 BENCHMARK_MAIN();

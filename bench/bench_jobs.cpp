@@ -10,8 +10,7 @@
 
 #include <hoplink/sim.h>
 
-#include "hoplink.h"
-#include "platform/tick.h"
+#include "counting_transport.h"
 #include "zelapi.h"
 
 namespace {
@@ -19,15 +18,8 @@ namespace {
 constexpr int kSizeBits = 15;
 constexpr size_t kBytes = size_t{1} << kSizeBits;
 
-struct Transport {
-    hoplink::sim::Link link;
-    hoplink::sim::VirtualClock clock{1};
-    uint64_t writes = 0;
-    uint64_t reads = 0;
-};
-Transport transport;
-
-uint32_t VirtualTick(void *) { return transport.clock.NowMillis(); }
+using zelbench::transport;
+using zelbench::VirtualTick;
 
 std::string BenchPath(const char *name) {
     return (std::filesystem::temp_directory_path() / (std::string("zel_bench_jobs_") + name)).string();
@@ -129,32 +121,5 @@ BENCHMARK(BM_ProgramIdentical)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-extern "C" {
-
-int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
-    const int result = transport.link.Open(config, reserved, linkParam);
-    if (hoplink::sim::Target *target = transport.link.Current()) {
-        target->SetClock(&transport.clock);
-    }
-    return result;
-}
-
-int hoplink_close(void) { return transport.link.Close(); }
-
-int hoplink_cpu_stop(void) { return transport.link.CpuStop(); }
-
-int hoplink_enumerate_strings(intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }
-
-int hoplink_write(uint32_t address, uint32_t value) {
-    ++transport.writes;
-    return transport.link.Write(address, value);
-}
-
-int hoplink_read(uint32_t address, uint16_t *value) {
-    ++transport.reads;
-    return transport.link.Read(address, value);
-}
-
-} // extern "C"
 
 BENCHMARK_MAIN();
