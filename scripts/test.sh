@@ -36,6 +36,8 @@ for stage in $stages; do
   esac
 done
 
+passed=$(( $(wc -w <<<"$stages") - ${#failed[@]} ))
+echo "stages: $passed passed, ${#failed[@]} failed"
 if ((${#failed[@]})); then
   echo "FAILED stages: ${failed[*]}"
   exit 1
