@@ -5,18 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-missing=()
-command -v cmake >/dev/null || missing+=(cmake)
-command -v c++ >/dev/null || missing+=(g++)
-command -v make >/dev/null || missing+=(make)
-[ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
-if ((${#missing[@]})); then
-  echo "== installing ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# only what the demo's build needs
+bash scripts/install-deps.sh cmake g++ make libcli11-dev
 
 echo "== building zelprog (Release)"
 cmake --preset release >/dev/null

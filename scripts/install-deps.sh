@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need (as root, with
-# apt-get), skipping what is there already.
+# apt-get), skipping what is there already. Packages named as arguments are
+# installed instead of the whole list.
 set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
           clang libclang-rt-14-dev gcovr mingw-w64 wine wine64 pkg-config)
+(($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
