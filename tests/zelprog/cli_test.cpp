@@ -131,7 +131,8 @@ TEST_F(ZelprogCli, MismatchesExitOneAndAreListed)
 {
     const Bytes programmed = RandomBytes(k24c02, 11);
     Write("a.bin", AsString(programmed));
-    ASSERT_EQ(Zel({"--part", "24c02", "program", Path("a.bin")}).exitCode, 0);
+    const ProcessResult program = Zel({"--part", "24c02", "program", Path("a.bin")});
+    ASSERT_EQ(program.exitCode, 0) << program.err;
     Bytes other = programmed;
     for (std::size_t word = 0; word < 25; ++word)
         other[4 * word] ^= 0x01;
@@ -196,7 +197,8 @@ TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked)
 {
     const Bytes head = RandomBytes(100, 5);
     Write("short.bin", AsString(head));
-    ASSERT_EQ(Zel({"--part", "24c02", "clear", "--fill", "0x00"}).exitCode, 0);
+    const ProcessResult clear = Zel({"--part", "24c02", "clear", "--fill", "0x00"});
+    ASSERT_EQ(clear.exitCode, 0) << clear.err;
     const ProcessResult program = Zel({"--part", "24c02", "program", "--pad", Path("short.bin")});
     ASSERT_EQ(program.exitCode, 0) << program.err;
     const ProcessResult dump = Zel({"--part", "24c02", "dump", "-", "--format", "bin"});
