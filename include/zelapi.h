@@ -98,6 +98,53 @@ ZELAPI int zelClear(uint8_t fill, uint8_t blocking, uint8_t verify);
  * `buffer` (room for at least 16 characters). Always 1. */
 ZELAPI int zelGetVersion(char *buffer);
 
+/* Extensions -------------------------------------------------------------- */
+/* Beyond the original interface. A host that calls none of these sees the
+ * original library: page writes are off until zelSetPageWrite turns them on. */
+
+/* The geometry the library uses now (after an open or zelReadHeader):
+ * sizeBits (the EEPROM holds 2^sizeBits bytes; 0: unknown), blockBits and the
+ * number of memory-address bytes sent after the device address. Null
+ * pointers are skipped. 0 before any EEPROM was attached. */
+ZELAPI int zelGetGeometry(int *sizeBits, int *blockBits, int *addressBytes);
+
+/* 0: one write transaction and write cycle per byte (the default). A power
+ * of two from 2 to 256: page writes of that many bytes for the program,
+ * clear and write-memory jobs; a write never crosses a page boundary. Any
+ * other value, or a call while a background job runs, returns 0 and changes
+ * nothing. A page size larger than the EEPROM's page makes the device roll
+ * over inside its page: verify then fails, it never succeeds silently. */
+ZELAPI int zelSetPageWrite(int pageBytes);
+
+/* Reads `length` bytes from EEPROM address `address` into `buffer`
+ * (state "Reading..."). `buffer` is written only when every byte was read,
+ * just before the result is told; keep it valid until then. Refused (0,
+ * nothing started) when the range is empty or not inside the EEPROM. The
+ * blocking, background, stop and handler rules are those of zelDump. */
+ZELAPI int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uint8_t blocking);
+
+/* Writes `length` bytes of `data` at EEPROM address `address` (only bytes
+ * that differ; "Writing..."), then with `verify` reads the range back
+ * ("Verifying...") and tells each differing byte as "\n" followed by
+ * "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n". The bytes are copied
+ * when the job is accepted. Refused as zelReadMemory. */
+ZELAPI int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking,
+                          uint8_t verify);
+
+/* Job callbacks for hosts that cannot implement ZelHandler (C, ctypes, C#).
+ * Each gets the `user` pointer given to zelSetCallbacks; a null member is
+ * skipped. Threads, locks and lifetime as ZelHandler. */
+typedef struct ZelCallbacks {
+    void (*onProgressChange)(void *user, int progress);
+    void (*onStateChange)(void *user, const char *state);
+    void (*onResult)(void *user, int result);
+    void (*onMessage)(void *user, const char *message);
+} ZelCallbacks;
+
+/* Copies `*callbacks` and installs them in place of any handler
+ * (SetZelHandler in turn replaces them); null removes them. Always 1. */
+ZELAPI int zelSetCallbacks(const ZelCallbacks *callbacks, void *user);
+
 #ifdef __cplusplus
 }
 
