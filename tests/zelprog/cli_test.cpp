@@ -1,7 +1,7 @@
 // zelprog end to end: the built tool against the virtual target, each test
 // with its own state directory (so its own backing files).
-#include "image.h"
-#include "image_format.h"
+#include "formats/image.h"
+#include "formats/image_format.h"
 #include "process.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The image converters of zelprog, without any device: Intel HEX parsing and
 // emitting, the text image, binary fitting, and the header bytes.
-#include "image.h"
-#include "image_format.h"
-#include "parts.h"
+#include "formats/image.h"
+#include "formats/image_format.h"
+#include "core/parts.h"
 
 #include <gtest/gtest.h>
 

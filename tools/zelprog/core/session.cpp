@@ -1,10 +1,9 @@
-#include "session.h"
+#include "core/session.h"
 
-#include "file_io.h"
-#include "job.h"
-#include "os.h"
-#include "parts.h"
-#include "temp_file.h"
+#include "core/file_io.h"
+#include "core/os.h"
+#include "core/parts.h"
+#include "core/temp_file.h"
 
 #include <zelapi.h>
 
@@ -54,12 +53,6 @@ std::string GeometryHint()
 }
 
 } // namespace
-
-std::string PartNameOf(const Geometry &geometry)
-{
-    const PartGeometry *p = FindPartByGeometry(geometry.sizeBits, geometry.blockBits);
-    return p != nullptr ? p->name : "";
-}
 
 Session::~Session()
 {
@@ -185,10 +178,10 @@ Status Session::LoadHeaderGeometry(bool &found)
     TempFile temp("size");
     if (temp.Path().size() > kMaxLibraryPath)
         return Status::Fail(kExitFile, "the temporary directory's path is too long: set TMPDIR to a shorter one");
-    PrintNote(output_, "reading the EEPROM to learn its size from the geometry header");
-    Reporter reporter(output_, 0);
+    if (control_.sink)
+        control_.sink(NoteEvent("reading the EEPROM to learn its size from the geometry header"));
     const std::string path = temp.Path();
-    const JobOutcome outcome = RunJob([&] { return zelDump(path.c_str(), 0, 0); }, reporter);
+    const JobOutcome outcome = RunJob([&] { return zelDump(path.c_str(), 0, 0); }, 0, control_).outcome;
     if (outcome == JobOutcome::Interrupted)
         return Status::Fail(kExitInterrupted, "interrupted: stopped reading the EEPROM");
     if (outcome != JobOutcome::Succeeded)

@@ -1,4 +1,4 @@
-#include "image.h"
+#include "formats/image.h"
 
 #include <algorithm>
 

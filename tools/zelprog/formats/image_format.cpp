@@ -1,4 +1,4 @@
-#include "image_format.h"
+#include "formats/image_format.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
-#include "temp_file.h"
+#include "core/temp_file.h"
 
-#include "os.h"
+#include "core/os.h"
 
 #include <atomic>
 #include <system_error>

@@ -1,9 +1,9 @@
 // The subcommands. Each returns its outcome; main prints the error line.
 #pragma once
 
-#include "image_format.h"
-#include "output.h"
-#include "session.h"
+#include "cli/output.h"
+#include "core/session.h"
+#include "formats/image_format.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "parts.h"
+#include "core/parts.h"
 
 #include <array>
 #include <bit>
@@ -63,6 +63,19 @@ std::string KnownPartNames()
         names += p.name;
     }
     return names;
+}
+
+std::string PartNameOf(const Geometry &geometry)
+{
+    const PartGeometry *p = FindPartByGeometry(geometry.sizeBits, geometry.blockBits);
+    return p != nullptr ? p->name : "";
+}
+
+std::string GeometryText(const Geometry &g)
+{
+    const std::string part = PartNameOf(g);
+    return (part.empty() ? std::string() : part + ": ") + std::to_string(g.Bytes()) + " bytes, size bits " +
+           std::to_string(g.sizeBits) + ", block bits " + std::to_string(g.blockBits);
 }
 
 int AddressBytes(int sizeBits, int blockBits)

@@ -1,6 +1,6 @@
-#include "image.h"
+#include "formats/image.h"
 
-#include "line_reader.h"
+#include "formats/line_reader.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,12 +3,20 @@
 // address bits: 4 = 0x08, 2 = 0x04, 1 = 0x02).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 namespace zelprog {
+
+// The geometry of the EEPROM in use.
+struct Geometry {
+    int sizeBits = 0;
+    int blockBits = 0;
+    std::size_t Bytes() const { return std::size_t{1} << sizeBits; }
+};
 
 struct PartGeometry {
     const char *name; // "24c256"
@@ -20,6 +28,10 @@ std::span<const PartGeometry> KnownParts();
 const PartGeometry *FindPart(std::string_view name);            // case-insensitive
 const PartGeometry *FindPartByGeometry(int sizeBits, int blockBits);
 std::string KnownPartNames();                                   // "24c01, 24c02, ..."
+// A part name for a geometry, or "" when no known part has it.
+std::string PartNameOf(const Geometry &geometry);
+// "24c02: 256 bytes, size bits 8, block bits 0"
+std::string GeometryText(const Geometry &geometry);
 
 inline constexpr int kMinSizeBits = 7;  // 128 bytes
 inline constexpr int kMaxSizeBits = 17; // 128 KiB

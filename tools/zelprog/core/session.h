@@ -2,8 +2,10 @@
 // the one stored in the EEPROM's geometry header.
 #pragma once
 
-#include "image.h"
-#include "output.h"
+#include "core/job.h"
+#include "core/parts.h"
+#include "core/status.h"
+#include "formats/image.h"
 
 #include <optional>
 #include <string>
@@ -20,20 +22,17 @@ struct LinkOptions {
     int blockBits = -1;
 };
 
-struct Geometry {
-    int sizeBits = 0;
-    int blockBits = 0;
-    std::size_t Bytes() const { return std::size_t{1} << sizeBits; }
-};
-
 enum class SizeNeed {
     Required, // jobs and the size check: from the options, else from the header
     Optional, // info and header commands look at the header themselves
 };
 
+// One open link to one EEPROM; closed when the object goes. The library
+// holds one link per process, so one Session at a time.
 class Session {
 public:
-    Session(const LinkOptions &options, const Output &output) : options_(options), output_(output) {}
+    // `control` receives the notes and follows the jobs the session runs itself.
+    Session(const LinkOptions &options, JobControl control) : options_(options), control_(std::move(control)) {}
     ~Session();
     Session(const Session &) = delete;
     Session &operator=(const Session &) = delete;
@@ -60,15 +59,12 @@ private:
     Status OpenLink();
 
     LinkOptions options_;
-    Output output_;
+    JobControl control_;
     std::optional<Geometry> geometry_;
     bool fromHeader_ = false;
     Bytes sizingImage_;
     std::string description_;
     bool open_ = false;
 };
-
-// A part name for a geometry, or "" when no known part has it.
-std::string PartNameOf(const Geometry &geometry);
 
 } // namespace zelprog

@@ -1,7 +1,7 @@
 // The three file formats of an EEPROM image and the choice between them.
 #pragma once
 
-#include "image.h"
+#include "formats/image.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 // zelprog: program, verify, dump, clear and size-check a serial EEPROM
 // through the zelapi library.
-#include "commands.h"
-#include "os.h"
-#include "parts.h"
+#include "cli/commands.h"
+#include "core/os.h"
+#include "core/parts.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,4 +1,4 @@
-#include "os.h"
+#include "core/os.h"
 
 #include <atomic>
 #include <cstdio>

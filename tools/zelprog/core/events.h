@@ -1,0 +1,51 @@
+// The one event schema: the JSON objects that `zelprog --json` prints, one a
+// line, and that the GUI streams as Server-Sent Events. Each object names
+// its kind in "event", the first key; the other keys follow in a fixed order.
+#pragma once
+
+#include "core/parts.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string_view>
+
+namespace zelprog {
+
+using Event = nlohmann::ordered_json; // keeps the keys in the order they were added
+
+// Receives the events of a session and its jobs. Job events come on the
+// library's worker thread, one at a time; the others on the caller's thread.
+using EventSink = std::function<void(const Event &)>;
+
+// A job's state text: {"event":"state","state":"Writing..."}
+Event StateEvent(std::string_view state);
+// {"event":"progress","state":...,"percent":0..100,"bytesPerSecond":...,"secondsLeft":...};
+// the rate and the time left are 0 while unknown, rounded to a tenth.
+Event ProgressEvent(std::string_view state, int percent, double bytesPerSecond, double secondsLeft);
+// A mismatch text of a job ("ERROR: word 0x10 read as ..."), or a summary of them.
+Event MessageEvent(std::string_view text);
+// Something the user should know that is not an error:
+// {"event":"note","text":"the image does not carry the geometry header, ..."}
+Event NoteEvent(std::string_view text);
+// A command that succeeded: {"event":"result","command":"program","ok":true,"exitCode":0};
+// commands add their own keys after these.
+Event ResultEvent(std::string_view command);
+// A command that failed: {"event":"error","message":...,"exitCode":N}
+Event ErrorEvent(std::string_view message, int exitCode);
+
+Event VersionEvent(std::string_view tool, std::string_view library);
+Event PortEvent(std::string_view name);
+// The geometry as "part" ("" for none), "bytes", "sizeBits", "blockBits".
+void AddGeometry(Event &event, const Geometry &geometry);
+// {"event":"info","link":...,"deviceAddress":"0xa0","header":bool, geometry...}
+Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry);
+// {"event":"header", geometry...}
+Event HeaderEvent(const Geometry &geometry);
+
+// "0xa0": lowercase hexadecimal, at least two digits.
+std::string HexByte(unsigned value);
+
+} // namespace zelprog

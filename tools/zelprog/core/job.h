@@ -1,0 +1,35 @@
+// The job runner: starts one library job in the background and follows it.
+// The calling thread polls zelIsBusy and calls zelStop when a stop is asked
+// for; the job's callbacks become events (state, progress with rate and time
+// left, message) for the caller's sink.
+#pragma once
+
+#include "core/events.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace zelprog {
+
+enum class JobOutcome { Succeeded, Failed, Refused, Interrupted };
+
+struct JobControl {
+    EventSink sink;                      // null: the events are dropped
+    std::function<bool()> stopRequested; // polled while the job runs; null: never
+};
+
+struct JobReport {
+    JobOutcome outcome = JobOutcome::Refused;
+    int messages = 0; // mismatch messages the job told
+};
+
+// `start` calls one job export with blocking = 0 and returns what it
+// returned. `bytes` is what one pass of the job moves (0: no rate is told).
+// No callback of the job reaches the sink after this returns.
+JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control);
+
+// The library takes paths of at most this many characters.
+inline constexpr std::size_t kMaxLibraryPath = 247;
+
+} // namespace zelprog
