@@ -105,15 +105,17 @@ ZELAPI int zelGetVersion(char *buffer);
 /* The geometry the library uses now (after an open or zelReadHeader):
  * sizeBits (the EEPROM holds 2^sizeBits bytes; 0: unknown), blockBits and the
  * number of memory-address bytes sent after the device address. Null
- * pointers are skipped. 0 before any EEPROM was attached. */
+ * pointers are skipped. 0 before any EEPROM was attached (the fields given
+ * are then set to 0), else 1. */
 ZELAPI int zelGetGeometry(int *sizeBits, int *blockBits, int *addressBytes);
 
 /* 0: one write transaction and write cycle per byte (the default). A power
  * of two from 2 to 256: page writes of that many bytes for the program,
  * clear and write-memory jobs; a write never crosses a page boundary. Any
- * other value, or a call while a background job runs, returns 0 and changes
- * nothing. A page size larger than the EEPROM's page makes the device roll
- * over inside its page: verify then fails, it never succeeds silently. */
+ * other value, or a call while a background job runs (or from inside a
+ * job's callback), returns 0 and changes nothing; else 1. Process-wide, kept
+ * across opens. A page size larger than the EEPROM's page makes the device
+ * roll over inside its page: verify then fails, it never succeeds silently. */
 ZELAPI int zelSetPageWrite(int pageBytes);
 
 /* Reads `length` bytes from EEPROM address `address` into `buffer`
@@ -142,7 +144,8 @@ typedef struct ZelCallbacks {
 } ZelCallbacks;
 
 /* Copies `*callbacks` and installs them in place of any handler
- * (SetZelHandler in turn replaces them); null removes them. Always 1. */
+ * (SetZelHandler in turn replaces them); null removes them. 1, or 0 when
+ * the copy cannot be made (out of memory; nothing changed). */
 ZELAPI int zelSetCallbacks(const ZelCallbacks *callbacks, void *user);
 
 #ifdef __cplusplus

@@ -2,6 +2,7 @@
 // over the job object: no exception leaves it.
 #include "zelapi.h"
 
+#include "eeprom/block.h"
 #include "eeprom/device.h"
 #include "jobs/worker.h"
 
@@ -79,6 +80,42 @@ int zelClear(uint8_t fill, uint8_t blocking, uint8_t verify) {
         worker.SetFillByte(fill);
         return true;
     });
+}
+
+int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uint8_t blocking) {
+    return StartImageJob(&ZelWorker::RunReadMemory, blocking, [&](ZelWorker &worker) {
+        if (buffer == nullptr || !ZelWorker::RangeFits(address, length)) {
+            return false;
+        }
+        worker.SetReadMemory(address, buffer, length);
+        return true;
+    });
+}
+
+int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking,
+                   uint8_t verify) {
+    return StartImageJob(&ZelWorker::RunWriteMemory, blocking, [&](ZelWorker &worker) {
+        if (data == nullptr || !ZelWorker::RangeFits(address, length)) {
+            return false;
+        }
+        worker.SetWriteMemory(address, data, length, verify != 0);
+        return true;
+    });
+}
+
+// Refused like a job export: not while a job runs, also not from inside one.
+int zelSetPageWrite(int pageBytes) {
+    try {
+        ZelWorker *worker = ZelWorker::Instance();
+        if (worker == nullptr || pageBytes < 0 ||
+            !zel::PageSizeSupported(static_cast<uint32_t>(pageBytes)) || !worker->MayStartJob()) {
+            return 0;
+        }
+        worker->SetPageBytes(static_cast<uint32_t>(pageBytes));
+        return 1;
+    } catch (...) {
+        return 0;
+    }
 }
 
 int zelGetProgress(void) {

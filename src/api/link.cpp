@@ -51,4 +51,18 @@ int zelGetDeviceAddress(void) {
     return zel::DeviceAttached() ? zel::DeviceAddress() : 0;
 }
 
+// Before any attach every field given reads 0.
+int zelGetGeometry(int *sizeBits, int *blockBits, int *addressBytes) {
+    const bool attached = zel::DeviceAttached();
+    const auto put = [attached](int *field, unsigned value) {
+        if (field != nullptr) {
+            *field = attached ? static_cast<int>(value) : 0;
+        }
+    };
+    put(sizeBits, zel::SizeBits());
+    put(blockBits, zel::BlockBits());
+    put(addressBytes, zel::AddressBytes());
+    return attached ? 1 : 0;
+}
+
 } // extern "C"

@@ -1,11 +1,12 @@
 // Block transfer: chunked random reads into word images, differential byte
-// writes with acknowledge polling, and the size check.
+// or page writes with acknowledge polling, and the size check.
 //
 // Word image layout: byte k of a range is the low byte of word k / 2 for even
 // k and its high byte for odd k; k counts from the first byte of the range.
 #include "eeprom/block.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "eeprom/bus.h"
 #include "eeprom/device.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr uint32_t kChunkBytes = 64;        // one random read, one compare
 constexpr uint32_t kWriteCycleMs = 20;      // longest acknowledge polling after a byte write
 constexpr uint32_t kSizePattern = 0xA5A5;   // multiplier of the size check
+constexpr uint32_t kMaxPageBytes = 256;     // largest page buffer of the 24Cxx family
 
 // Transfers need an attached device. Three memory-address bytes (S = 17,
 // B = 0) cannot be composed and are refused before any bus traffic; zero
@@ -69,6 +71,48 @@ void AwaitWriteCycle(uint8_t device) {
     }
 }
 
+// One write transaction of `count` bytes (1 to a page) from `address`, the
+// write-protect line low around it and its write cycle.
+bool WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count) {
+    if (!TransferAllowed()) {
+        return false;
+    }
+    uint8_t command[2 + kMaxPageBytes];   // memory-address bytes, then the bytes
+    const uint8_t device = ComposeAddress(address, command);
+    const auto sent = static_cast<uint16_t>(AddressBytes() + count);
+    std::copy_n(bytes, count, command + AddressBytes());
+    const uint32_t failedBefore = FailedAccesses();   // a refused write may leave the line high
+    SetWriteProtect(false);
+    // start, device, address bytes, the bytes, stop
+    const bool ok = BusTransfer(device, command, sent, true, nullptr, 0) == sent + 1 &&
+                    FailedAccesses() == failedBefore;
+    AwaitWriteCycle(device);
+    SetWriteProtect(true);
+    return ok;
+}
+
+// The bytes [first, end) of the range that differ from `present` (byte k of
+// the range is byte k - base of `present`) go out as one page write of the
+// run from the first to the last differing byte; none when all agree.
+bool WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *present,
+                       uint32_t base, uint32_t first, uint32_t end) {
+    uint32_t low = end, high = first;
+    for (uint32_t k = first; k < end; ++k) {
+        if (ByteOf(words, k) != ByteOf(present, k - base)) {
+            low = std::min(low, k);
+            high = k + 1;
+        }
+    }
+    if (low >= high) {
+        return true;
+    }
+    uint8_t run[kMaxPageBytes];
+    for (uint32_t k = low; k < high; ++k) {
+        run[k - low] = ByteOf(words, k);
+    }
+    return WriteRun(address + low, run, high - low);
+}
+
 bool ReadWord(uint32_t address, uint16_t &word) {
     return ReadBlock(address, &word, 2, false);
 }
@@ -108,21 +152,7 @@ bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report) 
 }
 
 bool WriteDataByte(uint32_t address, uint8_t value) {
-    if (!TransferAllowed()) {
-        return false;
-    }
-    uint8_t command[3];   // memory-address bytes, then the value
-    const uint8_t device = ComposeAddress(address, command);
-    const auto sent = static_cast<uint16_t>(AddressBytes());
-    command[sent] = value;
-    const uint32_t failedBefore = FailedAccesses();   // a refused write may leave the line high
-    SetWriteProtect(false);
-    // start, device, address bytes, value, stop
-    const bool ok = BusTransfer(device, command, sent + 1, true, nullptr, 0) == sent + 2 &&
-                    FailedAccesses() == failedBefore;
-    AwaitWriteCycle(device);
-    SetWriteProtect(true);
-    return ok;
+    return WriteRun(address, &value, 1);
 }
 
 bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool report) {
@@ -144,6 +174,44 @@ bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool r
             if (!Report(report, i, length)) {
                 return false;
             }
+        }
+    }
+    return ReportDone(report);
+}
+
+bool PageSizeSupported(uint32_t pageBytes) {
+    return pageBytes == 0 || (pageBytes >= 2 && pageBytes <= kMaxPageBytes && std::has_single_bit(pageBytes));
+}
+
+// Compares a window of whole pages (at least 64 bytes, read in chunks of 64)
+// at a time; each page piece of it that differs gets one write that stays
+// inside its page.
+bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, bool report,
+                       uint32_t pageBytes) {
+    if (pageBytes == 0) {
+        return WriteBlock(address, words, length, report);
+    }
+    if (!PageSizeSupported(pageBytes) || !TransferAllowed() || !ReportStart(report)) {
+        return false;
+    }
+    const uint32_t window = std::max(pageBytes, kChunkBytes);
+    const auto pageStart = [pageBytes](uint32_t at) { return at & ~(pageBytes - 1); };
+    uint16_t present[kMaxPageBytes / 2];
+    for (uint32_t i = 0; i < length;) {
+        const uint32_t windowEnd = std::min(length, pageStart(address + i) + window - address);
+        if (!ReadBlock(address + i, present, windowEnd - i, false)) {
+            return false;   // the bus has been recovered already
+        }
+        for (const uint32_t base = i; i < windowEnd;) {
+            const uint32_t pieceEnd = std::min(windowEnd, pageStart(address + i) + pageBytes - address);
+            if (!WriteDifferingRun(address, words, present, base, i, pieceEnd)) {
+                BusRecover();
+                return false;
+            }
+            if (!Report(report, i, length)) {
+                return false;
+            }
+            i = pieceEnd;
         }
     }
     return ReportDone(report);

@@ -8,6 +8,13 @@ namespace zel {
 bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report);
 bool WriteDataByte(uint32_t address, uint8_t value);
 bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool report);
+// As WriteBlock, but each page-aligned piece of `pageBytes` (a power of two
+// from 2 to 256) that differs gets one write of the run from its first to
+// its last differing byte; progress and stop between pages. 0: WriteBlock.
+bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, bool report,
+                       uint32_t pageBytes);
+// Page sizes that WriteBlockInPages takes, 0 included.
+bool PageSizeSupported(uint32_t pageBytes);
 int CheckSize();
 
 } // namespace zel

@@ -63,7 +63,7 @@ int ZelWorker::ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
         return 0;
     }
     ReportState("Writing...");
-    if (!WriteBlock(0, image, Length(size), true) || !KeepGoing()) {
+    if (!WriteImage(image, size)) {
         return 0;
     }
     return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
@@ -105,10 +105,15 @@ int ZelWorker::DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
 int ZelWorker::ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
     std::memset(image, fillByte_, WordCount(size) * sizeof *image);
     ReportState("Clearing...");
-    if (!WriteBlock(0, image, Length(size), true) || !KeepGoing()) {
+    if (!WriteImage(image, size)) {
         return 0;
     }
     return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
+}
+
+// Byte or page writes as set; false when they failed or the job is to end.
+bool ZelWorker::WriteImage(const uint16_t *image, int32_t size) {
+    return WriteBlockInPages(0, image, Length(size), true, pageBytes_.load()) && KeepGoing();
 }
 
 int ZelWorker::ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size) {

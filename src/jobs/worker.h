@@ -73,6 +73,18 @@ public:
     // the handler as "\n" and its compare message.
     int CompareImages(const uint16_t *expected, const uint16_t *readBack, int32_t size);
 
+    // Page size of the program, clear and write-memory jobs' writes; 0: byte
+    // writes. Set only while no job runs.
+    void SetPageBytes(uint32_t pageBytes) { pageBytes_.store(pageBytes); }
+
+    // The memory jobs (memory_jobs.cpp). A range must be non-empty and lie
+    // inside the attached EEPROM; the caller has checked it with RangeFits.
+    static bool RangeFits(uint32_t address, uint32_t length);
+    void SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length);
+    void SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify);
+    int RunReadMemory();
+    int RunWriteMemory();
+
 private:
     using Steps = int (ZelWorker::*)(uint16_t *first, uint16_t *second, int32_t size);
 
@@ -92,11 +104,22 @@ private:
     int DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size);
     int ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size);
     int ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size);
+    bool WriteImage(const uint16_t *image, int32_t size);
+    int ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffer);
+    int WriteMemorySteps(uint32_t address, const std::vector<uint8_t> &data, bool verify);
+    int CompareBytes(uint32_t address, const std::vector<uint8_t> &expected, const uint16_t *readBack);
 
     char path_[kPathSize] = {};
     char message_[kMessageSize] = {};
     uint8_t fillByte_ = 0;
     bool verifyAfter_ = false;
+    std::atomic<uint32_t> pageBytes_{0};
+    // The memory jobs' parameters; the body takes them over at its start.
+    uint32_t memoryAddress_ = 0;
+    uint32_t memoryLength_ = 0;
+    uint8_t *readBuffer_ = nullptr;          // the host's, written once the whole range was read
+    std::vector<uint8_t> writeData_;         // copied from the host when the job is accepted
+    bool verifyWrite_ = false;               // read the written range back and compare
     Body job_ = &ZelWorker::RunProgram;      // what the worker thread runs; set before its start
     std::atomic<uint64_t> startedJob_{0};    // serial of the last background start
     std::atomic<uint64_t> activeJob_{0};     // serial of the background job not yet ended, 0: none

@@ -1,0 +1,148 @@
+// The memory jobs: read a range of the EEPROM into the host's buffer, and
+// write a range from a copy of the host's bytes, with a read-back compare.
+// They keep the image jobs' rules: state texts, progress from the block
+// transfers, result told after the buffers are released, a failed transfer
+// or a stop ends the job with 0.
+#include <cstdio>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "eeprom/block.h"
+#include "eeprom/device.h"
+#include "jobs/worker.h"
+#include "platform/thread.h"
+
+namespace zel {
+namespace {
+
+using WordImage = std::unique_ptr<uint16_t[]>;
+
+// A word image of `length` bytes; null when it cannot be had.
+WordImage NewImage(uint32_t length) {
+    return WordImage(new (std::nothrow) uint16_t[(uint64_t{length} + 1) / 2]);
+}
+
+uint8_t ByteOf(const uint16_t *words, uint32_t k) {
+    const uint16_t word = words[k / 2];
+    return static_cast<uint8_t>(k % 2 == 0 ? word : word >> 8);
+}
+
+// Byte k becomes the low byte of word k / 2 for even k, its high byte for odd k.
+void Pack(const std::vector<uint8_t> &bytes, uint16_t *words) {
+    for (uint32_t k = 0; k < bytes.size(); ++k) {
+        if (k % 2 == 0) {
+            words[k / 2] = bytes[k];
+        } else {
+            words[k / 2] = static_cast<uint16_t>(words[k / 2] | bytes[k] << 8);
+        }
+    }
+}
+
+// Copies the range into the host's buffer, unless the owner has given up on
+// this thread: then the host's memory is left alone.
+bool HandOver(const uint16_t *words, uint32_t length, uint8_t *buffer) {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    for (uint32_t k = 0; k < length; ++k) {
+        buffer[k] = ByteOf(words, k);
+    }
+    platform::EndOwnerAccess();
+    return true;
+}
+
+} // namespace
+
+bool ZelWorker::RangeFits(uint32_t address, uint32_t length) {
+    return DeviceAttached() && SizeBits() != 0 && length != 0 &&
+           uint64_t{address} + length <= (uint64_t{1} << SizeBits());
+}
+
+void ZelWorker::SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length) {
+    memoryAddress_ = address;
+    memoryLength_ = length;
+    readBuffer_ = buffer;
+}
+
+void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify) {
+    std::vector<uint8_t> copy(data, data + length);   // may throw: then nothing is stored
+    writeData_ = std::move(copy);
+    memoryAddress_ = address;
+    memoryLength_ = length;
+    verifyWrite_ = verify;
+}
+
+// The body takes its parameters over first: the next job may set its own.
+int ZelWorker::RunReadMemory() {
+    const int result = ReadMemorySteps(memoryAddress_, memoryLength_, readBuffer_);
+    SetResult(result);
+    return result;
+}
+
+int ZelWorker::RunWriteMemory() {
+    const std::vector<uint8_t> data = std::move(writeData_);
+    writeData_.clear();
+    const int result = WriteMemorySteps(memoryAddress_, data, verifyWrite_);
+    SetResult(result);
+    return result;
+}
+
+int ZelWorker::ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffer) {
+    const WordImage image = NewImage(length);
+    if (!image) {
+        return 0;
+    }
+    ReportState("Reading...");
+    if (!ReadBlock(address, image.get(), length, true) || !KeepGoing()) {
+        return 0;
+    }
+    return HandOver(image.get(), length, buffer) ? 1 : 0;
+}
+
+int ZelWorker::WriteMemorySteps(uint32_t address, const std::vector<uint8_t> &data, bool verify) {
+    const auto length = static_cast<uint32_t>(data.size());
+    const WordImage image = NewImage(length);
+    const WordImage readBack = NewImage(length);
+    if (!image || !readBack) {
+        return 0;
+    }
+    Pack(data, image.get());
+    ReportState("Writing...");
+    if (!WriteBlockInPages(address, image.get(), length, true, pageBytes_.load()) || !KeepGoing()) {
+        return 0;
+    }
+    if (!verify) {
+        return 1;
+    }
+    ReportState("Verifying...");
+    if (!ReadBlock(address, readBack.get(), length, true)) {
+        return 0;
+    }
+    return CompareBytes(address, data, readBack.get());
+}
+
+// Each differing byte is told as "\n" and its compare message, with its
+// EEPROM address.
+int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expected,
+                            const uint16_t *readBack) {
+    uint32_t errors = 0;
+    for (uint32_t k = 0; k < expected.size(); ++k) {
+        const uint8_t read = ByteOf(readBack, k);
+        if (read == expected[k]) {
+            continue;
+        }
+        if (!KeepGoing()) {
+            return 0;
+        }
+        std::snprintf(message_, sizeof message_, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n",
+                      address + k, static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
+        ++errors;
+        ReportMessage("\n");
+        ReportMessage(message_);
+    }
+    return errors == 0 ? 1 : 0;
+}
+
+} // namespace zel

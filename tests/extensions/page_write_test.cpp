@@ -1,0 +1,129 @@
+// Page writes through the public header against the virtual target: which
+// page sizes are taken, write cycles per differing page, a page size larger
+// than the part's, and the write-memory job in page mode.
+#include <gmock/gmock.h>
+
+#include "jobs/job_fixture.h"
+
+namespace zeltest {
+namespace {
+
+constexpr size_t kBytes32 = 4096;   // 24C32, 32-byte pages
+const char *const k24C32 = "SIMPART=24C32 SIMTWR=0";
+
+class PageWriteTest : public JobTest {
+protected:
+    void SetUp() override {
+        JobTest::SetUp();
+        ASSERT_TRUE(Attach(k24C32, 12, 0));
+    }
+    void TearDown() override {
+        zelStop();
+        zelSetPageWrite(0);
+        JobTest::TearDown();
+    }
+
+    std::string ImageOf(const std::vector<uint8_t> &bytes) {
+        const std::string path = TempPath("image.txt");
+        WriteImageFile(path, WordsOf(bytes));
+        return path;
+    }
+};
+
+// Byte k of the image: (k * 7 + 3) & 0x7f, no byte erased, neighbours differ.
+std::vector<uint8_t> Image(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t k = 0; k < size; ++k) {
+        bytes[k] = static_cast<uint8_t>((k * 7 + 3) & 0x7F);
+    }
+    return bytes;
+}
+
+TEST(PageSize, OnlyZeroAndPowersOfTwoFromTwoTo256AreTaken) {
+    for (int size : {-1, 1, 3, 6, 48, 100, 255, 257, 512, 1 << 30}) {
+        EXPECT_EQ(zelSetPageWrite(size), 0) << size;
+    }
+    for (int size : {2, 4, 8, 16, 32, 64, 128, 256, 0}) {
+        EXPECT_EQ(zelSetPageWrite(size), 1) << size;
+    }
+}
+
+struct ProgramCase {
+    const char *name;
+    int pageBytes;
+    std::vector<uint32_t> changed;   // bytes of the image that differ from the EEPROM; empty: erased
+    uint64_t writeCycles;
+};
+
+void PrintTo(const ProgramCase &c, std::ostream *os) { PrintCase(c, os); }
+
+const ProgramCase kPrograms[] = {
+    {"FromErasedOneCyclePerPage", 32, {}, kBytes32 / 32},
+    {"FromErasedSmallerPages", 8, {}, kBytes32 / 8},
+    {"ThreeScatteredBytesThreeCycles", 32, {5, 0x7E0, 0xFFF}, 3},
+    {"TwoBytesOfOnePageOneCycle", 32, {0x40, 0x5F}, 1},
+    {"ByteModeFromErasedOneCyclePerByte", 0, {}, kBytes32},
+};
+
+class PageProgram : public PageWriteTest, public testing::WithParamInterface<ProgramCase> {};
+
+TEST_P(PageProgram, WritesEachDifferingPageOnce) {
+    const ProgramCase &c = GetParam();
+    const std::vector<uint8_t> image = Image(kBytes32);
+    std::vector<uint8_t> before(kBytes32, 0xFF);
+    if (!c.changed.empty()) {
+        before = image;
+        for (uint32_t at : c.changed) {
+            before[at] = static_cast<uint8_t>(~image[at]);
+        }
+    }
+    SetMemory(before);
+    ASSERT_EQ(zelSetPageWrite(c.pageBytes), 1);
+    const uint64_t cyclesBefore = Counters().writeCycles;
+
+    EXPECT_EQ(zelProgram(ImageOf(image).c_str(), 1, 1), 1);
+
+    EXPECT_EQ(Counters().writeCycles - cyclesBefore, c.writeCycles);
+    EXPECT_EQ(Memory(), image);
+    EXPECT_TRUE(ProgressRunsComplete(handler_.Events()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Program, PageProgram, testing::ValuesIn(kPrograms),
+                         [](const testing::TestParamInfo<ProgramCase> &info) { return std::string(info.param.name); });
+
+TEST_F(PageWriteTest, ClearInPagesFillsEveryByte) {
+    ASSERT_EQ(zelSetPageWrite(32), 1);
+    EXPECT_EQ(zelClear(0x00, 1, 1), 1);
+    EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes32, 0x00));
+    EXPECT_EQ(Counters().writeCycles, kBytes32 / 32);
+}
+
+// A 64-byte page on a part with 32-byte pages: the second half of each page
+// rolls over onto the first, and verify says so.
+TEST_F(PageWriteTest, PageLargerThanThePartsFailsVerify) {
+    ASSERT_EQ(zelSetPageWrite(64), 1);
+    const std::vector<uint8_t> image = Image(kBytes32);
+
+    EXPECT_EQ(zelProgram(ImageOf(image).c_str(), 1, 1), 0);
+
+    EXPECT_NE(Memory(), image);
+    EXPECT_FALSE(Messages(handler_.Events()).empty());
+    EXPECT_EQ(zelGetResult(), 0);
+}
+
+// Write-memory in pages: an unaligned range is cut at every page boundary.
+TEST_F(PageWriteTest, WriteMemoryCutsTheRangeAtPageBoundaries) {
+    ASSERT_EQ(zelSetPageWrite(32), 1);
+    const std::vector<uint8_t> data = Image(70);   // 0x1F0..0x235: pages 0x1E0, 0x200, 0x220
+
+    EXPECT_EQ(zelWriteMemory(0x1F0, data.data(), 70, 1, 1), 1);
+
+    std::vector<uint8_t> expected(kBytes32, 0xFF);
+    std::copy(data.begin(), data.end(), expected.begin() + 0x1F0);
+    EXPECT_EQ(Memory(), expected);
+    EXPECT_EQ(Counters().writeCycles, 3u);
+    EXPECT_EQ(Summarize(handler_.Events()), "state:Writing... progress state:Verifying... progress result:1");
+}
+
+} // namespace
+} // namespace zeltest
