@@ -16,10 +16,24 @@ struct ImageOptions {
     bool pad = false;
 };
 
+// --offset and --length as given (decimal or 0x-hex).
+struct RangeOptions {
+    std::optional<uint64_t> offset;
+    std::optional<uint64_t> length;
+    bool Given() const { return offset || length; }
+};
+
+struct PatchOptions {
+    uint64_t address = 0;
+    Bytes bytes; // the bytes to write, from hexadecimal words or --string
+};
+
 struct Command {
     LinkOptions link;
     Output output;
     ImageOptions image;
+    RangeOptions range;
+    PatchOptions patch;
     bool verify = true; // program and clear: read back and compare; dump: read twice
     int fill = 0xFF;
 };
@@ -30,6 +44,7 @@ Status RunProgram(const Command &command);
 Status RunVerify(const Command &command);
 Status RunDump(const Command &command);
 Status RunClear(const Command &command);
+Status RunPatch(const Command &command);
 Status RunCheckSize(const Command &command);
 Status RunReadHeader(const Command &command);
 Status RunWriteHeader(const Command &command);

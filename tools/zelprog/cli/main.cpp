@@ -1,5 +1,6 @@
 // zelprog: program, verify, dump, clear and size-check a serial EEPROM
 // through the zelapi library.
+#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "core/os.h"
 #include "core/parts.h"
@@ -34,6 +35,10 @@ struct Parsed {
     Command command;
     std::string format;
     std::string fill;
+    std::string offset, length;
+    std::string patchAddress;
+    std::vector<std::string> patchBytes;
+    std::string patchString;
     bool noVerify = false;
     bool dumpVerify = false;
 };
@@ -42,13 +47,57 @@ bool ParseFill(const std::string &text, int &fill)
 {
     if (text.empty())
         return true;
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    char *end = nullptr;
-    const unsigned long value = std::strtoul(text.c_str() + (hex ? 2 : 0), &end, hex ? 16 : 10);
-    if (end == text.c_str() || *end != '\0' || value > 0xFF || text[0] == '-' || text[0] == '+')
+    const std::optional<uint64_t> value = ParseNumber(text, 0xFF);
+    if (value)
+        fill = static_cast<int>(*value);
+    return value.has_value();
+}
+
+// --offset, --length and the patch's address and bytes; false with the usage
+// error in `what`.
+bool ParseRangeAndPatch(Parsed &p, std::string &what)
+{
+    const std::pair<const std::string *, std::optional<uint64_t> *> numbers[] = {
+        {&p.offset, &p.command.range.offset}, {&p.length, &p.command.range.length}};
+    for (const auto &[text, value] : numbers) {
+        if (text->empty())
+            continue;
+        *value = ParseNumber(*text, UINT32_MAX);
+        if (!*value) {
+            what = "--offset and --length take a number, decimal or 0x-hex (e.g. 0x100), not '" + *text + "'";
+            return false;
+        }
+    }
+    if (p.patchAddress.empty())
+        return true;
+    const std::optional<uint64_t> address = ParseNumber(p.patchAddress, UINT32_MAX);
+    if (!address) {
+        what = "patch takes an address, decimal or 0x-hex (e.g. 0x20), not '" + p.patchAddress + "'";
         return false;
-    fill = static_cast<int>(value);
+    }
+    p.command.patch.address = *address;
+    if (!p.patchString.empty()) {
+        if (!p.patchBytes.empty()) {
+            what = "patch writes either BYTES or --string, not both";
+            return false;
+        }
+        p.command.patch.bytes.assign(p.patchString.begin(), p.patchString.end());
+        return true;
+    }
+    const std::optional<Bytes> bytes = ParseHexBytes(p.patchBytes);
+    if (!bytes || bytes->empty()) {
+        what = "patch takes the bytes to write in hexadecimal (e.g. 'patch 0x20 de ad be ef'), or --string \"text\"";
+        return false;
+    }
+    p.command.patch.bytes = *bytes;
     return true;
+}
+
+void AddRangeOptions(CLI::App &sub, Parsed &p)
+{
+    sub.add_option("--offset", p.offset, "First EEPROM address of the range (decimal or 0x-hex); a binary image is "
+                                         "placed there");
+    sub.add_option("--length", p.length, "Bytes in the range (default: to the end of the EEPROM, or the file's size)");
 }
 
 void AddLinkOptions(CLI::App &app, LinkOptions &link)
@@ -64,6 +113,10 @@ void AddLinkOptions(CLI::App &app, LinkOptions &link)
     auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + ")");
     app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..17)")->excludes(part);
     app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);
+    auto *page = app.add_option("--page-size", link.pageSize,
+                                "Write in pages of N bytes (a power of two, 2..256; default: the part's page)");
+    app.add_flag("--byte-writes", link.byteWrites, "Write byte by byte, one write cycle each (slow, for any part)")
+        ->excludes(page);
 }
 
 void AddOutputOptions(CLI::App &app, Output &output)
@@ -112,19 +165,27 @@ int Main(int argc, char **argv)
     runners[app.add_subcommand("info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
     auto *program = AddFileCommand(app, "program", "Write an image into the EEPROM, then verify it", p);
     AddFormatOptions(*program, p, true);
+    AddRangeOptions(*program, p);
     program->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
     runners[program] = RunProgram;
     auto *verify = AddFileCommand(app, "verify", "Compare the EEPROM with an image", p);
     AddFormatOptions(*verify, p, true);
+    AddRangeOptions(*verify, p);
     runners[verify] = RunVerify;
     auto *dump = AddFileCommand(app, "dump", "Read the EEPROM into an image file", p);
     AddFormatOptions(*dump, p, false);
+    AddRangeOptions(*dump, p);
     dump->add_flag("--verify", p.dumpVerify, "Read twice and compare");
     runners[dump] = RunDump;
     auto *clear = app.add_subcommand("clear", "Fill the EEPROM with one byte value, then verify it");
     clear->add_option("--fill", p.fill, "Byte value to fill with, 0..255 or 0x00..0xff (default 0xff)");
     clear->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
     runners[clear] = RunClear;
+    auto *patch = app.add_subcommand("patch", "Write a few bytes at an address, verified; show them before and after");
+    patch->add_option("ADDR", p.patchAddress, "EEPROM address of the first byte (decimal or 0x-hex)")->required();
+    patch->add_option("BYTES", p.patchBytes, "The bytes in hexadecimal, e.g. de ad be ef");
+    patch->add_option("--string", p.patchString, "Write the characters of this text (ASCII) instead");
+    runners[patch] = RunPatch;
     runners[app.add_subcommand("check-size", "Check that the last byte of the size can be changed and put back")] =
         RunCheckSize;
     runners[app.add_subcommand("read-header", "Read the geometry header stored in the EEPROM")] = RunReadHeader;
@@ -146,6 +207,11 @@ int Main(int argc, char **argv)
     Command &c = p.command;
     if (!ParseFill(p.fill, c.fill)) {
         PrintUsageError("--fill takes a byte value, 0..255 or 0x00..0xff", c.output.json);
+        return kExitUsage;
+    }
+    std::string what;
+    if (!ParseRangeAndPatch(p, what)) {
+        PrintUsageError(what, c.output.json);
         return kExitUsage;
     }
     if (!p.format.empty())

@@ -95,7 +95,8 @@ void AddGeometry(Event &event, const Geometry &g)
     event["blockBits"] = g.blockBits;
 }
 
-Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry)
+Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry,
+                int pageBytes)
 {
     Event event = Named("info");
     event["link"] = link;
@@ -103,6 +104,7 @@ Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, cons
     event["header"] = header;
     if (geometry)
         AddGeometry(event, *geometry);
+    event["pageBytes"] = pageBytes;
     return event;
 }
 

@@ -40,8 +40,10 @@ Event VersionEvent(std::string_view tool, std::string_view library);
 Event PortEvent(std::string_view name);
 // The geometry as "part" ("" for none), "bytes", "sizeBits", "blockBits".
 void AddGeometry(Event &event, const Geometry &geometry);
-// {"event":"info","link":...,"deviceAddress":"0xa0","header":bool, geometry...}
-Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry);
+// {"event":"info","link":...,"deviceAddress":"0xa0","header":bool, geometry..., "pageBytes":N}
+// (pageBytes 0: byte writes)
+Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry,
+                int pageBytes);
 // {"event":"header", geometry...}
 Event HeaderEvent(const Geometry &geometry);
 

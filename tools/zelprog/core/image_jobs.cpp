@@ -20,21 +20,7 @@ Status PathTooLong()
 Status RunImageJob(uint64_t bytes, const std::function<int()> &start, const std::string &what,
                    const JobControl &control)
 {
-    const JobReport report = RunJob(start, bytes, control);
-    switch (report.outcome) {
-    case JobOutcome::Succeeded:
-        return {};
-    case JobOutcome::Interrupted:
-        return Status::Fail(kExitInterrupted, "interrupted: stopped " + what + "; the EEPROM may be partly changed");
-    case JobOutcome::Refused:
-        return Status::Fail(kExitJobFailed, "the library refused to start " + what);
-    case JobOutcome::Failed:
-        break;
-    }
-    return Status::Fail(kExitJobFailed, what + " failed" +
-                                            (report.messages > 0
-                                                 ? ": " + std::to_string(report.messages) + " words differ"
-                                                 : " (the EEPROM did not answer as expected)"));
+    return JobStatus(RunJob(start, bytes, control), what, "words");
 }
 
 // The library reads and writes images as text files by path.
@@ -75,10 +61,6 @@ Status VerifyImage(const Session &session, const Bytes &image, const JobControl 
 Status DumpImage(const Session &session, bool readTwice, Bytes &image, const JobControl &control)
 {
     const std::size_t size = session.GetGeometry()->Bytes();
-    if (!session.SizingImage().empty() && !readTwice) {
-        image = session.SizingImage();
-        return {};
-    }
     TempFile temp("dump");
     const std::string path = temp.Path();
     if (path.size() > kMaxLibraryPath)

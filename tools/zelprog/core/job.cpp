@@ -148,4 +148,22 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
     return {outcome, events.Messages()};
 }
 
+Status JobStatus(const JobReport &report, const std::string &what, const char *unit)
+{
+    switch (report.outcome) {
+    case JobOutcome::Succeeded:
+        return {};
+    case JobOutcome::Interrupted:
+        return Status::Fail(kExitInterrupted, "interrupted: stopped " + what + "; the EEPROM may be partly changed");
+    case JobOutcome::Refused:
+        return Status::Fail(kExitJobFailed, "the library refused to start " + what);
+    case JobOutcome::Failed:
+        break;
+    }
+    return Status::Fail(kExitJobFailed, what + " failed" +
+                                            (report.messages > 0
+                                                 ? ": " + std::to_string(report.messages) + " " + unit + " differ"
+                                                 : " (the EEPROM did not answer as expected)"));
+}
+
 } // namespace zelprog

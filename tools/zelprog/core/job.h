@@ -5,10 +5,12 @@
 #pragma once
 
 #include "core/events.h"
+#include "core/status.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 namespace zelprog {
 
@@ -28,6 +30,10 @@ struct JobReport {
 // returned. `bytes` is what one pass of the job moves (0: no rate is told).
 // No callback of the job reaches the sink after this returns.
 JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control);
+
+// The outcome as a command's status: "`what` failed: N `unit` differ", or
+// interrupted, or refused.
+Status JobStatus(const JobReport &report, const std::string &what, const char *unit);
 
 // The library takes paths of at most this many characters.
 inline constexpr std::size_t kMaxLibraryPath = 247;

@@ -1,6 +1,7 @@
 // The 24Cxx parts the tool knows by name: size bits S (the part holds 2^S
-// bytes) and block bits B (which device-address bits carry the top memory
-// address bits: 4 = 0x08, 2 = 0x04, 1 = 0x02).
+// bytes), block bits B (which device-address bits carry the top memory
+// address bits: 4 = 0x08, 2 = 0x04, 1 = 0x02) and the page size of a page
+// write.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,7 @@ struct PartGeometry {
     const char *name; // "24c256"
     int sizeBits;
     int blockBits;
+    int pageBytes;
 };
 
 std::span<const PartGeometry> KnownParts();
@@ -35,6 +37,8 @@ std::string GeometryText(const Geometry &geometry);
 
 inline constexpr int kMinSizeBits = 7;  // 128 bytes
 inline constexpr int kMaxSizeBits = 17; // 128 KiB
+inline constexpr int kMinPageBytes = 2;   // page writes: a power of two in this range
+inline constexpr int kMaxPageBytes = 256;
 
 // The geometry header: configuration byte c = S << 3 | B and its complement,
 // twice, at byte 2 - (memory-address bytes): bytes 0-3 for parts with two

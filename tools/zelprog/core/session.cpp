@@ -1,9 +1,7 @@
 #include "core/session.h"
 
-#include "core/file_io.h"
 #include "core/os.h"
 #include "core/parts.h"
-#include "core/temp_file.h"
 
 #include <zelapi.h>
 
@@ -47,6 +45,11 @@ Status ApplyPioLines(const std::string &pio, int lines[3])
     return {};
 }
 
+bool ValidPageSize(int bytes)
+{
+    return bytes >= kMinPageBytes && bytes <= kMaxPageBytes && std::has_single_bit(static_cast<unsigned>(bytes));
+}
+
 std::string GeometryHint()
 {
     return "pass --part (one of " + KnownPartNames() + ") or --size-bits/--block-bits";
@@ -65,6 +68,8 @@ Status Session::Open(SizeNeed need)
     Status status = ResolveGeometry();
     if (status.Ok())
         status = OpenLink();
+    if (status.Ok())
+        status = ChooseWrites();
     if (!status.Ok() || geometry_ || need != SizeNeed::Required)
         return status;
     bool found = false;
@@ -78,6 +83,10 @@ Status Session::Open(SizeNeed need)
 Status Session::ResolveGeometry()
 {
     const LinkOptions &o = options_;
+    if (o.byteWrites && o.pageSize >= 0)
+        return Usage("give either --page-size or --byte-writes, not both");
+    if (o.pageSize >= 0 && !ValidPageSize(o.pageSize))
+        return Usage("--page-size takes a power of two from 2 to 256 (the page of a 24c256 is 64)");
     if (!o.part.empty()) {
         if (o.sizeBits >= 0 || o.blockBits >= 0)
             return Usage("give either --part or --size-bits/--block-bits, not both");
@@ -175,31 +184,35 @@ Status Session::LoadHeaderGeometry(bool &found)
     found = false;
     if (zelReadHeader() == 0)
         return {};
-    TempFile temp("size");
-    if (temp.Path().size() > kMaxLibraryPath)
-        return Status::Fail(kExitFile, "the temporary directory's path is too long: set TMPDIR to a shorter one");
-    if (control_.sink)
-        control_.sink(NoteEvent("reading the EEPROM to learn its size from the geometry header"));
-    const std::string path = temp.Path();
-    const JobOutcome outcome = RunJob([&] { return zelDump(path.c_str(), 0, 0); }, 0, control_).outcome;
-    if (outcome == JobOutcome::Interrupted)
-        return Status::Fail(kExitInterrupted, "interrupted: stopped reading the EEPROM");
-    if (outcome != JobOutcome::Succeeded)
-        return Status::Fail(kExitJobFailed, "reading the EEPROM to learn its size failed");
-    std::string text, error;
-    if (!ReadWholeFile(path, text, error))
-        return Status::Fail(kExitFile, error);
-    const std::size_t bytes = 2 * static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    const int sizeBits = std::countr_zero(bytes);
-    Bytes image;
-    int blockBits = 0;
-    if (!std::has_single_bit(bytes) || sizeBits < kMinSizeBits || sizeBits > kMaxSizeBits ||
-        !ParseTextImage(text, bytes, image, error) || !HeaderBlockBits(image, sizeBits, blockBits))
-        return Status::Fail(kExitJobFailed, "the EEPROM's read-back does not match its geometry header");
+    int sizeBits = 0, blockBits = 0;
+    if (zelGetGeometry(&sizeBits, &blockBits, nullptr) == 0 || sizeBits < kMinSizeBits || sizeBits > kMaxSizeBits)
+        return Status::Fail(kExitJobFailed, "the library took no usable geometry from the EEPROM's header");
     geometry_ = Geometry{sizeBits, blockBits};
     fromHeader_ = true;
-    sizingImage_ = std::move(image);
     found = true;
+    return ChooseWrites();
+}
+
+// Page writes of the given page size, else of the part's page; byte writes
+// when asked for or when the page size is unknown.
+Status Session::ChooseWrites()
+{
+    const PartGeometry *part = geometry_ ? FindPartByGeometry(geometry_->sizeBits, geometry_->blockBits) : nullptr;
+    if (options_.byteWrites) {
+        pageBytes_ = 0;
+        pageSource_ = "--byte-writes";
+    } else if (options_.pageSize > 0) {
+        pageBytes_ = options_.pageSize;
+        pageSource_ = "--page-size";
+    } else if (part != nullptr) {
+        pageBytes_ = part->pageBytes;
+        pageSource_ = std::string("the page of the ") + part->name;
+    } else {
+        pageBytes_ = 0;
+        pageSource_ = "the page size is unknown";
+    }
+    if (zelSetPageWrite(pageBytes_) == 0)
+        return Status::Fail(kExitUsage, "the library refused page writes of " + std::to_string(pageBytes_) + " bytes");
     return {};
 }
 

@@ -20,6 +20,8 @@ struct LinkOptions {
     std::string part;       // "24c256"
     int sizeBits = -1;      // -1: not given
     int blockBits = -1;
+    int pageSize = -1;       // --page-size; -1: the part table's page
+    bool byteWrites = false; // --byte-writes: one write cycle per byte
 };
 
 enum class SizeNeed {
@@ -41,28 +43,30 @@ public:
     // the options do not give it, takes it from the geometry header.
     Status Open(SizeNeed need);
 
-    // zelReadHeader, then a read of the whole EEPROM, whose length is the size
-    // (the library has no call that returns the geometry); the block bits come
-    // from the header bytes of that read. `found` is false when the EEPROM
-    // holds no valid header.
+    // zelReadHeader, then the geometry the library took from it
+    // (zelGetGeometry); page writes follow the new geometry. `found` is false
+    // when the EEPROM holds no valid header.
     Status LoadHeaderGeometry(bool &found);
 
     const std::optional<Geometry> &GetGeometry() const { return geometry_; }
     bool GeometryFromHeader() const { return fromHeader_; }
-    // The EEPROM as read while sizing it from the header (empty otherwise).
-    const Bytes &SizingImage() const { return sizingImage_; }
     const std::string &LinkDescription() const { return description_; }
+    // The page size of the writes, 0 for byte writes, and where it came from.
+    int PageBytes() const { return pageBytes_; }
+    const std::string &PageSource() const { return pageSource_; }
 
 private:
     Status ResolveGeometry();
     Status ResolveVirtualPart(std::string &part);
     Status OpenLink();
+    Status ChooseWrites();
 
     LinkOptions options_;
     JobControl control_;
     std::optional<Geometry> geometry_;
     bool fromHeader_ = false;
-    Bytes sizingImage_;
+    int pageBytes_ = 0;
+    std::string pageSource_ = "the page size is unknown";
     std::string description_;
     bool open_ = false;
 };

@@ -16,6 +16,17 @@ using Bytes = std::vector<uint8_t>;
 
 inline constexpr uint8_t kErasedByte = 0xFF; // the state of an erased cell
 
+// Cells that a file names with their own addresses: `bytes` go to the EEPROM
+// from `address` on.
+struct Run {
+    uint32_t address = 0;
+    Bytes bytes;
+};
+using Runs = std::vector<Run>; // ascending, apart, none empty
+
+// The named cells of a device-sized image as runs of consecutive addresses.
+Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named);
+
 // Value of a hexadecimal digit of either case, -1 for any other character.
 inline int HexDigit(char c)
 {
@@ -33,15 +44,19 @@ inline int HexDigit(char c)
 // do not begin with '@' are ignored; words that no line names stay erased.
 // False with one line in `error` (naming the line) on a malformed record or a
 // word beyond `deviceSize`, and when the text holds no record at all.
-bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error);
-std::string EmitTextImage(std::span<const uint8_t> bytes);
+// `named`, when given, marks each cell that a record named.
+bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
+                    std::vector<bool> *named = nullptr);
+std::string EmitTextImage(std::span<const uint8_t> bytes, std::size_t firstWord = 0);
 
 // Intel HEX: record types 00 (data), 01 (end of file), 02 (extended segment
 // address), 04 (extended linear address); 03 and 05 (start address) carry
 // no data and are accepted. Every record's checksum is checked, the end of
 // file record is required, and cells that no record names stay erased.
-bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error);
-std::string EmitIntelHex(std::span<const uint8_t> bytes);
+bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
+                   std::vector<bool> *named = nullptr);
+// Records of 16 bytes from `address` on (none crosses a 64 KiB boundary).
+std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address = 0);
 
 // Plain binary: byte k of the file is EEPROM cell k. A file larger than the
 // device is refused; a smaller one too, unless `pad` fills the rest erased.

@@ -82,4 +82,50 @@ std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes)
     return EmitTextImage(bytes);
 }
 
+bool CarriesAddresses(ImageFormat format) { return format != ImageFormat::Binary; }
+
+bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSize, Runs &runs, std::string &error)
+{
+    Bytes image;
+    std::vector<bool> named;
+    bool ok = false;
+    switch (format) {
+    case ImageFormat::IntelHex:
+        ok = ParseIntelHex(data, deviceSize, image, error, &named);
+        break;
+    case ImageFormat::Text:
+        ok = ParseTextImage(data, deviceSize, image, error, &named);
+        break;
+    case ImageFormat::Binary:
+        error = "a binary image carries no addresses";
+        return false;
+    }
+    if (!ok)
+        return false;
+    runs = RunsOf(image, named);
+    if (runs.empty()) {
+        error = "names no byte of the EEPROM";
+        return false;
+    }
+    return true;
+}
+
+bool EncodeRange(ImageFormat format, uint32_t address, std::span<const uint8_t> bytes, std::string &out)
+{
+    switch (format) {
+    case ImageFormat::Binary:
+        out.assign(bytes.begin(), bytes.end());
+        return true;
+    case ImageFormat::IntelHex:
+        out = EmitIntelHex(bytes, address);
+        return true;
+    case ImageFormat::Text:
+        break;
+    }
+    if (address % 2 != 0 || bytes.size() % 2 != 0)
+        return false;
+    out = EmitTextImage(bytes, address / 2);
+    return true;
+}
+
 } // namespace zelprog

@@ -25,4 +25,13 @@ bool DecodeImage(ImageFormat format, std::string_view data, std::size_t deviceSi
                  std::string &error);
 std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes);
 
+// Formats whose records carry their own addresses (all but binary).
+bool CarriesAddresses(ImageFormat format);
+// The cells that a file of such a format names; false with `error` as
+// DecodeImage, and when the file names no cell at all.
+bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSize, Runs &runs, std::string &error);
+// `bytes` of EEPROM cells from `address` on. The text image holds whole
+// words: an odd address or length is refused (false).
+bool EncodeRange(ImageFormat format, uint32_t address, std::span<const uint8_t> bytes, std::string &out);
+
 } // namespace zelprog

@@ -98,8 +98,15 @@ bool ApplyAddressRecord(const Record &record, AddressBase &base, std::string &wh
     return true;
 }
 
-bool StoreData(const Record &record, const AddressBase &base, Bytes &image, std::string &what)
+// The image being read and, when asked for, which of its cells the records name.
+struct Target {
+    Bytes image;
+    std::vector<bool> *named;
+};
+
+bool StoreData(const Record &record, const AddressBase &base, Target &target, std::string &what)
 {
+    Bytes &image = target.image;
     for (std::size_t i = 0; i < record.data.size(); ++i) {
         const uint32_t offset = record.offset + static_cast<uint32_t>(i);
         const uint64_t address = uint64_t{base.base} + (base.segmented ? offset & 0xFFFF : offset);
@@ -109,15 +116,17 @@ bool StoreData(const Record &record, const AddressBase &base, Bytes &image, std:
             return false;
         }
         image[address] = record.data[i];
+        if (target.named != nullptr)
+            (*target.named)[address] = true;
     }
     return true;
 }
 
-bool ApplyRecord(const Record &record, AddressBase &base, Bytes &image, std::string &what)
+bool ApplyRecord(const Record &record, AddressBase &base, Target &target, std::string &what)
 {
     switch (record.type) {
     case kData:
-        return StoreData(record, base, image, what);
+        return StoreData(record, base, target, what);
     case kSegmentAddress:
     case kLinearAddress:
         return ApplyAddressRecord(record, base, what);
@@ -155,9 +164,11 @@ void AppendRecord(std::string &out, uint8_t type, uint16_t offset, std::span<con
 
 } // namespace
 
-bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error)
+bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
+                   std::vector<bool> *named)
 {
-    Bytes image(deviceSize, kErasedByte);
+    std::vector<bool> cells(named != nullptr ? deviceSize : 0, false);
+    Target target{Bytes(deviceSize, kErasedByte), named != nullptr ? &cells : nullptr};
     AddressBase base;
     LineReader reader(text);
     std::string_view line;
@@ -167,12 +178,15 @@ bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, 
             continue;
         Record record;
         std::string what;
-        if (!DecodeRecord(line, record, what) || (record.type != kEndOfFile && !ApplyRecord(record, base, image, what))) {
+        if (!DecodeRecord(line, record, what) ||
+            (record.type != kEndOfFile && !ApplyRecord(record, base, target, what))) {
             error = LineError(reader.Number(), what);
             return false;
         }
         if (record.type == kEndOfFile) {
-            bytes = std::move(image);
+            bytes = std::move(target.image);
+            if (named != nullptr)
+                *named = std::move(cells);
             return true;
         }
     }
@@ -180,19 +194,20 @@ bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, 
     return false;
 }
 
-std::string EmitIntelHex(std::span<const uint8_t> bytes)
+std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address)
 {
     std::string out;
     uint32_t upper = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += kBytesPerRecord) {
-        const uint32_t high = static_cast<uint32_t>(at >> 16);
-        if (high != upper) {
-            const uint8_t base[2] = {static_cast<uint8_t>(high >> 8), static_cast<uint8_t>(high)};
+    for (std::size_t at = 0; at < bytes.size();) {
+        const uint32_t cell = address + static_cast<uint32_t>(at);
+        if (cell >> 16 != upper) {
+            upper = cell >> 16;
+            const uint8_t base[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
             AppendRecord(out, kLinearAddress, 0, base);
-            upper = high;
         }
-        const std::size_t n = std::min(kBytesPerRecord, bytes.size() - at);
-        AppendRecord(out, kData, static_cast<uint16_t>(at & 0xFFFF), bytes.subspan(at, n));
+        const std::size_t n = std::min({kBytesPerRecord, bytes.size() - at, std::size_t{0x10000 - (cell & 0xFFFF)}});
+        AppendRecord(out, kData, static_cast<uint16_t>(cell & 0xFFFF), bytes.subspan(at, n));
+        at += n;
     }
     AppendRecord(out, kEndOfFile, 0, {});
     return out;

@@ -45,9 +45,11 @@ std::string LineError(std::size_t line, const std::string &what)
 
 } // namespace
 
-bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error)
+bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
+                    std::vector<bool> *named)
 {
     Bytes image(deviceSize, kErasedByte);
+    std::vector<bool> cells(named != nullptr ? deviceSize : 0, false);
     const std::size_t words = deviceSize / 2;
     std::size_t records = 0;
     LineReader reader(text);
@@ -72,6 +74,8 @@ bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes,
         }
         image[2 * index] = static_cast<uint8_t>(value & 0xFF);
         image[2 * index + 1] = static_cast<uint8_t>(value >> 8);
+        if (named != nullptr)
+            cells[2 * index] = cells[2 * index + 1] = true;
         ++records;
     }
     if (records == 0) {
@@ -79,17 +83,19 @@ bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes,
         return false;
     }
     bytes = std::move(image);
+    if (named != nullptr)
+        *named = std::move(cells);
     return true;
 }
 
-std::string EmitTextImage(std::span<const uint8_t> bytes)
+std::string EmitTextImage(std::span<const uint8_t> bytes, std::size_t firstWord)
 {
     std::string out;
     out.reserve(bytes.size() / 2 * 12);
     char line[32];
     for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
         const unsigned word = bytes[i] | (bytes[i + 1] << 8);
-        const int n = std::snprintf(line, sizeof line, "@%04zx  %04x\n", i / 2, word);
+        const int n = std::snprintf(line, sizeof line, "@%04zx  %04x\n", firstWord + i / 2, word);
         out.append(line, static_cast<std::size_t>(n));
     }
     return out;
