@@ -31,8 +31,8 @@ TEST(Events, EachKindPrintsItsKeysInOrder)
         {"result with a key of its command", serial,
          R"({"event":"result","command":"serial","ok":true,"exitCode":0,"serial":1234})"},
         {"error", ErrorEvent("cannot open 'x'", 4), R"({"event":"error","message":"cannot open 'x'","exitCode":4})"},
-        {"info without geometry", InfoEvent("the link", 0xA0, false, std::nullopt),
-         R"({"event":"info","link":"the link","deviceAddress":"0xa0","header":false})"},
+        {"info without geometry", InfoEvent("the link", 0xA0, false, std::nullopt, 0),
+         R"({"event":"info","link":"the link","deviceAddress":"0xa0","header":false,"pageBytes":0})"},
         {"header of a known part", HeaderEvent(Geometry{11, 7}),
          R"({"event":"header","part":"24c16","bytes":2048,"sizeBits":11,"blockBits":7})"},
     };
