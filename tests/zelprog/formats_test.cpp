@@ -96,6 +96,30 @@ TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K)
     EXPECT_EQ(big.find(":02000004"), big.rfind(":02000004")) << "one base record only";
 }
 
+TEST(IntelHex, RangeAtAnAddressParsesBackToItsRunsAcross64K)
+{
+    const Bytes bytes = RandomBytes(40, 9);
+    const std::string hex = EmitIntelHex(bytes, 0xFFF0);
+    EXPECT_EQ(hex.rfind(":10FFF000", 0), 0u) << hex;
+    EXPECT_NE(hex.find("\n:020000040001F9\n:10000000"), std::string::npos) << "no record crosses 64 KiB: " << hex;
+    Runs runs;
+    std::string error;
+    ASSERT_TRUE(DecodeRuns(ImageFormat::IntelHex, hex, 131072, runs, error)) << error;
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].address, 0xFFF0u);
+    EXPECT_EQ(runs[0].bytes, bytes);
+    std::string text;
+    ASSERT_TRUE(EncodeRange(ImageFormat::Text, 0x20, Bytes{1, 2, 3, 4}, text));
+    EXPECT_EQ(text, "@0010  0201\n@0011  0403\n");
+    EXPECT_FALSE(EncodeRange(ImageFormat::Text, 0x21, Bytes{1, 2}, text)) << "a text image holds whole words";
+    ASSERT_TRUE(DecodeRuns(ImageFormat::Text, "@0001  0201\n@0003 0403\n@0004 0605\n", 256, runs, error)) << error;
+    ASSERT_EQ(runs.size(), 2u) << "words 1 and 3..4 are two runs";
+    EXPECT_EQ(runs[1].address, 6u);
+    EXPECT_EQ(runs[1].bytes, (Bytes{3, 4, 5, 6}));
+    EXPECT_FALSE(DecodeRuns(ImageFormat::IntelHex, ":00000001FF\n", 256, runs, error));
+    EXPECT_NE(error.find("names no byte"), std::string::npos) << error;
+}
+
 struct TextCase {
     const char *name;
     std::string text;

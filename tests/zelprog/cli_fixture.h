@@ -1,0 +1,92 @@
+// The fixture of zelprog's end-to-end tests: the built tool against the
+// virtual target, each test with its own state directory (so its own
+// backing files) and temporary files.
+#pragma once
+
+#include "formats/image.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace zelprog::test {
+
+namespace fs = std::filesystem;
+
+inline constexpr std::size_t k24c02 = 256;
+inline constexpr const char *kFastWrites = "SIMTWR=1"; // write cycles of 1 ms keep the tests short
+
+inline Bytes RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(n);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(random() % 0xFF); // never the erased value, so every byte is written
+    return bytes;
+}
+
+inline std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+inline std::size_t CountOf(const std::string &text, const std::string &what)
+{
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+class ZelprogCli : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() / ("zelprog-cli-" + std::string(info->name()) + "-" +
+                                            std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        state_ = dir_ / "state";
+        SetEnv("XDG_STATE_HOME", state_.string());
+        SetEnv("LOCALAPPDATA", state_.string());
+        SetEnv("HOPLINK_SIM", kFastWrites);
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    ProcessResult Zel(std::vector<std::string> args, const std::string &input = "")
+    {
+        args.insert(args.begin(), ZELPROG_PATH);
+        return RunProcess(args, input);
+    }
+    std::string Path(const std::string &name) const { return (dir_ / name).string(); }
+    std::string BackingFile(const std::string &part) const { return (state_ / "zelprog" / ("eeprom-" + part + ".bin")).string(); }
+    void Write(const std::string &name, const std::string &data) const
+    {
+        std::ofstream(dir_ / name, std::ios::binary) << data;
+    }
+    std::string ReadBacking(const std::string &part) const
+    {
+        std::ifstream in(BackingFile(part), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    std::string Read(const std::string &name) const
+    {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    fs::path dir_, state_;
+};
+
+} // namespace zelprog::test
