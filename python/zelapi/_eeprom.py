@@ -1,0 +1,426 @@
+"""The open link to one EEPROM, and open()."""
+
+import atexit
+import contextlib
+import errno
+import io
+import operator
+import os
+import threading
+from ctypes import byref, c_int, c_uint8
+from typing import Any, Iterator, NamedTuple, Optional, Sequence, Tuple, Union
+
+from . import _jobs, _link, _native
+from ._jobs import ProgressFunction
+from .errors import BusyError, FileError, ImageError, LinkError
+
+PathType = Union[str, "os.PathLike[str]"]
+MAX_LIBRARY_PATH = 247  # bytes of a path the library takes, without the terminator
+PAGE_SIZES = (0, 2, 4, 8, 16, 32, 64, 128, 256)
+
+
+class Geometry(NamedTuple):
+    """How the library addresses the EEPROM."""
+
+    size_bits: int  # the EEPROM holds 2**size_bits bytes; 0 when the size is unknown
+    block_bits: int  # device-address bits that carry the top memory-address bits
+    address_bytes: int  # memory-address bytes sent after the device address
+
+    @property
+    def size(self) -> int:
+        return 1 << self.size_bits if self.size_bits else 0
+
+
+# The library drives one link and one operation at a time for the whole
+# process: this lock admits one call into it at a time (never waited for: a
+# second caller is refused with BusyError).
+_call_lock = threading.Lock()
+_current: Optional["Eeprom"] = None  # the open link, under _call_lock
+_page_bytes = 0  # the library's page-write setting (0: byte writes), under _call_lock
+
+
+@contextlib.contextmanager
+def _exclusive() -> Iterator[None]:
+    if not _call_lock.acquire(blocking=False):
+        raise BusyError("another call is using the library: it runs one operation at a time")
+    try:
+        yield
+    finally:
+        _call_lock.release()
+
+
+def _library_path(path: PathType) -> bytes:
+    encoded = _native.narrow(path)
+    if len(encoded) > MAX_LIBRARY_PATH:
+        raise FileError(errno.ENAMETOOLONG, f"path longer than {MAX_LIBRARY_PATH} bytes, the most the library takes", os.fsdecode(path))
+    if b"\0" in encoded:
+        raise ValueError("path holds a NUL character")
+    return encoded
+
+
+def _open_file(path: PathType, mode: str) -> None:
+    try:
+        with io.open(path, mode):  # this module's open() opens links
+            pass
+    except OSError as error:
+        raise FileError(error.errno, error.strerror, os.fsdecode(path)) from error
+
+
+def _byte_range(offset: int, length: Optional[int], size: int) -> Tuple[int, int]:
+    offset = _index(offset, "offset")
+    if not 0 <= offset <= size:
+        raise ValueError(f"offset 0x{offset:x} lies outside the EEPROM (0x0 to 0x{size:x})")
+    length = size - offset if length is None else _index(length, "length")
+    if length < 0 or offset + length > size:
+        raise ValueError(f"{length} bytes from 0x{offset:x} run past the EEPROM's end (0x{size:x})")
+    return offset, length
+
+
+def _index(value: Any, what: str) -> int:
+    if isinstance(value, bool) or not hasattr(value, "__index__"):
+        raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
+    return operator.index(value)
+
+
+def _flag(value: Any) -> int:
+    return 1 if value else 0
+
+
+class Eeprom:
+    """An EEPROM on an open link. Made by zelapi.open(); a context manager
+    that closes the link on exit.
+
+    Every long call (read, write, program, verify, dump, clear) takes
+    ``progress``, a function called with (state, percent) on the calling
+    thread each time the state text or the percentage changes."""
+
+    def __init__(self, description: str) -> None:
+        self._description = description
+        self._closed = False
+
+    # -- link -------------------------------------------------------------
+
+    def close(self) -> None:
+        """Closes the link. Closing a closed Eeprom does nothing."""
+        global _current
+        with _exclusive():
+            if self._closed:
+                return
+            lib = _native.library()
+            _jobs.remove_callbacks(lib)
+            lib.zelClose()
+            self._closed = True
+            _current = None
+
+    @property
+    def closed(self) -> bool:
+        return self._closed
+
+    def __enter__(self) -> "Eeprom":
+        return self
+
+    def __exit__(self, *exc: Any) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        if self._closed:
+            return f"<zelapi.Eeprom closed, was {self._description}>"
+        return f"<zelapi.Eeprom {self._description}>"
+
+    def _lib(self) -> _native.Library:
+        if self._closed:
+            raise ValueError("the EEPROM's link is closed")
+        return _native.library()
+
+    # -- what the library knows -------------------------------------------
+
+    @property
+    def geometry(self) -> Geometry:
+        """Size bits, block bits and address bytes in use now (after the open
+        or read_header)."""
+        lib = self._lib()
+        size_bits, block_bits, address_bytes = c_int(), c_int(), c_int()
+        if not lib.zelGetGeometry(byref(size_bits), byref(block_bits), byref(address_bytes)):
+            return Geometry(0, 0, 0)
+        return Geometry(size_bits.value, block_bits.value, address_bytes.value)
+
+    @property
+    def size(self) -> int:
+        """The EEPROM's size in bytes; 0 when unknown (opened without a part on
+        an EEPROM that holds no geometry header)."""
+        return self.geometry.size
+
+    def __len__(self) -> int:
+        return self.size
+
+    def __bool__(self) -> bool:
+        return True
+
+    @property
+    def device_address(self) -> int:
+        """The EEPROM's bus address found when the link opened (0xA0 to 0xAE)."""
+        return int(self._lib().zelGetDeviceAddress())
+
+    @property
+    def page_size(self) -> int:
+        """Bytes written per write transaction: 0 writes byte by byte (the
+        default); a power of two from 2 to 256 writes pages of that size."""
+        self._lib()
+        return _page_bytes
+
+    @page_size.setter
+    def page_size(self, page_bytes: int) -> None:
+        with _exclusive():
+            _set_page_size(self._lib(), page_bytes)
+
+    def _known_size(self) -> int:
+        size = self.size
+        if size == 0:
+            raise ValueError("the EEPROM's size is unknown: pass part= to zelapi.open(), "
+                             "or store a geometry header with write_header()")
+        return size
+
+    # -- memory -----------------------------------------------------------
+
+    def read(self, offset: int = 0, length: Optional[int] = None, *,
+             progress: Optional[ProgressFunction] = None) -> bytes:
+        """Reads `length` bytes from `offset` (default: to the end)."""
+        with _exclusive():
+            lib = self._lib()
+            offset, length = _byte_range(offset, length, self._known_size())
+            if length == 0:
+                return b""
+            buffer = (c_uint8 * length)()
+            outcome = _jobs.run(lambda: lib.zelReadMemory(offset, buffer, length, 0), progress, buffer)
+            _jobs.check(outcome, f"reading {length} bytes at 0x{offset:x}")
+            return bytes(buffer)
+
+    def write(self, data: Union[bytes, bytearray, memoryview, Sequence[int]], offset: int = 0,
+              verify: bool = True, *, progress: Optional[ProgressFunction] = None) -> None:
+        """Writes `data` at `offset` (only the bytes that differ), then with
+        `verify` reads the range back and raises VerifyError where it
+        differs."""
+        payload = bytes(data)
+        with _exclusive():
+            lib = self._lib()
+            offset, length = _byte_range(offset, len(payload), self._known_size())
+            if length == 0:
+                return
+            source = (c_uint8 * length).from_buffer_copy(payload)
+            outcome = _jobs.run(lambda: lib.zelWriteMemory(offset, source, length, 0, _flag(verify)),
+                                progress, source)
+            _jobs.check(outcome, f"writing {length} bytes at 0x{offset:x}")
+
+    def __iter__(self) -> Iterator[int]:
+        return iter(self.read())
+
+    def __getitem__(self, key: Union[int, slice]) -> Any:
+        size = self._known_size()
+        if isinstance(key, slice):
+            start, stop = self._span(key, size)
+            return self.read(start, stop - start)
+        index = self._position(key, size)
+        return self.read(index, 1)[0]
+
+    def __setitem__(self, key: Union[int, slice], value: Any) -> None:
+        size = self._known_size()
+        if isinstance(key, slice):
+            start, stop = self._span(key, size)
+            data = bytes(value)
+            if len(data) != stop - start:
+                raise ValueError(f"{len(data)} bytes cannot replace a slice of {stop - start}: "
+                                 "the EEPROM's size is fixed")
+            self.write(data, start)
+            return
+        byte = _index(value, "a byte")
+        if not 0 <= byte <= 0xFF:
+            raise ValueError(f"a byte is 0 to 255, not {byte}")
+        self.write(bytes([byte]), self._position(key, size))
+
+    @staticmethod
+    def _span(key: slice, size: int) -> Tuple[int, int]:
+        start, stop, step = key.indices(size)
+        if step != 1:
+            raise ValueError("EEPROM slices take no step")
+        return start, max(start, stop)
+
+    @staticmethod
+    def _position(key: Any, size: int) -> int:
+        index = _index(key, "an EEPROM index")
+        position = index + size if index < 0 else index
+        if not 0 <= position < size:
+            raise IndexError(f"EEPROM index {index} out of range (size {size})")
+        return position
+
+    # -- image files ------------------------------------------------------
+
+    def program(self, path: PathType, verify: bool = True, *,
+                progress: Optional[ProgressFunction] = None) -> None:
+        """Writes the image file `path` into the EEPROM (only the bytes that
+        differ), then with `verify` reads it back and compares."""
+        encoded = _library_path(path)
+        with _exclusive():
+            lib = self._lib()
+            _open_file(path, "rb")
+            outcome = _jobs.run(lambda: lib.zelProgram(encoded, 0, _flag(verify)), progress)
+            self._check_image(outcome, path, "programming")
+
+    def verify(self, path: PathType, *, progress: Optional[ProgressFunction] = None) -> None:
+        """Compares the EEPROM with the image file `path`; raises VerifyError
+        where they differ."""
+        encoded = _library_path(path)
+        with _exclusive():
+            lib = self._lib()
+            _open_file(path, "rb")
+            outcome = _jobs.run(lambda: lib.zelVerify(encoded, 0), progress)
+            self._check_image(outcome, path, "verifying")
+
+    def dump(self, path: PathType, verify: bool = False, *,
+             progress: Optional[ProgressFunction] = None) -> None:
+        """Reads the EEPROM into the image file `path` (twice, compared, with
+        `verify`). A dump that could not read the EEPROM leaves no new file."""
+        encoded = _library_path(path)
+        with _exclusive():
+            lib = self._lib()
+            existed = os.path.lexists(path)
+            _open_file(path, "ab")
+            try:
+                outcome = _jobs.run(lambda: lib.zelDump(encoded, 0, _flag(verify)), progress)
+            except BaseException:
+                self._remove_new_empty(path, existed)
+                raise
+            if not outcome.result:
+                self._remove_new_empty(path, existed)
+            _jobs.check(outcome, f"dumping to {os.fsdecode(path)!r}")
+
+    @staticmethod
+    def _remove_new_empty(path: PathType, existed: bool) -> None:
+        with contextlib.suppress(OSError):
+            if not existed and os.path.getsize(path) == 0:
+                os.remove(path)
+
+    @staticmethod
+    def _check_image(outcome: _jobs.Outcome, path: PathType, what: str) -> None:
+        # the file step comes before the first state text
+        if not outcome.result and not outcome.states:
+            raise ImageError(f"{os.fsdecode(path)!r} is not an image file of this EEPROM "
+                             "(a bad record, or a word beyond the EEPROM's end)")
+        _jobs.check(outcome, f"{what} {os.fsdecode(path)!r}")
+
+    def clear(self, fill: int = 0xFF, verify: bool = True, *,
+              progress: Optional[ProgressFunction] = None) -> None:
+        """Fills the EEPROM with the byte `fill`, then with `verify` reads it
+        back and compares."""
+        byte = _index(fill, "fill")
+        if not 0 <= byte <= 0xFF:
+            raise ValueError(f"fill is a byte, 0 to 255, not {byte}")
+        with _exclusive():
+            lib = self._lib()
+            outcome = _jobs.run(lambda: lib.zelClear(byte, 0, _flag(verify)), progress)
+            _jobs.check(outcome, f"clearing with 0x{byte:02x}")
+
+    # -- checks and the geometry header ------------------------------------
+
+    def check_size(self) -> bool:
+        """True when the last byte of the configured size can be changed and
+        put back (the EEPROM is left as it was)."""
+        with _exclusive():
+            return bool(self._lib().zelCheckSize())
+
+    def read_header(self) -> bool:
+        """Takes the geometry from the header stored in the EEPROM (repairing
+        a header whose two copies disagree). True when a valid header was
+        found; otherwise the size is unknown afterwards."""
+        with _exclusive():
+            return bool(self._lib().zelReadHeader())
+
+    def write_header(self) -> None:
+        """Stores the geometry in use now as the EEPROM's geometry header."""
+        with _exclusive():
+            lib = self._lib()
+            self._known_size()
+            if not lib.zelWriteHeader():
+                raise LinkError("writing the geometry header failed: the EEPROM stopped answering "
+                                "or the link was lost")
+
+
+def _set_page_size(lib: _native.Library, page_bytes: Any) -> None:
+    global _page_bytes
+    size = _index(page_bytes, "page_size")
+    if size not in PAGE_SIZES or not lib.zelSetPageWrite(size):
+        raise ValueError(f"page_size is 0 (byte writes) or a power of two from 2 to 256, not {size}")
+    _page_bytes = size
+
+
+def _open_link(lib: _native.Library, link: Optional[str], part: Optional[str], transport: Optional[str],
+               port: Optional[int], lines: Tuple[int, int, int], pio_given: bool) -> str:
+    """Opens the link; returns its description for texts."""
+    geometry = _link.find_part(part)[1] if part is not None else _link.PartGeometry(0, 0)
+    if link is not None:
+        if not isinstance(link, str):
+            raise TypeError(f"link must be a configuration string, not {type(link).__name__}")
+        description = f"the link {link!r}"
+        opened = lib.zelInitTrans(_native.narrow(link), 0, *geometry)
+    elif transport is not None:
+        kind = _link.transport_kind(transport)
+        number = -1 if port is None else _index(port, "port")
+        if number < 0:
+            raise ValueError(f"port must be 0 or more, not {number}")
+        description = f"the {transport.upper()} link" + (f" on port {number}" if port is not None else "")
+        opened = lib.zelInit(kind, number, 0, *geometry)
+    else:
+        name = _link.find_part(part)[0] if part is not None else _link.DEFAULT_VIRTUAL_PART
+        geometry = _link.PARTS[name]
+        config, description = _link.virtual_config(name, lines if pio_given else None)
+        opened = lib.zelInitTrans(_native.narrow(config), 0, *geometry)
+    if not opened:
+        raise LinkError(f"could not open {description}, or no EEPROM answered: check the link, "
+                        "the PIO lines (pio=) and the wiring")
+    return description
+
+
+def open(link: Optional[str] = None, part: Optional[str] = None, *, transport: Optional[str] = None,
+         port: Optional[int] = None, pio: Optional[Sequence[int]] = None,
+         page_size: Optional[int] = None) -> Eeprom:
+    """Opens the link and finds the EEPROM.
+
+    link: a transport configuration string, handed to the transport as it
+    stands (zelInitTrans); transport ('lpt' or 'usb') with port: a standard
+    link (zelInit); neither: the virtual target, with a per-user backing file
+    for the part (the one zelprog uses; default part 24c256).
+    part: the EEPROM's type (24c01 ... 24c1025); without it the size comes
+    from the geometry header stored in the EEPROM, if it holds one.
+    pio: (clock, data, write-protect) PIO lines, default (6, 7, 8).
+    page_size: see Eeprom.page_size.
+
+    One link per process: BusyError while another is open."""
+    global _current
+    if link is not None and transport is not None:
+        raise ValueError("give either link or transport/port, not both")
+    if port is not None and transport is None:
+        raise ValueError("port needs transport='lpt' or 'usb'")
+    lines = _link.pio_lines(pio)
+    with _exclusive():
+        if _current is not None:
+            raise BusyError(f"{_current._description} is open: close it first (one link per process)")
+        lib = _native.library()
+        lib.zelSetPioLines(*lines)
+        description = _open_link(lib, link, part, transport, port, lines, pio is not None)
+        try:
+            if part is None and (link is not None or transport is not None):
+                lib.zelReadHeader()  # the size comes from the EEPROM's own geometry header
+            if page_size is not None or _page_bytes != 0:
+                _set_page_size(lib, 0 if page_size is None else page_size)
+        except BaseException:
+            lib.zelClose()
+            raise
+        _current = Eeprom(description)
+        return _current
+
+
+@atexit.register
+def _close_at_exit() -> None:
+    eeprom = _current
+    if eeprom is not None:
+        with contextlib.suppress(Exception):
+            eeprom.close()
