@@ -116,6 +116,16 @@ def test_the_virtual_target_keeps_its_contents_where_zelprog_does(tmp_path: Path
         assert ee[0x100:0x104] == b"kept"
 
 
+@pytest.mark.parametrize("transport, port", [("usb", 0), ("LPT", None)])
+def test_a_standard_link_opens_through_zel_init(transport: str, port: object, backing: Path,
+                                                monkeypatch: pytest.MonkeyPatch) -> None:
+    # zelInit passes only SPITRANS and SPIPORT: the target takes the rest from its variable
+    monkeypatch.setenv("HOPLINK_SIM", link("24c02", backing))
+    with zelapi.open(part="24c02", transport=transport, port=port) as ee:
+        ee[0:3] = b"usb"
+    assert backing.read_bytes()[:3] == b"usb"
+
+
 @pytest.mark.parametrize("part", sorted(SIZES))
 def test_without_a_part_the_size_comes_from_the_geometry_header(part: str, backing: Path) -> None:
     with zelapi.open(link(part, backing)) as blank:

@@ -363,8 +363,8 @@ def _open_link(lib: _native.Library, link: Optional[str], part: Optional[str], t
         opened = lib.zelInitTrans(_native.narrow(link), 0, *geometry)
     elif transport is not None:
         kind = _link.transport_kind(transport)
-        number = -1 if port is None else _index(port, "port")
-        if number < 0:
+        number = -1 if port is None else _index(port, "port")  # -1: no port given
+        if port is not None and number < 0:
             raise ValueError(f"port must be 0 or more, not {number}")
         description = f"the {transport.upper()} link" + (f" on port {number}" if port is not None else "")
         opened = lib.zelInit(kind, number, 0, *geometry)

@@ -197,7 +197,8 @@ def run(start: Callable[[], Any], progress: Optional[ProgressFunction] = None, k
     except BaseException:
         if not refused:
             stop(lib)
-            _stopped_buffers.append(keep)
+            if keep is not None:
+                _stopped_buffers.append(keep)
         raise
     finally:
         _sink = None

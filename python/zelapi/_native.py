@@ -15,7 +15,7 @@ from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_int, c_long, c_ui
                     c_void_p)
 from typing import Any, List, Optional, Union
 
-from .errors import FileError
+from .errors import Error, FileError
 
 if sys.platform == "win32":
     LIBRARY_NAMES = ["zelapi.dll"]
@@ -99,7 +99,10 @@ class Library:
         else:
             if name not in _PROTOTYPES:
                 raise AttributeError(name)
-            function = getattr(self._dll, name)
+            try:
+                function = getattr(self._dll, name)
+            except AttributeError:
+                raise Error(f"{self.path} does not export {name}: the library is older than this package") from None
             function.restype, function.argtypes = _PROTOTYPES[name]
         setattr(self, name, function)
         return function
@@ -112,7 +115,7 @@ class Library:
                 continue
             function.restype, function.argtypes = c_long, []
             return function
-        raise AttributeError(f"{self.path} exports no zelReadHeader")
+        raise Error(f"{self.path} exports no zelReadHeader")
 
 
 def _candidates() -> List[str]:
