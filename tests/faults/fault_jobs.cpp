@@ -1,5 +1,6 @@
 #include "faults/fault_jobs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,11 @@ constexpr char kOldOutput[] = "old contents\n";
 // 24C02: the header sits at bytes 1-4; S = 8, B = 0 gives 0x40 0xBF twice
 constexpr uint32_t kHeaderAt = 1;
 constexpr uint8_t kHeader[4] = {0x40, 0xBF, 0x40, 0xBF};
+// The memory jobs' range: two of the changed bytes, across a chunk boundary.
+constexpr uint32_t kRangeAt = 0x04;
+constexpr uint32_t kRangeBytes = 0x80;
+constexpr uint8_t kUnread = 0xEE;     // the read's buffer before the job
+constexpr int kPageBytes = 8;         // the 24C02's page
 
 std::vector<uint8_t> Pattern() {
     std::vector<uint8_t> bytes(kBytes);
@@ -108,13 +114,21 @@ const char *JobName(JobKind kind) {
     case JobKind::Dump: return "dump";
     case JobKind::Clear: return "clear";
     case JobKind::CheckSize: return "check-size";
+    case JobKind::ProgramInPages: return "program in pages";
+    case JobKind::ClearInPagesUnverified: return "clear in pages without verify";
+    case JobKind::ReadMemory: return "read memory";
+    case JobKind::WriteMemory: return "write memory";
+    case JobKind::WriteMemoryInPages: return "write memory in pages";
     case JobKind::ReadHeader: return "read-header";
     case JobKind::WriteHeader: return "write-header";
     }
     return "?";
 }
 
-bool ReadsBack(JobKind kind) { return kind != JobKind::ProgramUnverified && kind != JobKind::ClearUnverified; }
+bool ReadsBack(JobKind kind) {
+    return kind != JobKind::ProgramUnverified && kind != JobKind::ClearUnverified &&
+           kind != JobKind::ClearInPagesUnverified;
+}
 
 std::string ImageText(const std::vector<uint8_t> &bytes) {
     std::string text;
@@ -135,10 +149,18 @@ FaultJob::FaultJob(JobKind kind, const std::string &folder)
     switch (kind) {
     case JobKind::Program:
     case JobKind::ProgramUnverified:
+    case JobKind::ProgramInPages:
         after_ = WithChanges(pattern);
         break;
+    case JobKind::WriteMemory:
+    case JobKind::WriteMemoryInPages: {
+        const std::vector<uint8_t> changed = WithChanges(pattern);
+        std::copy_n(changed.begin() + kRangeAt, kRangeBytes, after_.begin() + kRangeAt);
+        break;
+    }
     case JobKind::Clear:
     case JobKind::ClearUnverified:
+    case JobKind::ClearInPagesUnverified:
         before_.assign(kBytes, kFill);
         for (uint32_t address : kChanged) {
             before_[address] = pattern[address];
@@ -158,6 +180,7 @@ FaultJob::FaultJob(JobKind kind, const std::string &folder)
     case JobKind::VerifyDiffering:
     case JobKind::Dump:
     case JobKind::CheckSize:
+    case JobKind::ReadMemory:
         break;
     }
     passing_ = kind == JobKind::CheckSize ? SizeCheckPattern(before_) : after_;
@@ -170,8 +193,33 @@ void FaultJob::PrepareFiles() const {
     WriteText(outputPath_, kOldOutput);
 }
 
+// Page writes are set for the one job and off again for the rest.
+static int InPages(int (*job)(const FaultJob &), const FaultJob &self) {
+    if (zelSetPageWrite(kPageBytes) != 1) {
+        return -1;
+    }
+    const int result = job(self);
+    return zelSetPageWrite(0) == 1 ? result : -1;
+}
+
 int FaultJob::Run() const {
+    const auto write = [](const FaultJob &self) {
+        const std::vector<uint8_t> data(self.after_.begin() + kRangeAt, self.after_.begin() + kRangeAt + kRangeBytes);
+        return zelWriteMemory(kRangeAt, data.data(), kRangeBytes, 1, 1);
+    };
     switch (kind_) {
+    case JobKind::ProgramInPages:
+        return InPages([](const FaultJob &self) { return zelProgram(self.imagePath_.c_str(), 1, 1); }, *this);
+    case JobKind::ClearInPagesUnverified:
+        return InPages([](const FaultJob &) { return zelClear(kFill, 1, 0); }, *this);
+    case JobKind::WriteMemory: return write(*this);
+    case JobKind::WriteMemoryInPages: return InPages(write, *this);
+    case JobKind::ReadMemory: {
+        buffer_.assign(kRangeBytes, kUnread);
+        const int result = zelReadMemory(kRangeAt, buffer_.data(), kRangeBytes, 1);
+        const bool untouched = buffer_ == std::vector<uint8_t>(kRangeBytes, kUnread);
+        return result == 0 && !untouched ? 2 : result;
+    }
     case JobKind::Program: return zelProgram(imagePath_.c_str(), 1, 1);
     case JobKind::ProgramUnverified: return zelProgram(imagePath_.c_str(), 1, 0);
     case JobKind::ClearUnverified: return zelClear(kFill, 1, 0);
@@ -212,6 +260,12 @@ std::string FaultJob::FalseSuccess(const std::vector<uint8_t> &start, const std:
         }
         return text == ImageText(memory) ? "" : "the output file does not hold the EEPROM";
     }
+    case JobKind::ReadMemory:
+        if (memory != start) {
+            return "the memory read changed the EEPROM";
+        }
+        return std::equal(buffer_.begin(), buffer_.end(), memory.begin() + kRangeAt) ? ""
+                                                                                      : "the buffer does not hold the range";
     case JobKind::ReadHeader:
         if (zel::SizeBits() != kSizeBits || zel::BlockBits() != 0 || zel::AddressBytes() != 1) {
             return "the header read left size bits " + std::to_string(zel::SizeBits());
@@ -219,8 +273,12 @@ std::string FaultJob::FalseSuccess(const std::vector<uint8_t> &start, const std:
         break;
     case JobKind::Program:
     case JobKind::ProgramUnverified:
+    case JobKind::ProgramInPages:
     case JobKind::Clear:
     case JobKind::ClearUnverified:
+    case JobKind::ClearInPagesUnverified:
+    case JobKind::WriteMemory:
+    case JobKind::WriteMemoryInPages:
     case JobKind::WriteHeader:
         break;
     }

@@ -15,12 +15,15 @@ inline constexpr int kSizeBits = 8;
 enum class JobKind {
     Program, ProgramUnverified, VerifyMatching, VerifyDiffering, Dump, Clear, ClearUnverified,
     CheckSize, ReadHeader, WriteHeader,
+    ProgramInPages, ClearInPagesUnverified, ReadMemory, WriteMemory, WriteMemoryInPages,
 };
 
 inline constexpr JobKind kJobKinds[] = {
     JobKind::Program, JobKind::ProgramUnverified, JobKind::VerifyMatching, JobKind::VerifyDiffering,
     JobKind::Dump,    JobKind::Clear,             JobKind::ClearUnverified, JobKind::CheckSize,
     JobKind::ReadHeader, JobKind::WriteHeader,
+    JobKind::ProgramInPages, JobKind::ClearInPagesUnverified, JobKind::ReadMemory,
+    JobKind::WriteMemory, JobKind::WriteMemoryInPages,
 };
 
 // Without a read-back a job cannot see a byte that took its write and kept
@@ -41,7 +44,8 @@ public:
 
     // Writes the image file, and an output file with old contents for the dump.
     void PrepareFiles() const;
-    // Runs the job on the caller's thread; its result (1 or 0).
+    // Runs the job on the caller's thread; its result (1 or 0). A memory read
+    // that gives 0 but wrote into its buffer gives 2 instead.
     int Run() const;
 
     // Each a description of what is wrong, empty when all is well.
@@ -59,6 +63,7 @@ private:
     std::string imagePath_, outputPath_;
     std::vector<uint8_t> before_, after_, passing_;
     std::vector<uint32_t> written_;
+    mutable std::vector<uint8_t> buffer_;   // the memory read's destination
 };
 
 // Image file text of `bytes`: "@%04x  %04x\n" per word.
