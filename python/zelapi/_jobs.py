@@ -22,7 +22,7 @@ from .errors import BusyError, Error, LinkError, Mismatch, VerifyError
 
 ProgressFunction = Callable[[str, int], Any]
 
-_POLL_SECONDS = 0.05  # how often the waiter looks at zelIsBusy when no callback comes
+_POLL_SECONDS = 0.02  # how often the waiter looks at zelIsBusy and for a Ctrl-C when no callback comes
 _END_POLL_SECONDS = 0.0005  # the worker thread ends right after its last callback
 _STOP_WAIT_SECONDS = 2.0  # zelStop ends or abandons the job well inside this
 
