@@ -5,12 +5,13 @@ and logs one JSON line per unit on standard output.
     python3 serial_numbers.py --part 24c32 --first 1000 --count 5
     python3 serial_numbers.py --link "SPITRANS=USB SPIPORT=0" --part 24c256 --first 1000 --prompt
 
-With --prompt the operator connects the next unit and presses Enter (an empty
-line at end of input ends the run); without it, --count units are done one
-after another. The serial number is stored as 4 bytes, little-endian, at
---offset, written and read back. A unit that fails keeps its number
-unused: the next unit gets the next one. Exit status: 0 when every unit
-passed, 1 otherwise.
+With --prompt the operator connects the next unit and presses Enter (end of
+input, Ctrl-D, ends the run); without it, --count units are done one after
+another. The serial number is stored as 4 bytes, little-endian, at --offset,
+written and read back. A unit whose EEPROM was reached but failed uses up its
+number (part of it may be written); a unit that could not be reached at all
+leaves the number for the next. Exit status: 0 when every unit passed, 1
+otherwise.
 """
 
 import argparse
@@ -23,9 +24,10 @@ import zelapi
 
 
 def program_unit(args: argparse.Namespace, serial: int) -> Dict[str, Any]:
-    record: Dict[str, Any] = {"serial": serial, "time": time.strftime("%Y-%m-%dT%H:%M:%S%z")}
+    record: Dict[str, Any] = {"serial": serial, "time": time.strftime("%Y-%m-%dT%H:%M:%S%z"), "reached": False}
     try:
         with zelapi.open(args.link, args.part) as ee:
+            record["reached"] = True
             record["device_address"] = ee.device_address
             if args.image:
                 ee.program(args.image)
@@ -43,7 +45,7 @@ def program_unit(args: argparse.Namespace, serial: int) -> Dict[str, Any]:
 def next_unit(args: argparse.Namespace, done: int) -> bool:
     if not args.prompt:
         return bool(done < args.count)
-    print("connect the next unit and press Enter (empty input ends)", file=sys.stderr)
+    print("connect the next unit and press Enter (Ctrl-D ends)", file=sys.stderr)
     return sys.stdin.readline() != ""
 
 
@@ -65,7 +67,7 @@ def main(argv: Optional[List[str]] = None) -> int:
             record["unit"] = done + 1
             print(json.dumps(record), flush=True)
             done += 1
-            serial += 1
+            serial += record["reached"]
             failed += record["result"] != "ok"
     except KeyboardInterrupt:
         print(json.dumps({"unit": done + 1, "serial": serial, "result": "interrupted"}), flush=True)
