@@ -344,11 +344,18 @@ class Eeprom:
                                 "or the link was lost")
 
 
+def _page_size(page_bytes: Any) -> int:
+    size = _index(page_bytes, "page_size")
+    if size not in PAGE_SIZES:
+        raise ValueError(f"page_size is 0 (byte writes) or a power of two from 2 to 256, not {size}")
+    return size
+
+
 def _set_page_size(lib: _native.Library, page_bytes: Any) -> None:
     global _page_bytes
-    size = _index(page_bytes, "page_size")
-    if size not in PAGE_SIZES or not lib.zelSetPageWrite(size):
-        raise ValueError(f"page_size is 0 (byte writes) or a power of two from 2 to 256, not {size}")
+    size = _page_size(page_bytes)
+    if not lib.zelSetPageWrite(size):
+        raise BusyError(f"the library refused page size {size}: a job is running")
     _page_bytes = size
 
 
@@ -400,6 +407,8 @@ def open(link: Optional[str] = None, part: Optional[str] = None, *, transport: O
     if port is not None and transport is None:
         raise ValueError("port needs transport='lpt' or 'usb'")
     lines = _link.pio_lines(pio)
+    if page_size is not None:
+        _page_size(page_size)
     with _exclusive():
         if _current is not None:
             raise BusyError(f"{_current._description} is open: close it first (one link per process)")
