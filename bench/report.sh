@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Builds the benchmarks of bench/ in a Release tree (build/release-bench),
 # runs each with JSON output and writes BENCHMARKS.md from the results.
-# Usage: bash bench/report.sh        (ZEL_JOBS sets the build's parallel jobs)
+# Usage: bash bench/report.sh                 every benchmark program
+#        bash bench/report.sh NAME...         only these (bench/NAME.cpp); the
+#                                             others' results of the last run stay
+# ZEL_JOBS sets the build's parallel jobs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/release-bench
@@ -9,11 +12,20 @@ results=$build/results
 jobs=${ZEL_JOBS:-2}
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=ON >/dev/null
-rm -rf "$results"
+programs=("$@")
+if [ ${#programs[@]} -eq 0 ]; then
+  rm -rf "$results"
+  for source in bench/*.cpp; do
+    programs+=("$(basename "$source" .cpp)")
+  done
+fi
 mkdir -p "$results"
 missing=()
-for source in bench/*.cpp; do
-  name=$(basename "$source" .cpp)
+for name in "${programs[@]}"; do
+  if [ ! -f "bench/$name.cpp" ]; then
+    echo "=== no benchmark program bench/$name.cpp" >&2
+    exit 1
+  fi
   if ! cmake --build "$build" --target "$name" -j "$jobs" >"$results/$name.build.log" 2>&1; then
     echo "=== $name did not build (see $results/$name.build.log)" >&2
     missing+=("$name")
@@ -70,7 +82,8 @@ out.append("Every bus edge is one register access of the transport, so the count
            "on any link; wall times are those of the in-process virtual target on this machine.\n")
 
 jobs = runs.get("bench_job_costs", [])
-jobname = {"BM_Dump": "dump", "BM_Verify": "verify", "BM_ProgramFromErased": "program (from erased)"}
+jobname = {"BM_Dump": "dump", "BM_Verify": "verify", "BM_ProgramFromErased": "program (from erased)",
+           "BM_ProgramFromErasedInPages": "program in pages (from erased)"}
 rows = [b for b in jobs if b["name"].split("/")[0] in jobname]
 if rows:
     out.append("## Register accesses per job against the cost table\n")
@@ -78,7 +91,9 @@ if rows:
                "4 reads; stop 5 writes, 6 reads; byte out 27 writes, 3 reads; byte in 17 writes, 8 reads; "
                "acknowledge 3 writes, 2 reads; no acknowledge 3 writes, 4 reads; write-protect 2 writes): a "
                "read of 64-byte chunks, each one random read, and for the program one byte write, one "
-               "acknowledged poll and the write-protect line around each byte.\n")
+               "acknowledged poll and the write-protect line around each byte; in pages (each part's own page "
+               "size: 8, 64 and 256 bytes) one write of the whole page, one acknowledged poll and the "
+               "write-protect line around each page.\n")
     out.append("| job | part | bytes | writes measured | writes expected | reads measured | reads expected | write cycles | measured = expected |")
     out.append("|---|---|---:|---:|---:|---:|---:|---:|:---:|")
     for b in rows:
@@ -113,6 +128,25 @@ if rows:
         out.append("| %s | %s | %d | %d | %s | %s | %s |" % (
             jobname[b["name"].split("/")[0]], b["label"], accesses, b["write_cycles"],
             link(1e-6), link(125e-6), link(1e-3)))
+    out.append("")
+
+pages = [b for b in runs.get("bench_page_writes", []) if not b.get("error_occurred")]
+if pages:
+    out.append("## Byte mode and page mode side by side\n")
+    out.append("Program of a 24C256 (32 KiB) from erased through the exports, byte writes against page writes of "
+               "64 bytes, in real time: the virtual target runs on its steady clock and the library waits for each "
+               "write cycle by acknowledge polling, as on a bench.\n")
+    out.append("| write cycle | mode | wall time | register accesses | write cycles | page mode faster by |")
+    out.append("|---:|---|---:|---:|---:|---:|")
+    for cycle in sorted({int(b["write_cycle_ms"]) for b in pages}, reverse=True):
+        byte = [b for b in pages if int(b["write_cycle_ms"]) == cycle and int(b["page_bytes"]) == 0]
+        for b in sorted((b for b in pages if int(b["write_cycle_ms"]) == cycle), key=lambda b: b["page_bytes"]):
+            ratio = ""
+            if int(b["page_bytes"]) != 0 and byte:
+                ratio = "**%.1fx**" % (ms(byte[0]) / ms(b))
+            mode = "bytes" if int(b["page_bytes"]) == 0 else "pages of %d" % int(b["page_bytes"])
+            out.append("| %d ms | %s | %s | %d | %d | %s |" % (cycle, mode, duration(ms(b) / 1e3), b["accesses"],
+                                                               b["write_cycles"], ratio))
     out.append("")
 
 target_rate = [b for b in jobs if b["name"] == "BM_TargetAccesses"]
