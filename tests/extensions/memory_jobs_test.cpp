@@ -198,6 +198,113 @@ TEST_F(MemoryJobTest, RefusedBeforeAttachAndWithoutAKnownSize) {
 
 // ---------------------------------------------------------------------------
 
+enum class MemoryJob { Read, Write, WriteVerify, WriteVerifyInPages };
+
+struct SequenceCase {
+    const char *name;
+    MemoryJob job;
+    bool blocking;
+    const char *sequence;   // the body's callbacks, without the OnResult(0) of a background start
+};
+
+void PrintTo(const SequenceCase &c, std::ostream *os) { PrintCase(c, os); }
+
+const SequenceCase kSequences[] = {
+    {"ReadBlocking", MemoryJob::Read, true, "state:Reading... progress result:1"},
+    {"ReadBackground", MemoryJob::Read, false, "state:Reading... progress result:1"},
+    {"WriteBlocking", MemoryJob::Write, true, "state:Writing... progress result:1"},
+    {"WriteBackground", MemoryJob::Write, false, "state:Writing... progress result:1"},
+    {"WriteVerifyBlocking", MemoryJob::WriteVerify, true,
+     "state:Writing... progress state:Verifying... progress result:1"},
+    {"WriteVerifyBackground", MemoryJob::WriteVerify, false,
+     "state:Writing... progress state:Verifying... progress result:1"},
+    {"WriteVerifyInPagesBlocking", MemoryJob::WriteVerifyInPages, true,
+     "state:Writing... progress state:Verifying... progress result:1"},
+    {"WriteVerifyInPagesBackground", MemoryJob::WriteVerifyInPages, false,
+     "state:Writing... progress state:Verifying... progress result:1"},
+};
+
+class MemorySequence : public MemoryJobTest, public testing::WithParamInterface<SequenceCase> {};
+
+TEST_P(MemorySequence, CallbacksComeInOrderOnTheJobsThread) {
+    const SequenceCase &c = GetParam();
+    AttachSmall();
+    std::vector<uint8_t> bytes = Pattern(200);
+    if (c.job == MemoryJob::WriteVerifyInPages) {
+        ASSERT_EQ(zelSetPageWrite(8), 1);
+    }
+    const std::thread::id caller = std::this_thread::get_id();
+    const auto blocking = static_cast<uint8_t>(c.blocking);
+
+    const int returned = c.job == MemoryJob::Read
+                             ? zelReadMemory(30, bytes.data(), 200, blocking)
+                             : zelWriteMemory(30, bytes.data(), 200, blocking, c.job != MemoryJob::Write);
+
+    EXPECT_EQ(returned, 1);
+    std::vector<HandlerEvent> events;
+    if (!c.blocking) {
+        EXPECT_EQ(handler_.WaitForWorkerResult(caller), 1);
+        WaitUntilIdle();
+        events = handler_.Events();
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(Summarize({events.front()}), "result:0");
+        EXPECT_EQ(events.front().thread, caller);
+        events.erase(events.begin());
+    } else {
+        events = handler_.Events();
+    }
+    EXPECT_EQ(Summarize(events), c.sequence);
+    EXPECT_TRUE(ProgressRunsComplete(events));
+    for (const HandlerEvent &event : events) {
+        EXPECT_EQ(event.thread == caller, c.blocking) << Summarize({event});
+        EXPECT_EQ(event.busy, c.blocking ? 0 : 1) << Summarize({event});
+    }
+    EXPECT_EQ(zelGetResult(), 1);
+    EXPECT_EQ(zelGetProgress(), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryJob, MemorySequence, testing::ValuesIn(kSequences),
+                         [](const testing::TestParamInfo<SequenceCase> &info) { return std::string(info.param.name); });
+
+// zelStop from the worker's own handler: the job ends at its next step with
+// result 0; a read leaves the buffer as it was, a write in pages leaves no
+// page written in part.
+class StopMemoryJob : public MemoryJobTest, public testing::WithParamInterface<MemoryJob> {};
+
+TEST_P(StopMemoryJob, FromTheHandlerEndsItWithResultZero) {
+    const bool read = GetParam() == MemoryJob::Read;
+    AttachSmall();
+    Target().Fill(0xFF);
+    ASSERT_EQ(zelSetPageWrite(read ? 0 : 8), 1);
+    std::vector<uint8_t> bytes(kBytes, 0x00);
+    handler_.hook = [](const HandlerEvent &event) {
+        if (event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
+            zelStop();
+        }
+    };
+    const std::thread::id caller = std::this_thread::get_id();
+    ASSERT_EQ(read ? zelReadMemory(0, bytes.data(), kBytes, 0) : zelWriteMemory(0, bytes.data(), kBytes, 0, 1), 1);
+    EXPECT_EQ(handler_.WaitForWorkerResult(caller), 0);
+    WaitUntilIdle();
+    handler_.hook = nullptr;
+
+    EXPECT_EQ(zelGetResult(), 0);
+    const std::vector<uint8_t> memory = Memory();
+    if (read) {
+        EXPECT_EQ(bytes, std::vector<uint8_t>(kBytes, 0x00));
+    } else {
+        EXPECT_EQ(memory.front(), 0x00);
+        EXPECT_EQ(memory.back(), 0xFF);
+        const auto written = static_cast<size_t>(std::count(memory.begin(), memory.end(), 0x00));
+        EXPECT_EQ(written % 8, 0u) << "a page written in part";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, StopMemoryJob, testing::Values(MemoryJob::Read, MemoryJob::WriteVerifyInPages),
+                         [](const testing::TestParamInfo<MemoryJob> &info) {
+                             return std::string(info.param == MemoryJob::Read ? "Read" : "WriteInPages");
+                         });
+
 TEST_F(MemoryJobTest, BackgroundReadFillsTheBufferOnlyJustBeforeTheResult) {
     AttachSmall();
     SetMemory(Pattern(kBytes));
@@ -301,6 +408,25 @@ TEST_F(MemoryJobTest, RefusedWhileABackgroundJobRuns) {
     EXPECT_EQ(write, 0);
     EXPECT_EQ(page, 0);
     EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes, 0x00));   // the clear ran in byte mode to its end
+}
+
+TEST_F(MemoryJobTest, RefusedFromInsideABlockingJobsCallback) {
+    AttachSmall();
+    uint8_t buffer[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+    std::vector<int> returned;
+    handler_.hook = [&](const HandlerEvent &event) {
+        if (event.kind == HandlerEvent::Kind::State) {
+            returned.push_back(zelReadMemory(0, buffer, 4, 1));
+            returned.push_back(zelWriteMemory(0, buffer, 4, 1, 0));
+            returned.push_back(zelSetPageWrite(8));
+        }
+    };
+    ASSERT_EQ(zelClear(0x00, 1, 0), 1);
+    handler_.hook = nullptr;
+
+    EXPECT_THAT(returned, ElementsAre(0, 0, 0));
+    EXPECT_EQ(Counters().writeCycles, kBytes);   // the clear went on in byte mode
+    EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes, 0x00));
 }
 
 } // namespace
