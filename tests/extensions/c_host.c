@@ -125,6 +125,7 @@ int main(void) {
     Check(zelClear(0x00, 1, 0) == 1, "a clear without callbacks succeeds");
     CheckLog(&log, "", "removed callbacks are not called");
 
+    zelStop();   /* also collects the ended worker thread */
     zelClose();
     if (failures == 0) {
         printf("all checks held\n");
