@@ -3,7 +3,7 @@
 # apt-get), skipping what is there already. Packages named as arguments are
 # installed instead of the whole list.
 set -euo pipefail
-packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libboost-dev
           clang libclang-rt-14-dev gcovr mingw-w64 wine wine64 pkg-config
           python3 python3-pytest python3-setuptools python3-wheel python3-venv python3-mypy)
 (($#)) && packages=("$@")

@@ -5,6 +5,8 @@
 #include "core/os.h"
 #include "core/parts.h"
 
+#include "gui/gui.h"
+
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -192,6 +194,12 @@ int Main(int argc, char **argv)
     runners[app.add_subcommand("write-header", "Store the given geometry (--part or --size-bits) in the EEPROM")] =
         RunWriteHeader;
     runners[app.add_subcommand("version", "Show the versions of the tool and the library")] = RunVersion;
+    gui::GuiOptions guiOptions;
+    bool noBrowser = false;
+    auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this machine");
+    guiCommand->add_option("--port", guiOptions.port, "Port on 127.0.0.1 (default 0: a free one)")
+        ->check(CLI::Range(0, 65535));
+    guiCommand->add_flag("--no-browser", noBrowser, "Print the address only; do not open a browser");
 
     try {
         app.parse(argc, argv);
@@ -221,7 +229,8 @@ int Main(int argc, char **argv)
     os::UseBinaryStdio();
     os::InstallInterruptHandler();
 
-    const Status status = runners.at(app.get_subcommands().front())(c);
+    guiOptions.openBrowser = !noBrowser;
+    const Status status = guiCommand->parsed() ? gui::RunGui(guiOptions) : runners.at(app.get_subcommands().front())(c);
     if (!status.Ok())
         PrintError(c.output, status);
     return status.code;

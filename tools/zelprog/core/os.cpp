@@ -2,15 +2,22 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
+#include <bcrypt.h>
+#include <shellapi.h>
 #else
 #include <csignal>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+extern char **environ;
 #endif
 
 namespace zelprog::os {
@@ -75,6 +82,18 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error)
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
+bool RandomBytes(unsigned char *bytes, std::size_t count)
+{
+    return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
+}
+
+bool OpenBrowser(const std::string &url)
+{
+    const auto result = reinterpret_cast<intptr_t>(
+        ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32; // ShellExecute's own convention: above 32 is success
+}
+
 #else
 
 void InstallInterruptHandler()
@@ -105,6 +124,30 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error)
 }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+bool RandomBytes(unsigned char *bytes, std::size_t count)
+{
+    while (count > 0) {
+        const std::size_t chunk = count < 256 ? count : 256; // getentropy's limit per call
+        if (getentropy(bytes, chunk) != 0)
+            return false;
+        bytes += chunk;
+        count -= chunk;
+    }
+    return true;
+}
+
+bool OpenBrowser(const std::string &url)
+{
+    // xdg-open runs as a child; a thread of its own reaps it, so no zombie
+    // is left while the server runs.
+    const char *argv[] = {"xdg-open", url.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
+        return false;
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+    return true;
+}
 
 #endif
 

@@ -24,4 +24,11 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error);
 
 unsigned long ProcessId();
 
+// Fills `bytes` from the system's cryptographic random source.
+bool RandomBytes(unsigned char *bytes, std::size_t count);
+
+// Opens `url` in the user's default browser (xdg-open; the Windows shell)
+// without waiting for it. False when that could not be started.
+bool OpenBrowser(const std::string &url);
+
 } // namespace zelprog::os

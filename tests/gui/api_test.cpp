@@ -1,0 +1,292 @@
+// The GUI server in this process, on a free port, driven through its HTTP
+// API as the page drives it; the EEPROM is the virtual target with a
+// backing file of the test's own.
+#include "gui/client.h"
+#include "zelprog/process.h"
+
+#include "formats/image.h"
+#include "formats/image_format.h"
+#include "gui/gui.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+namespace zelprog::gui::test {
+namespace {
+
+namespace fs = std::filesystem;
+using zelprog::test::ProcessResult;
+using zelprog::test::RunProcess;
+
+constexpr std::size_t k24c02 = 256;
+
+Bytes RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(n);
+    for (uint8_t &b : bytes)
+        b = static_cast<uint8_t>(random() % 0xFF);
+    return bytes;
+}
+
+std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+class GuiApi : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("zelprog-gui-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()));
+        fs::create_directories(dir_);
+        app_ = std::make_unique<App>(0);
+        client_ = std::make_unique<Client>(app_->Port(), app_->Token());
+        thread_ = std::thread([this] { app_->Run(); });
+    }
+
+    void TearDown() override
+    {
+        app_->Quit();
+        thread_.join();
+        app_.reset();
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+
+    std::string Backing(const std::string &name = "eeprom.bin") const { return (dir_ / name).string(); }
+
+    std::string Config(const std::string &part, const std::string &file) const
+    {
+        return "SIMPART=" + part + " SIMFILE=\"" + file + "\" SIMTWR=0";
+    }
+
+    void WriteFile(const std::string &path, const std::string &data) const
+    {
+        std::ofstream(path, std::ios::binary) << data;
+    }
+
+    std::string ReadFile(const std::string &path) const
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+
+    Reply Post(const std::string &target, const std::string &body = "", const std::string &page = "") const
+    {
+        return client_->Send({http::verb::post, target, body, {{"X-Zel-Page", page.empty() ? page_ : page}}});
+    }
+
+    // Takes control with an event stream and opens the 24C02 of `file`.
+    void OpenDevice(const std::string &file)
+    {
+        events_ = std::make_unique<EventStream>(*client_);
+        const nlohmann::ordered_json hello = events_->Next();
+        ASSERT_EQ(hello["event"], "hello");
+        ASSERT_TRUE(hello["control"].get<bool>());
+        page_ = hello["page"];
+        const nlohmann::json open = {{"kind", "config"}, {"config", Config("24c02", file)}, {"part", "24c02"}};
+        const Reply reply = Post("/api/open", open.dump());
+        ASSERT_EQ(reply.status, 200) << reply.body;
+        ASSERT_EQ(reply.Json()["link"]["bytes"], k24c02);
+    }
+
+    // Starts a job and returns its events up to its end.
+    std::vector<nlohmann::ordered_json> Job(const std::string &target, const std::string &body = "")
+    {
+        const Reply reply = Post(target, body);
+        EXPECT_EQ(reply.status, 202) << reply.body;
+        if (reply.status != 202)
+            return {};
+        return events_->UntilJobEnd();
+    }
+
+    // Closes the link, so that the backing file is free to read.
+    std::string ChipFile(const std::string &file)
+    {
+        EXPECT_EQ(Post("/api/close").status, 200);
+        return ReadFile(file);
+    }
+
+    fs::path dir_;
+    std::unique_ptr<App> app_;
+    std::unique_ptr<Client> client_;
+    std::thread thread_;
+    std::unique_ptr<EventStream> events_;
+    std::string page_;
+};
+
+struct Screening {
+    const char *name;
+    Call call;
+    int status;
+};
+
+TEST_F(GuiApi, OnlyThisRunsPageGetsIn)
+{
+    const std::string port = std::to_string(client_->Port());
+    const std::string wrongToken = "zelprog-" + port + "=" + std::string(32, '0');
+    const std::vector<Screening> cases = {
+        {"the cookie", {http::verb::get, "/api/state", "", {}}, 200},
+        {"localhost by name", {http::verb::get, "/api/state", "", {{"Host", "localhost:" + port}}}, 200},
+        {"the page itself", {http::verb::get, "/", "", {}}, 200},
+        {"no token", {http::verb::get, "/api/state", "", {{"Cookie", ""}}}, 403},
+        {"wrong token", {http::verb::get, "/api/state", "", {{"Cookie", wrongToken}}}, 403},
+        {"another port's cookie", {http::verb::get, "/api/state", "", {{"Cookie", "zelprog-1=" + app_->Token()}}}, 403},
+        {"wrong token in the URL", {http::verb::get, "/?token=" + std::string(32, 'a'), "", {{"Cookie", ""}}}, 403},
+        {"page without token", {http::verb::get, "/", "", {{"Cookie", ""}}}, 403},
+        {"foreign host", {http::verb::get, "/api/state", "", {{"Host", "evil.example:" + port}}}, 403},
+        {"host without port", {http::verb::get, "/api/state", "", {{"Host", "127.0.0.1"}}}, 403},
+        {"no host", {http::verb::get, "/api/state", "", {{"Host", ""}}}, 403},
+        {"foreign origin", {http::verb::get, "/api/state", "", {{"Origin", "http://evil.example"}}}, 403},
+        {"origin of another port", {http::verb::get, "/api/state", "", {{"Origin", "http://127.0.0.1:1"}}}, 403},
+        {"own origin", {http::verb::get, "/api/state", "", {{"Origin", "http://127.0.0.1:" + port}}}, 200},
+        {"foreign origin posting", {http::verb::post, "/api/close", "", {{"Origin", "http://evil.example"}}}, 403},
+        {"a path on the disk", {http::verb::get, "/../../../../etc/passwd", "", {}}, 404},
+        {"a dotted asset path", {http::verb::get, "/js/../index.html", "", {}}, 404},
+        {"control without the page", {http::verb::post, "/api/close", "", {}}, 409},
+        {"unknown format", {http::verb::post, "/api/decode?format=elf&size=256", "x", {}}, 400},
+        {"odd size", {http::verb::post, "/api/decode?format=bin&size=300", "x", {}}, 400},
+    };
+    for (const Screening &c : cases) {
+        SCOPED_TRACE(c.name);
+        const Reply reply = client_->Send(c.call);
+        EXPECT_EQ(reply.status, c.status) << reply.body;
+        if (reply.status >= 400) {
+            EXPECT_TRUE(reply.Json().contains("error")) << "every refusal says why: " << reply.body;
+        }
+    }
+}
+
+TEST_F(GuiApi, TheTokenAddressSetsAStrictCookieAndLeavesTheUrl)
+{
+    const Reply reply = client_->Send({http::verb::get, "/?token=" + app_->Token(), "", {{"Cookie", ""}}});
+    EXPECT_EQ(reply.status, 303);
+    EXPECT_EQ(reply.headers.at("Location"), "/");
+    const std::string cookie = reply.headers.at("Set-Cookie");
+    EXPECT_EQ(cookie.rfind(client_->Cookie() + ";", 0), 0u) << cookie;
+    EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos) << cookie;
+    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos) << cookie;
+    EXPECT_EQ(app_->Token().size(), 32u) << "128 bits as hex digits";
+}
+
+TEST_F(GuiApi, MalformedOrOversizedRequestsGetAnAnswerThatSaysWhy)
+{
+    const std::string head = "POST /api/decode?format=bin&size=256 HTTP/1.1\r\nHost: " + client_->Host() +
+                             "\r\nCookie: " + client_->Cookie() + "\r\n";
+    const std::vector<std::pair<std::string, int>> cases = {
+        {"NOT-HTTP\r\n\r\n", 400},
+        {head + "Content-Length: x\r\n\r\n", 400},
+        {head + "Content-Length: " + std::to_string(5u << 20) + "\r\n\r\n", 413}, // refused before the body
+        {"GET /api/state HTTP/1.1\r\nHost: " + client_->Host() + "\r\nX: " + std::string(20000, 'a') + "\r\n\r\n", 413},
+    };
+    for (const auto &[raw, status] : cases) {
+        SCOPED_TRACE(raw.substr(0, 60));
+        const Reply reply = client_->SendRaw(raw);
+        EXPECT_EQ(reply.status, status) << reply.body;
+        EXPECT_TRUE(reply.Json().contains("error"));
+    }
+}
+
+TEST_F(GuiApi, ABrokenIntelHexUploadNamesItsLineAndChangesNothing)
+{
+    const Bytes before = RandomBytes(k24c02, 3);
+    WriteFile(Backing(), AsString(before));
+    OpenDevice(Backing());
+    std::string hex = EncodeImage(ImageFormat::IntelHex, RandomBytes(k24c02, 4));
+    const std::size_t third = hex.find('\n', hex.find('\n') + 1) + 1;
+    hex[third + 9] = 'G'; // a data digit of the third record
+    const Reply reply = Post("/api/decode?format=ihex", hex);
+    EXPECT_EQ(reply.status, 400) << reply.body;
+    EXPECT_NE(reply.Json()["error"].get<std::string>().find("line 3"), std::string::npos) << reply.body;
+    EXPECT_EQ(ChipFile(Backing()), AsString(before));
+}
+
+TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi)
+{
+    OpenDevice(Backing());
+    const Bytes image = RandomBytes(k24c02, 5);
+    const auto write = Job("/api/write", AsString(image));
+    ASSERT_FALSE(write.empty());
+    EXPECT_EQ(write.back()["event"], "result") << write.back().dump();
+    EXPECT_EQ(write.back()["command"], "program");
+
+    EXPECT_EQ(Job("/api/verify", AsString(image)).back()["event"], "result");
+    Bytes other = image;
+    other[0x11] ^= 0xFF;
+    const auto mismatch = Job("/api/verify", AsString(other));
+    ASSERT_FALSE(mismatch.empty());
+    EXPECT_EQ(mismatch.back()["event"], "error");
+    std::vector<std::string> messages;
+    for (const auto &e : mismatch)
+        if (e["event"] == "message")
+            messages.push_back(e["text"]);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("0x8"), std::string::npos) << "byte 0x11 is in word 0x8: " << messages[0];
+
+    EXPECT_EQ(Job("/api/read").back()["event"], "result");
+    const Reply chip = client_->Send({http::verb::get, "/api/chip", "", {}});
+    EXPECT_EQ(chip.status, 200);
+    EXPECT_EQ(chip.body, AsString(image));
+    EXPECT_EQ(ChipFile(Backing()), AsString(image));
+}
+
+TEST_F(GuiApi, ASecondPageIsToldTheEepromIsInUse)
+{
+    OpenDevice(Backing());
+    EventStream second(*client_);
+    const nlohmann::ordered_json hello = second.Next();
+    EXPECT_FALSE(hello["control"].get<bool>());
+    EXPECT_NE(hello["text"].get<std::string>().find("in use"), std::string::npos);
+    const Reply refused = Post("/api/read", "", "not-the-page");
+    EXPECT_EQ(refused.status, 409) << refused.body;
+    EXPECT_EQ(Post("/api/read").status, 202) << "the first page keeps control";
+    events_->UntilJobEnd();
+}
+
+TEST_F(GuiApi, BadJobRequestsAreRefusedAndChangeNothing)
+{
+    OpenDevice(Backing());
+    EXPECT_EQ(Post("/api/write", std::string(10, 'x')).status, 400) << "an image of the wrong size";
+    EXPECT_EQ(Post("/api/erase?fill=300").status, 400);
+    EXPECT_EQ(ChipFile(Backing()), std::string(k24c02, '\xff'));
+}
+
+// Events without the measured rate and time left, which differ run by run.
+std::vector<nlohmann::ordered_json> WithoutTimes(std::vector<nlohmann::ordered_json> events)
+{
+    for (auto &e : events) {
+        e.erase("bytesPerSecond");
+        e.erase("secondsLeft");
+    }
+    return events;
+}
+
+TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine)
+{
+    const Bytes image = RandomBytes(k24c02, 9);
+    WriteFile((dir_ / "image.bin").string(), AsString(image));
+    const ProcessResult cli = RunProcess({ZELPROG_PATH, "--json", "--all", "--link", Config("24c02", Backing("cli.bin")),
+                                          "--part", "24c02", "program", (dir_ / "image.bin").string()});
+    ASSERT_EQ(cli.exitCode, 0) << cli.err;
+    std::vector<nlohmann::ordered_json> expected;
+    std::istringstream lines(cli.out);
+    for (std::string line; std::getline(lines, line);)
+        expected.push_back(nlohmann::ordered_json::parse(line));
+
+    OpenDevice(Backing());
+    const auto streamed = Job("/api/write", AsString(image));
+    ASSERT_GT(streamed.size(), 4u);
+    EXPECT_EQ(WithoutTimes(streamed), WithoutTimes(expected));
+    for (std::size_t i = 0; i < std::min(streamed.size(), expected.size()); ++i)
+        EXPECT_EQ(streamed[i].dump().substr(0, 20), expected[i].dump().substr(0, 20)) << "keys in the same order";
+}
+
+} // namespace
+} // namespace zelprog::gui::test

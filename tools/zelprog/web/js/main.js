@@ -1,0 +1,116 @@
+// Wires the panels together: the link, the buffer with its editor and page
+// map, the actions, files, progress and log.
+import * as api from "./api.js";
+import { Actions } from "./actions.js";
+import { Buffer } from "./buffer.js";
+import { connectEvents } from "./events.js";
+import { Files } from "./files.js";
+import { HexEditor } from "./hexeditor.js";
+import { LinkPanel } from "./linkpanel.js";
+import { Log } from "./log.js";
+import { PageMap } from "./pagemap.js";
+import { Progress } from "./progress.js";
+
+const $ = (id) => document.getElementById(id);
+
+const app = { control: false, open: false, state: null };
+const log = new Log($("log"));
+const buffer = new Buffer(256);
+const progress = new Progress();
+const selection = $("selection");
+const editor = new HexEditor($("hex"), buffer, (offset, length) => {
+  selection.textContent = `offset 0x${offset.toString(16).padStart(4, "0")}, length ${length} (0x${length.toString(16)})`;
+});
+const pagemap = new PageMap($("pagemap"), buffer, (offset) => editor.select(offset, false) || editor.scrollTo(offset));
+const link = new LinkPanel((bytes) => { if (!app.open && bytes && bytes !== buffer.size) buffer.resize(bytes); });
+const actions = new Actions(api, buffer, log, progress, () => updateControls());
+new Files(api, buffer, log, () => true);
+window.zel = { buffer, editor, pagemap, app }; // for the browser tests
+
+function updateControls() {
+  const usable = app.control && !actions.busy();
+  link.openButton.disabled = !usable;
+  link.closeButton.disabled = !usable || !app.open;
+  actions.enable(app.control && app.open);
+  if (!app.control) actions.stopButton.disabled = true;
+  const badge = $("control-status");
+  badge.textContent = !app.control ? "watching" : actions.busy() ? "busy" : app.open ? "ready" : "not connected";
+  badge.className = `badge ${!app.control ? "error" : actions.busy() ? "busy" : app.open ? "ok" : ""}`;
+}
+
+function showState(state) {
+  app.state = state;
+  app.open = state.open;
+  link.show(state);
+  if (state.open) {
+    if (state.link.bytes !== buffer.size) buffer.resize(state.link.bytes);
+    pagemap.setPageSize(state.link.pageSize || 8);
+  }
+  updateControls();
+}
+
+link.openButton.addEventListener("click", async () => {
+  try {
+    const state = await api.openLink(link.options());
+    showState(state);
+    log.add(`opened ${state.link.description}: device at ${state.link.deviceAddress}, ${state.link.bytes} bytes`, "result");
+  } catch (error) {
+    log.add(`open: ${error.message}`, "error");
+  }
+});
+
+link.closeButton.addEventListener("click", async () => {
+  try {
+    await api.closeLink();
+    buffer.forgetChip();
+    showState(await api.getState());
+    log.add("closed the link");
+  } catch (error) {
+    log.add(`close: ${error.message}`, "error");
+  }
+});
+
+$("goto").addEventListener("keydown", (e) => {
+  if (e.key !== "Enter") return;
+  const text = e.target.value.trim();
+  const offset = /^0x/i.test(text) ? parseInt(text, 16) : /^[0-9]+$/.test(text) ? parseInt(text, 10) : parseInt(text, 16);
+  if (Number.isNaN(offset) || offset < 0 || offset >= buffer.size) {
+    log.add(`go to: ${text} is not an offset inside the buffer (0 to 0x${(buffer.size - 1).toString(16)})`, "error");
+    return;
+  }
+  editor.select(offset, false);
+  editor.scrollTo(offset);
+  $("hex").focus();
+});
+
+function onEvent(event) {
+  if (event.event === "hello") {
+    app.control = event.control;
+    if (event.control) api.setPageId(event.page);
+    $("in-use").hidden = event.control;
+    $("in-use").textContent = event.text || "";
+    if (!event.control) log.add(event.text, "error");
+    updateControls();
+    return;
+  }
+  if (event.event === "free") { log.add(event.text, "note"); return; }
+  if (event.event === "disconnected") { app.control = false; updateControls(); return; }
+  actions.event(event);
+}
+
+async function start() {
+  pagemap.setPageSize(8);
+  updateControls();
+  try {
+    const state = await api.getState();
+    link.fill(state);
+    if (!state.open && link.partBytes()) buffer.resize(link.partBytes());
+    showState(state);
+  } catch (error) {
+    log.add(`the server did not answer: ${error.message}`, "error");
+  }
+  connectEvents(onEvent);
+  log.add("zelprog gui ready: choose the link and press Open");
+}
+
+start();
