@@ -101,9 +101,8 @@ export class Actions {
       this.log.add(`${job.title}: ${error.message}`, "error");
     }
     const stopped = message.startsWith("interrupted");
-    const mismatches = this.reads.length;
     if (ok) this.log.add(`${job.title}: done${job.command === "verify" ? ", the chip matches the buffer" : ""}`, "result");
-    else this.log.add(`${job.title}: ${message}${mismatches ? ` (${mismatches} bytes differ)` : ""}`, "error");
+    else this.log.add(`${job.title}: ${message}`, "error");
     this.progress.end(ok, ok ? `${job.title}: done` : stopped ? `${job.title}: stopped` : `${job.title}: failed`);
     this.job = null;
     this.onIdle();

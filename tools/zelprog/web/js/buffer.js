@@ -65,6 +65,7 @@ export class Buffer {
   verified(reads) {
     this.chip = new Uint8Array(this.bytes);
     for (const [offset, value] of reads) if (offset < this.size) this.chip[offset] = value;
+    this.edited.fill(0); // what was changed is now known to differ, or not
     this.written.fill(0);
     this.changed();
   }

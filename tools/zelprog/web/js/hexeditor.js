@@ -5,6 +5,7 @@ const COLUMNS = 16;
 const ROW_HEIGHT = 20; // px, as --row in app.css
 
 const hex2 = (v) => v.toString(16).padStart(2, "0");
+const HEX = Array.from({ length: 256 }, (_, v) => hex2(v));
 const hexOffset = (v) => v.toString(16).padStart(6, "0");
 
 export class HexEditor {
@@ -22,7 +23,11 @@ export class HexEditor {
     element.addEventListener("scroll", () => this.render());
     element.addEventListener("mousedown", (e) => this.click(e));
     element.addEventListener("keydown", (e) => this.key(e));
-    new ResizeObserver(() => this.render(true)).observe(element);
+    this.height = element.clientHeight;
+    new ResizeObserver(() => {
+      this.height = element.clientHeight;
+      this.render(true);
+    }).observe(element);
   }
 
   build() {
@@ -50,65 +55,95 @@ export class HexEditor {
     this.render(true);
   }
 
-  makeRow() {
+  // A row of the pool: its text nodes and class names are kept, so that a
+  // redraw writes only what changed.
+  makeRow(slotIndex) {
     const row = document.createElement("div");
     row.className = "row";
     const off = document.createElement("span");
     off.className = "off";
+    off.append("");
     const bytes = document.createElement("span");
     bytes.className = "bytes";
     const ascii = document.createElement("span");
     ascii.className = "ascii";
-    const cells = [], chars = [];
+    ascii.append("");
+    const cells = [];
     for (let c = 0; c < COLUMNS; c++) {
       const b = document.createElement("span");
       b.className = "b";
+      b.append("");
+      b.zelColumn = c;
+      b.zelSlot = slotIndex;
       bytes.append(b);
-      cells.push(b);
-      const a = document.createElement("span");
-      a.className = "a";
-      ascii.append(a);
-      chars.push(a);
+      cells.push({ el: b, text: b.firstChild, value: "", cls: "b" });
     }
     row.append(off, bytes, ascii);
     this.rowsEl.append(row);
-    return { row, off, cells, chars };
+    return { row, off: off.firstChild, ascii: ascii.firstChild, cells, base: -1, hidden: false };
+  }
+
+  // The element of byte `i` while its row is in view, else null.
+  cellOf(i) {
+    const r = Math.floor(i / COLUMNS) - this.firstRow;
+    return r >= 0 && r < this.pool.length ? this.pool[r].cells[i % COLUMNS].el : null;
+  }
+
+  indexOf(element) {
+    if (element.zelSlot === undefined) return null;
+    const i = (this.firstRow + element.zelSlot) * COLUMNS + element.zelColumn;
+    return i < this.buffer.size ? i : null;
   }
 
   // Fills the pool with the rows in view; `force` redraws them even when the
   // first visible row stayed.
   render(force = false) {
-    const visible = Math.ceil(this.el.clientHeight / ROW_HEIGHT) + 1;
+    const visible = Math.ceil(this.height / ROW_HEIGHT) + 1;
     const first = Math.min(Math.floor(this.el.scrollTop / ROW_HEIGHT), Math.max(0, this.rows() - visible + 1));
     if (!force && first === this.firstRow && this.pool.length >= visible) return;
     this.firstRow = first;
-    while (this.pool.length < visible) this.pool.push(this.makeRow());
+    while (this.pool.length < visible) this.pool.push(this.makeRow(this.pool.length));
     this.rowsEl.style.transform = `translateY(${first * ROW_HEIGHT}px)`;
     const lo = Math.min(this.anchor, this.cursor), hi = Math.max(this.anchor, this.cursor);
-    const buf = this.buffer;
+    const buf = this.buffer, rows = this.rows();
     for (let r = 0; r < this.pool.length; r++) {
       const slot = this.pool[r];
       const row = first + r;
-      if (row >= this.rows()) { slot.row.style.visibility = "hidden"; continue; }
-      slot.row.style.visibility = "";
+      const hidden = row >= rows;
+      if (hidden !== slot.hidden) {
+        slot.row.style.visibility = hidden ? "hidden" : "";
+        slot.hidden = hidden;
+      }
+      if (hidden) continue;
       const base = row * COLUMNS;
-      slot.off.textContent = hexOffset(base);
+      if (slot.base !== base) {
+        slot.off.nodeValue = hexOffset(base);
+        slot.base = base;
+      }
+      let ascii = "";
       for (let c = 0; c < COLUMNS; c++) {
         const i = base + c;
         const v = buf.bytes[i];
         const cell = slot.cells[c];
-        cell.textContent = i === this.cursor && this.pendingNibble !== null ? this.pendingNibble + "_" : hex2(v);
-        cell.dataset.i = i;
+        const text = i === this.cursor && this.pendingNibble !== null ? this.pendingNibble + "_" : HEX[v];
+        if (cell.value !== text) {
+          cell.text.nodeValue = text;
+          cell.value = text;
+        }
         let cls = "b";
-        if (buf.differs(i)) cls += " differs";
-        else if (buf.edited[i]) cls += " edited";
+        if (buf.edited[i]) cls += " edited";
+        else if (buf.differs(i)) cls += " differs";
         else if (buf.written[i]) cls += " written";
         else if (v === 0xff) cls += " erased";
         if (i === this.cursor) cls += " cursor";
         else if (i >= lo && i <= hi && lo !== hi) cls += " sel";
-        cell.className = cls;
-        slot.chars[c].textContent = v >= 0x20 && v < 0x7f ? String.fromCharCode(v) : ".";
+        if (cell.cls !== cls) {
+          cell.el.className = cls;
+          cell.cls = cls;
+        }
+        ascii += v >= 0x20 && v < 0x7f ? String.fromCharCode(v) : ".";
       }
+      slot.ascii.nodeValue = ascii;
     }
   }
 
@@ -125,18 +160,18 @@ export class HexEditor {
   // Brings `offset` into view; `top` puts its row at the top.
   scrollTo(offset, top = true) {
     const y = Math.floor(offset / COLUMNS) * ROW_HEIGHT;
-    const view = this.el.clientHeight - 2 * ROW_HEIGHT; // the sticky header covers one row
+    const view = this.height - 2 * ROW_HEIGHT; // the sticky header covers one row
     if (top || y < this.el.scrollTop) this.el.scrollTop = y;
     else if (y > this.el.scrollTop + view) this.el.scrollTop = y - view;
     this.render();
   }
 
   click(e) {
-    const i = e.target.dataset?.i;
-    if (i === undefined) return;
+    const i = this.indexOf(e.target);
+    if (i === null) return;
     e.preventDefault();
     this.el.focus();
-    this.select(Number(i), e.shiftKey);
+    this.select(i, e.shiftKey);
   }
 
   key(e) {

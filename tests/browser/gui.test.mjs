@@ -1,0 +1,273 @@
+// The zelprog GUI in a real browser: Debian's chromium, headless, driven by
+// Playwright against `zelprog gui --no-browser` on the virtual target. Each
+// test has a server and a state folder (so backing files) of its own, and
+// saves a screenshot of what it ends on into the artifacts folder.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import { mkdtempSync, mkdirSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { chromium } from "playwright-core";
+
+const ZELPROG = process.env.ZELPROG;
+const ARTIFACTS = process.env.ZEL_ARTIFACTS || join(process.cwd(), "artifacts");
+const CHROMIUM = process.env.ZEL_CHROMIUM || "/usr/bin/chromium";
+const TIMEOUT = 60_000;
+
+let browser;
+let profile;
+
+before(async () => {
+  assert.ok(ZELPROG, "ZELPROG names the zelprog binary");
+  mkdirSync(ARTIFACTS, { recursive: true });
+  profile = mkdtempSync(join(tmpdir(), "zelprog-chromium-"));
+  // a fresh profile folder (--user-data-dir) for every run
+  browser = await chromium.launchPersistentContext(profile, {
+    executablePath: CHROMIUM,
+    headless: true,
+    viewport: { width: 1400, height: 900 },
+    args: ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+           "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  rmSync(profile, { recursive: true, force: true });
+});
+
+// Starts a server with its own state folder; resolves with its address.
+function startGui(extraEnv = {}) {
+  const state = mkdtempSync(join(tmpdir(), "zelprog-gui-state-"));
+  const child = spawn(ZELPROG, ["gui", "--no-browser"], {
+    env: { ...process.env, XDG_STATE_HOME: state, ...extraEnv },
+    stdio: ["ignore", "pipe", "pipe"],
+  });
+  let stderr = "";
+  child.stderr.on("data", (d) => { stderr += d; });
+  const url = new Promise((resolve, reject) => {
+    let out = "";
+    child.stdout.on("data", (d) => {
+      out += d;
+      const line = out.split("\n")[0];
+      if (out.includes("\n")) resolve(line.trim());
+    });
+    child.on("exit", (code) => reject(new Error(`zelprog gui ended with ${code}: ${stderr}`)));
+  });
+  const stop = async () => {
+    const ended = new Promise((resolve) => child.on("exit", (code, signal) => resolve({ code, signal })));
+    child.kill("SIGINT"); // Ctrl-C: stops a job, ends the server
+    const how = await ended;
+    rmSync(state, { recursive: true, force: true });
+    return how;
+  };
+  return { url, stop };
+}
+
+async function openPage(gui) {
+  const page = await browser.newPage();
+  page.setDefaultTimeout(TIMEOUT);
+  await page.goto(await gui.url);
+  await page.waitForSelector("#control-status:text('not connected')");
+  return page;
+}
+
+async function openDevice(page, part, pageSize = "0") {
+  await page.selectOption("#link-kind", "virtual");
+  await page.selectOption("#link-part", part);
+  await page.selectOption("#link-page", pageSize);
+  await page.click("#link-open");
+  await page.waitForSelector("#control-status:text('ready')");
+}
+
+async function loadFile(page, name, bytes) {
+  await page.setInputFiles("#file-input", { name, mimeType: "application/octet-stream", buffer: Buffer.from(bytes) });
+}
+
+const logText = (page) => page.textContent("#log");
+
+async function waitForLog(page, text) {
+  await page.waitForFunction((t) => document.getElementById("log").textContent.includes(t), text);
+}
+
+async function shot(page, name) {
+  await page.screenshot({ path: join(ARTIFACTS, `${name}.png`) });
+}
+
+function randomBytes(n, seed) {
+  const out = new Uint8Array(n);
+  let x = seed;
+  for (let i = 0; i < n; i++) {
+    x = (x * 1103515245 + 12345) >>> 0;
+    out[i] = (x >>> 16) % 0xff; // never the erased value
+  }
+  return out;
+}
+
+// The editor's element of byte `i` (its row must be in view).
+const cell = (page, i) => page.evaluateHandle((at) => window.zel.editor.cellOf(at), i);
+const cellClass = async (page, i) => (await cell(page, i)).evaluate((el) => el.className);
+
+const bufferBytes = (page) => page.evaluate(() => Array.from(window.zel.buffer.bytes));
+
+test("a 24C02: load a binary, Write reaches 100 %, Verify passes", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c02");
+    const image = randomBytes(256, 1);
+    await loadFile(page, "image.bin", image);
+    await waitForLog(page, "loaded image.bin");
+    assert.deepEqual(await bufferBytes(page), Array.from(image));
+    await page.click("#act-write");
+    await page.waitForSelector("#progress-state:text('Write: done')");
+    assert.equal(await page.textContent("#progress-percent"), "100%");
+    await page.click("#act-verify");
+    await page.waitForSelector("#progress-state:text('Verify: done')");
+    assert.match(await logText(page), /Verify: done, the chip matches the buffer/);
+    await shot(page, "write-verify");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("an edited byte: Verify colours it, lists it and marks its page", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c02");
+    await loadFile(page, "image.bin", randomBytes(256, 2));
+    await waitForLog(page, "loaded image.bin");
+    await page.click("#act-write");
+    await page.waitForSelector("#progress-state:text('Write: done')");
+    const offset = 0x23;
+    const before = await page.evaluate((i) => window.zel.buffer.bytes[i], offset);
+    const value = before ^ 0x5a;
+    await (await cell(page, offset)).click();
+    await page.keyboard.type(value.toString(16).padStart(2, "0"));
+    assert.match(await cellClass(page, offset), /edited/);
+    assert.match(await page.textContent("#selection"), /offset 0x0024/); // the cursor moved on
+    await page.click("#act-verify");
+    await page.waitForSelector("#progress-state:text('Verify: failed')");
+    assert.match(await cellClass(page, offset), /differs/);
+    const others = await page.$$eval("#hex .b.differs", (cells) => cells.map((c) => window.zel.editor.indexOf(c)));
+    assert.deepEqual(others, [offset], "only the edited byte differs");
+    assert.match(await logText(page), /ERROR: word 0x11 read as 0x[0-9a-f]+ instead of 0x[0-9a-f]+/);
+    const pages = await page.evaluate(() => window.zel.pagemap.states.flatMap((s, p) => (s === "differs" ? [p] : [])));
+    assert.deepEqual(pages, [Math.floor(offset / 8)]);
+    const pixel = await page.evaluate((p) => {
+      const { pagemap } = window.zel;
+      const columns = pagemap.columns();
+      const data = pagemap.canvas.getContext("2d").getImageData((p % columns) * 12 + 5, Math.floor(p / columns) * 12 + 5, 1, 1).data;
+      return Array.from(data.slice(0, 3));
+    }, Math.floor(offset / 8));
+    assert.deepEqual(pixel, [0xef, 0x44, 0x44], "the page's cell is drawn red");
+    await shot(page, "verify-mismatch");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("Stop during a long write on a 24C256 (5 ms write cycles): stopped, and the next Read works", async () => {
+  const gui = startGui({ HOPLINK_SIM: "SIMTWR=5" });
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c256");
+    await loadFile(page, "big.bin", randomBytes(32768, 3));
+    await waitForLog(page, "loaded big.bin");
+    await page.click("#act-write");
+    await page.waitForFunction(() => parseInt(document.getElementById("progress-percent").textContent) >= 1);
+    await page.click("#act-stop");
+    await page.waitForSelector("#progress-state:text('Write: stopped')");
+    assert.match(await logText(page), /interrupted: stopped programming/);
+    await shot(page, "stopped");
+    await page.click("#act-read");
+    await page.waitForSelector("#progress-state:text('Read: done')");
+    assert.equal(await page.textContent("#progress-percent"), "100%");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("a broken Intel HEX file: the error names the line, the buffer is unchanged", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c02");
+    await loadFile(page, "image.bin", randomBytes(256, 4));
+    await waitForLog(page, "loaded image.bin");
+    const before = await bufferBytes(page);
+    const hex = [":10000000000102030405060708090A0B0C0D0E0F78", ":10001000101112131415161718191A1B1C1D1E1F68",
+                 ":1000200020212223242526272829ZA2B2C2D2E2F58", ":00000001FF", ""].join("\n");
+    await loadFile(page, "broken.hex", new TextEncoder().encode(hex));
+    await waitForLog(page, "broken.hex:");
+    assert.match(await logText(page), /broken\.hex: .*line 3.*the buffer is unchanged/);
+    assert.deepEqual(await bufferBytes(page), before);
+    await shot(page, "broken-hex");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("a second page is told that the EEPROM is in use", async () => {
+  const gui = startGui();
+  const first = await openPage(gui);
+  const second = await browser.newPage();
+  try {
+    await second.goto(await gui.url);
+    await second.waitForSelector("#in-use:not([hidden])");
+    assert.match(await second.textContent("#in-use"), /in use by another page/);
+    assert.equal(await second.isDisabled("#link-open"), true);
+  } finally {
+    await second.close();
+    await first.close();
+    await gui.stop();
+  }
+});
+
+test("speed of the editor on a 24C1024 (printed, not asserted)", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c1024");
+    const times = await page.evaluate(() => {
+      const hex = document.getElementById("hex");
+      const { editor } = window.zel;
+      const steps = [];
+      const t0 = performance.now();
+      for (let y = 0; y <= hex.scrollHeight; y += hex.clientHeight) {
+        const s = performance.now();
+        hex.scrollTop = y;
+        editor.render();
+        steps.push(performance.now() - s);
+      }
+      const scrollAll = performance.now() - t0;
+      const jump = performance.now();
+      hex.scrollTop = 0;
+      editor.render();
+      hex.scrollTop = hex.scrollHeight;
+      editor.render();
+      const jumpMs = performance.now() - jump;
+      editor.select(0x1fff0, false);
+      const k = performance.now();
+      for (const key of ["a", "5"]) hex.dispatchEvent(new KeyboardEvent("keydown", { key, bubbles: true }));
+      const typeMs = performance.now() - k;
+      return { pages: steps.length, maxStepMs: Math.max(...steps), scrollAllMs: scrollAll, jumpMs, typeMs,
+               rowsInDom: hex.querySelectorAll(".row").length, typed: window.zel.buffer.bytes[0x1fff0] };
+    });
+    assert.equal(times.typed, 0xa5);
+    assert.ok(times.rowsInDom < 100, `only the visible rows are in the document (${times.rowsInDom})`);
+    console.log(`24C1024 editor: ${times.pages} screens scrolled top to bottom in ${times.scrollAllMs.toFixed(1)} ms ` +
+                `of script (slowest screen ${times.maxStepMs.toFixed(2)} ms), top-to-bottom jump ` +
+                `${times.jumpMs.toFixed(2)} ms, typing a byte ${times.typeMs.toFixed(2)} ms; ${times.rowsInDom} rows in the DOM`);
+    await shot(page, "large-part");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
