@@ -175,7 +175,7 @@ test("Stop during a long write on a 24C256 (5 ms write cycles): stopped, and the
   const gui = startGui({ HOPLINK_SIM: "SIMTWR=5" });
   const page = await openPage(gui);
   try {
-    await openDevice(page, "24c256");
+    await openDevice(page, "24c256", "0"); // byte writes: 32768 write cycles, a long job
     await loadFile(page, "big.bin", randomBytes(32768, 3));
     await waitForLog(page, "loaded big.bin");
     await page.click("#act-write");

@@ -51,7 +51,7 @@ nlohmann::json PartList()
     nlohmann::json parts = nlohmann::json::array();
     for (const PartGeometry &p : KnownParts())
         parts.push_back({{"name", p.name}, {"bytes", std::size_t{1} << p.sizeBits}, {"sizeBits", p.sizeBits},
-                         {"blockBits", p.blockBits}});
+                         {"blockBits", p.blockBits}, {"pageBytes", p.pageBytes}});
     return parts;
 }
 
@@ -83,7 +83,9 @@ std::string LinkFromJson(const nlohmann::json &body, OpenRequest &open)
     LinkOptions &link = open.link;
     link.part = body.value("part", "");
     link.pio = body.value("pio", "");
-    open.pageSize = body.value("pageSize", 0);
+    const int page = body.value("pageSize", -1); // -1: the part's page; 0: byte writes
+    link.byteWrites = page == 0;
+    link.pageSize = page == 0 ? -1 : page;
     if (kind == "virtual")
         return "";
     if (kind == "lpt" || kind == "usb") {

@@ -50,9 +50,9 @@ Status Device::Open(const OpenRequest &request)
 {
     if (Busy())
         return Refused("a job is running: wait for it or press Stop");
-    if (request.pageSize != 0 && (request.pageSize < 2 || request.pageSize > 256 ||
-                                  (request.pageSize & (request.pageSize - 1)) != 0))
-        return Refused("the page size must be 0 (byte writes) or a power of two from 2 to 256");
+    const int page = request.link.pageSize;
+    if (page != -1 && (page < 2 || page > 256 || (page & (page - 1)) != 0))
+        return Refused("the page size must be a power of two from 2 to 256");
     session_.reset(); // closes a link that was open
     chip_.clear();
     JobControl control{[this](const Event &event) { hub_.Publish(event); }, [this] { return stop_.load(); }};
@@ -63,9 +63,6 @@ Status Device::Open(const OpenRequest &request)
     const Status status = session->Open(SizeNeed::Required);
     if (!status.Ok())
         return status;
-    if (request.pageSize != 0)
-        return Refused("page writes are not offered yet: choose byte writes");
-    pageSize_ = request.pageSize;
     const Geometry g = *session->GetGeometry();
     link_ = {{"description", session->LinkDescription()},
              {"deviceAddress", HexByte(static_cast<unsigned>(zelGetDeviceAddress()))},
@@ -73,9 +70,9 @@ Status Device::Open(const OpenRequest &request)
              {"bytes", g.Bytes()},
              {"sizeBits", g.sizeBits},
              {"blockBits", g.blockBits},
-             {"pageSize", pageSize_},
+             {"pageSize", session->PageBytes()},
+             {"pageSource", session->PageSource()},
              {"fromHeader", session->GeometryFromHeader()}};
-    chip_ = session->SizingImage();
     session_ = std::move(session);
     return {};
 }

@@ -20,8 +20,7 @@
 namespace zelprog::gui {
 
 struct OpenRequest {
-    LinkOptions link;
-    int pageSize = 0; // 0: byte writes
+    LinkOptions link; // pageSize and byteWrites say how writes go
 };
 
 class Device {
@@ -62,7 +61,6 @@ private:
     std::unique_ptr<Session> session_; // used by the job's thread while a job runs, else by the server's
     std::thread job_;
     std::atomic<bool> stop_{false};
-    int pageSize_ = 0;
     Bytes chip_;        // server thread only
     Bytes jobImage_;    // the job's image; the job's thread owns it while the job runs
     nlohmann::json link_; // what the page is shown of the open link

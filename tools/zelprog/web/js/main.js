@@ -22,7 +22,11 @@ const editor = new HexEditor($("hex"), buffer, (offset, length) => {
   selection.textContent = `offset 0x${offset.toString(16).padStart(4, "0")}, length ${length} (0x${length.toString(16)})`;
 });
 const pagemap = new PageMap($("pagemap"), buffer, (offset) => editor.select(offset, false) || editor.scrollTo(offset));
-const link = new LinkPanel((bytes) => { if (!app.open && bytes && bytes !== buffer.size) buffer.resize(bytes); });
+const link = new LinkPanel((bytes) => {
+  if (app.open) return;
+  if (bytes && bytes !== buffer.size) buffer.resize(bytes);
+  pagemap.setPageSize(link.partPage());
+});
 const actions = new Actions(api, buffer, log, progress, () => updateControls());
 new Files(api, buffer, log, () => true);
 window.zel = { buffer, editor, pagemap, app }; // for the browser tests
@@ -44,7 +48,8 @@ function showState(state) {
   link.show(state);
   if (state.open) {
     if (state.link.bytes !== buffer.size) buffer.resize(state.link.bytes);
-    pagemap.setPageSize(state.link.pageSize || 8);
+    const part = state.parts?.find((p) => p.name === state.link.part);
+    pagemap.setPageSize(state.link.pageSize || (part ? part.pageBytes : link.partPage()));
   }
   updateControls();
 }
@@ -52,7 +57,7 @@ function showState(state) {
 link.openButton.addEventListener("click", async () => {
   try {
     const state = await api.openLink(link.options());
-    showState(state);
+    showState({ ...state, parts: app.state?.parts });
     log.add(`opened ${state.link.description}: device at ${state.link.deviceAddress}, ${state.link.bytes} bytes`, "result");
   } catch (error) {
     log.add(`open: ${error.message}`, "error");
@@ -64,6 +69,7 @@ link.closeButton.addEventListener("click", async () => {
     await api.closeLink();
     buffer.forgetChip();
     showState(await api.getState());
+    pagemap.setPageSize(link.partPage());
     log.add("closed the link");
   } catch (error) {
     log.add(`close: ${error.message}`, "error");
@@ -105,6 +111,7 @@ async function start() {
     const state = await api.getState();
     link.fill(state);
     if (!state.open && link.partBytes()) buffer.resize(link.partBytes());
+    pagemap.setPageSize(link.partPage());
     showState(state);
   } catch (error) {
     log.add(`the server did not answer: ${error.message}`, "error");
