@@ -188,10 +188,17 @@ uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t s
         return AbortTransfer();
     }
     // a stop that did not come through leaves a device holding a line: clock it free
-    if (!BusStop()) {
+    const bool stopped = BusStop();
+    if (!stopped) {
         BusRecover();
     }
-    return FailedAccesses() == failedBefore ? count : 0;
+    if (FailedAccesses() != failedBefore) {
+        return 0;
+    }
+    // a device takes a write only at its stop, and the recovery's start
+    // makes it drop what it latched: that write did not happen
+    const bool writesData = sendCount > 0 && receiveCount == 0;
+    return stopped || !writesData ? count : 0;
 }
 
 } // namespace zel

@@ -123,5 +123,53 @@ TEST(RefusedRegisterAccess, NeverSlipsAWrongBitThrough) {
     transport.Reset();
 }
 
+// A device that holds the data line into the stop of a byte write (the hold
+// starts at the fall after the START; the three bytes take 27 more) never
+// sees that stop; the recovery's START then makes it drop the byte it
+// latched. A write reported done is in the EEPROM, and a clear without
+// verify never reports a byte it did not write.
+TEST(StopThatFails, MakesTheByteWriteFail) {
+    constexpr uint32_t kAddress = 9;
+    constexpr uint8_t kOld = 0x5A, kNew = 0xC3;
+    int failed = 0;
+    for (uint32_t clocks = 29; clocks <= 36; ++clocks) {
+        SCOPED_TRACE(clocks);
+        TestTransport &transport = TestTransport::Get();
+        transport.Reset();
+        ASSERT_TRUE(zelInitTrans("SIMPART=24C02 SIMTWR=1", 0, 8, 0));
+        hoplink::sim::Target &target = *transport.Target();
+        target.Memory()[kAddress] = kOld;
+        target.ArmAtTransaction(target.GetCounters().transactions + 1,
+                                [clocks](Faults &f, const Counters &) { f.stuckDataClocks = clocks; });
+
+        const bool written = zel::WriteDataByte(kAddress, kNew);
+
+        const uint8_t stored = target.Memory()[kAddress];
+        EXPECT_TRUE(stored == kOld || stored == kNew);
+        EXPECT_EQ(written, stored == kNew) << "stored 0x" << std::hex << int{stored};
+        failed += written ? 0 : 1;
+    }
+    EXPECT_GT(failed, 0) << "no hold reached the stop";
+    TestTransport::Get().Reset();
+}
+
+TEST(StopThatFails, ClearWithoutVerifyReportsTheLostByte) {
+    TestTransport &transport = TestTransport::Get();
+    transport.Reset();
+    ASSERT_TRUE(zelInitTrans("SIMPART=24C02 SIMTWR=1", 0, 8, 0));
+    hoplink::sim::Target &target = *transport.Target();
+    std::fill(target.Memory().begin(), target.Memory().end(), 0x00);
+    target.Memory()[0] = 0xFF;   // the one byte the clear writes
+    // the first chunk read is transaction 1, the byte write transaction 2,
+    // held into its stop
+    target.ArmAtTransaction(target.GetCounters().transactions + 2,
+                            [](Faults &f, const Counters &) { f.stuckDataClocks = 30; });
+
+    const int result = zelClear(0x00, 1, 0);
+
+    EXPECT_EQ(result, target.Memory()[0] == 0x00 ? 1 : 0);
+    TestTransport::Get().Reset();
+}
+
 } // namespace
 } // namespace zeltest
