@@ -168,7 +168,15 @@ public:
     virtual void OnMessage(const char *message);   /* "\n" or an error text */
 };
 
-/* Installs the handler (null removes it); used from the next callback on. */
+/* Installs the handler (null removes it); used from the next callback on.
+ * Called outside a callback, it returns once no callback of the earlier
+ * handler (or C callbacks) runs or is still running, so the host may delete
+ * that handler then; it waits for a running callback to return. Called
+ * from inside a callback it does not wait. A callback that throws is
+ * caught: the job goes on, keeps its result, and OnResult comes once per
+ * job end. From the final OnResult of a blocking job the host may start
+ * the next job; from the OnResult(0) of a background start it may not. A
+ * callback that the forced end of zelStop gave up on is not waited for. */
 ZELAPI void SetZelHandler(ZelHandler *handler);
 
 /* Reads the geometry header from the EEPROM, repairs it if its two copies

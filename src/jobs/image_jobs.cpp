@@ -1,6 +1,6 @@
 // The image jobs: program, verify, dump and clear the whole EEPROM. Each
-// gets two device-sized word images, runs its steps and tells its result
-// after both images are released.
+// gets two device-sized word images and runs its steps; the runner tells
+// its result after both images are released.
 //
 // A failed transfer ends its job with result 0 at once: nothing that a
 // transfer left unfilled is compared or written to a file. A stop request
@@ -43,18 +43,15 @@ int ZelWorker::RunDump() { return RunWithImages(&ZelWorker::DumpSteps); }
 
 int ZelWorker::RunClear() { return RunWithImages(&ZelWorker::ClearSteps); }
 
+// Both images are released on return, before the result is told.
 int ZelWorker::RunWithImages(Steps steps) {
-    int result = 0;
-    {
-        int32_t size = 0;
-        const WordImage first(AllocDeviceImage(&size));
-        const WordImage second(AllocDeviceImage(&size));
-        if (first && second) {
-            result = (this->*steps)(first.get(), second.get(), size);
-        }
-    }   // both images are released before the result is told
-    SetResult(result);
-    return result;
+    int32_t size = 0;
+    const WordImage first(AllocDeviceImage(&size));
+    const WordImage second(AllocDeviceImage(&size));
+    if (!first || !second) {
+        return 0;
+    }
+    return (this->*steps)(first.get(), second.get(), size);
 }
 
 int ZelWorker::ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size) {

@@ -76,17 +76,13 @@ void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t l
 
 // The body takes its parameters over first: the next job may set its own.
 int ZelWorker::RunReadMemory() {
-    const int result = ReadMemorySteps(memoryAddress_, memoryLength_, readBuffer_);
-    SetResult(result);
-    return result;
+    return ReadMemorySteps(memoryAddress_, memoryLength_, readBuffer_);
 }
 
 int ZelWorker::RunWriteMemory() {
     const std::vector<uint8_t> data = std::move(writeData_);
     writeData_.clear();
-    const int result = WriteMemorySteps(memoryAddress_, data, verifyWrite_);
-    SetResult(result);
-    return result;
+    return WriteMemorySteps(memoryAddress_, data, verifyWrite_);
 }
 
 int ZelWorker::ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffer) {

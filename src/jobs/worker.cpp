@@ -6,7 +6,6 @@
 #include "jobs/progress.h"
 #include "platform/abandon.h"
 #include "platform/thread.h"
-#include "zelapi.h"
 
 namespace zel {
 namespace {
@@ -58,6 +57,7 @@ int ZelWorker::RunJob(Body body, bool blocking) {
 }
 
 bool ZelWorker::StartJob(Body body) {
+    const JobScope starting;   // a job export from the OnResult(0) below is refused
     job_ = body;
     SetResult(0);   // told on the calling thread, before the export returns
     progress_.store(0);
@@ -81,21 +81,19 @@ uint32_t ZelWorker::Run() {
 }
 
 int ZelWorker::RunGuarded(Body body) {
-    const JobScope scope;
-    try {
-        return (this->*body)();
-    } catch (...) {
-        EndAfterException();
-        return 0;
+    int result = 0;
+    {
+        const JobScope scope;
+        try {
+            result = (this->*body)();
+        } catch (...) {
+            result = 0;
+        }
     }
-}
-
-void ZelWorker::EndAfterException() {
-    try {
-        SetResult(0);
-    } catch (...) {
-        // the handler threw again; the result is stored before it is told
-    }
+    // the job has ended: its one result is final, and a host may start the
+    // next job from the OnResult that tells it
+    SetResult(result);
+    return result;
 }
 
 void ZelWorker::StopJob() {
@@ -111,6 +109,7 @@ void ZelWorker::StopJob() {
 
 void ZelWorker::RetireLock() {
     retiredLocks_.push_back(lock_.exchange(CreateLock()));
+    dispatch_.GiveUpOnRunningCallback();
 }
 
 bool ZelWorker::KeepGoing() const {
@@ -125,10 +124,7 @@ bool ZelWorker::SetProgress(int percent) {
         if (!StoreForCurrentJob(progress_, percent)) {
             return false;
         }
-        ZelHandler *handler = handler_.load();
-        if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
-            handler->OnProgressChange(percent);
-        }
+        dispatch_.Progress(percent);
     }
     return KeepGoing();
 }
@@ -138,25 +134,12 @@ void ZelWorker::SetResult(int result) {
     if (!StoreForCurrentJob(result_, result)) {
         return;
     }
-    ZelHandler *handler = handler_.load();
-    if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
-        handler->OnResult(result);
-    }
+    dispatch_.Result(result);
 }
 
-void ZelWorker::ReportState(const char *state) {
-    ZelHandler *handler = handler_.load();
-    if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
-        handler->OnStateChange(state);
-    }
-}
+void ZelWorker::ReportState(const char *state) { dispatch_.State(state); }
 
-void ZelWorker::ReportMessage(const char *text) {
-    ZelHandler *handler = handler_.load();
-    if (handler != nullptr && !platform::CurrentThreadAbandoned()) {
-        handler->OnMessage(text);
-    }
-}
+void ZelWorker::ReportMessage(const char *text) { dispatch_.Message(text); }
 
 int ZelWorker::GetProgress() {
     const ScopedLock guard(lock_.load());
@@ -168,7 +151,7 @@ int ZelWorker::GetResult() {
     return result_.load();
 }
 
-void ZelWorker::SetHandler(ZelHandler *handler) { handler_.store(handler); }
+void ZelWorker::SetHandler(ZelHandler *handler) { dispatch_.Install(handler); }
 
 bool ZelWorker::PathFits(const char *path) {
     return path != nullptr && std::strlen(path) < kPathSize;

@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "jobs/dispatch.h"
 #include "thread/lock.h"
 #include "thread/threadable.h"
-
-class ZelHandler;
 
 namespace zel {
 
 class ZelWorker final : public Threadable {
 public:
-    // A job body: runs the job on the calling thread, reports the result
-    // through SetResult and returns it (1 or 0).
+    // A job body: runs the job on the calling thread and returns its result
+    // (1 or 0). The runner stores and tells it once the job has ended, so
+    // a body never calls SetResult itself.
     using Body = int (ZelWorker::*)();
 
     static constexpr std::size_t kPathSize = 248;    // path characters with the terminator
@@ -31,8 +31,9 @@ public:
 
     // The worker thread runs a background job; always true on that thread.
     bool BackgroundJobRunning();
-    // No background job runs and the calling thread is not inside a job (a
-    // handler that starts a job from its callback is refused).
+    // No background job runs and the calling thread is not inside a job or
+    // a background start (a handler that starts a job from such a callback
+    // is refused; from the final OnResult of a blocking job it may).
     bool MayStartJob();
 
     // Blocking: runs the body here and returns its result. Background:
@@ -45,6 +46,7 @@ public:
     void StopJob();
 
     // Store under the lock, then tell the handler with the lock still held.
+    // Every callback goes through the handler dispatch.
     // SetProgress is false when the job on this thread is to end early.
     bool SetProgress(int percent);
     void SetResult(int result);
@@ -55,6 +57,8 @@ public:
     int GetProgress();
     int GetResult();
 
+    // Once it has returned (called outside a callback), no callback of the
+    // earlier handler runs or is still running.
     void SetHandler(ZelHandler *handler);
 
     // Job parameters; written only while no background job runs.
@@ -91,9 +95,9 @@ private:
     ZelWorker();
 
     uint32_t Run() override;
-    // The body's result; an exception from a handler ends the job with 0.
+    // Runs the body, then stores and tells its result (0 when it threw);
+    // the job counts as ended before that result is told.
     int RunGuarded(Body body);
-    void EndAfterException();
     // False once the job on this thread has been asked to stop or abandoned.
     bool KeepGoing() const;
     void RetireLock();
@@ -130,7 +134,7 @@ private:
     std::vector<Lock> retiredLocks_;
     std::atomic<int> progress_{0};           // 0..100
     std::atomic<int> result_{0};             // 1 success, 0 failure or not yet known
-    std::atomic<ZelHandler *> handler_{nullptr}; // not owned; replaced at any time
+    HandlerDispatch dispatch_;               // the installed handler; replaced at any time
 };
 
 // A background job runs (or this is its thread): the single device routines

@@ -1,6 +1,9 @@
 // The status exports and the handler's installation.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "jobs/job_fixture.h"
 
@@ -61,8 +64,16 @@ TEST_F(StatusTest, RemovingTheHandlerMidJobSkipsCallbacksButKeepsTheResult) {
     midway.Wait();
     const size_t eventsHeld = handler_.Events().size();
 
-    SetZelHandler(nullptr);
+    // the removal waits for the held callback to return
+    std::atomic<bool> removed{false};
+    std::thread remover([&] {
+        SetZelHandler(nullptr);
+        removed = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // room to return too early
+    EXPECT_FALSE(removed);
     release.Set();
+    remover.join();
     WaitUntilIdle();
 
     EXPECT_EQ(handler_.Events().size(), eventsHeld);
