@@ -24,6 +24,17 @@ public:
     // that is running to return; inside one (on that thread) it does not.
     void Install(ZelHandler *handler);
 
+    // Holds the call lock over a scope. A caller that also takes its own
+    // lock around a callback takes the call lock first: a callback that
+    // takes that lock (through a status export) then keeps the same order.
+    class CallScope : private NoCopy {
+    public:
+        explicit CallScope(HandlerDispatch &dispatch) : guard_(dispatch.callLock_.load()) {}
+
+    private:
+        ScopedLock guard_;
+    };
+
     void Progress(int percent);
     void Result(int result);
     void State(const char *state);

@@ -120,6 +120,7 @@ bool ZelWorker::KeepGoing() const {
 // nothing and tells the handler nothing.
 bool ZelWorker::SetProgress(int percent) {
     {
+        const HandlerDispatch::CallScope calling(dispatch_);
         const ScopedLock guard(lock_.load());
         if (!StoreForCurrentJob(progress_, percent)) {
             return false;
@@ -130,6 +131,7 @@ bool ZelWorker::SetProgress(int percent) {
 }
 
 void ZelWorker::SetResult(int result) {
+    const HandlerDispatch::CallScope calling(dispatch_);
     const ScopedLock guard(lock_.load());
     if (!StoreForCurrentJob(result_, result)) {
         return;
