@@ -21,6 +21,14 @@ bool WellFormed(uint8_t config, uint8_t complement) {
     return (config ^ complement) == 0xFF;
 }
 
+// A copy starting at b[i]. A byte that completes a well-formed pair with the
+// byte before it may be that pair's complement: it is never read as a
+// configuration byte (a whole header of S = 18..24 would otherwise be taken
+// at its complement, as S = 13..7).
+bool CopyAt(const uint8_t (&b)[kHeaderReadBytes], int i) {
+    return WellFormed(b[i], b[i + 1]) && (i == 0 || !WellFormed(b[i - 1], b[i]));
+}
+
 // Points the address counter at byte 0: two zero address bytes first, then
 // one. A one-address-byte part takes the second zero of the first form as a
 // data byte, which the write-protect line (high here) keeps out of memory.
@@ -53,8 +61,8 @@ bool ReadFromPointer(uint8_t (&bytes)[kHeaderReadBytes]) {
 bool ParseHeader(const uint8_t (&b)[kHeaderReadBytes], bool &copiesDiffer) {
     uint8_t candidate = 0;
     for (int a = 0; a < 2; ++a) {
-        const bool first = WellFormed(b[a], b[a + 1]);
-        const bool second = WellFormed(b[a + 2], b[a + 3]);
+        const bool first = CopyAt(b, a);
+        const bool second = CopyAt(b, a + 2);
         if (first) {
             candidate = b[a];
         } else if (second) {

@@ -176,10 +176,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {0, 1, 0}, {0x31, 0xCE, 0x78, 0x87, 0xFF}},
         ParseRow{"SizeEighteen", "24C256", {0x93, 0x6C, 0xFF, 0xFF, 0xFF}, 0, {0, 3, 0},
                  {0x93, 0x6C, 0xFF, 0xFF, 0xFF}},
-        // a whole S = 18 header: alignment 1 starts at its complement, whose
-        // copy (0x6F, 0x90) is well-formed and gives S = 13, B = 7
-        ParseRow{"SizeEighteenWholeIsTakenAtItsComplement", "24C256", {0x90, 0x6F, 0x90, 0x6F, 0xFF},
-                 1, {13, 7, 2}, {0x6F, 0x90, 0x6F, 0x90, 0xFF}},
+        // a whole S = 18 header: alignment 1 starts at its complement, which
+        // is never read as a configuration byte (it would give S = 13, B = 7)
+        ParseRow{"SizeEighteenWholeIsNotTakenAtItsComplement", "24C256",
+                 {0x90, 0x6F, 0x90, 0x6F, 0xFF}, 0, {0, 0, 0}, {0x90, 0x6F, 0x90, 0x6F, 0xFF}},
         ParseRow{"Blank", "24C256", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 0, 0},
                  {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
         ParseRow{"AllZero", "24C256", {0x00, 0x00, 0x00, 0x00, 0x00}, 0, {0, 0, 0},
@@ -194,6 +194,32 @@ INSTANTIATE_TEST_SUITE_P(
         ParseRow{"OneAddressByteBlank", "24C02", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 0, 0},
                  {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}),
     [](const testing::TestParamInfo<ParseRow> &info) { return std::string(info.param.name); });
+
+// A whole header of S = 18 to 24 at bytes 0-3: the complement of each gives
+// S = 13 to 7 at alignment 1. Whatever follows the header, such an EEPROM is
+// refused and nothing is written.
+TEST_F(Header, OutOfRangeHeaderIsNeverReadAtItsComplement) {
+    Open("SIMTWR=1 SIMPART=24C256", 0, 0);
+    for (unsigned sizeBits = 18; sizeBits <= 24; ++sizeBits) {
+        for (unsigned blockBits : {0u, 3u, 7u}) {
+            const auto config = static_cast<uint8_t>(sizeBits << 3 | blockBits);
+            const auto complement = static_cast<uint8_t>(config ^ 0xFF);
+            for (uint8_t next : {uint8_t{0xFF}, config}) {
+                SCOPED_TRACE(testing::Message() << "S " << sizeBits << " B " << blockBits
+                                                << " then 0x" << std::hex << int{next});
+                const std::vector<uint8_t> stored = {config, complement, config, complement, next};
+                Store(0, stored);
+                const uint64_t cyclesBefore = WriteCycles();
+
+                EXPECT_EQ(zelReadHeader(), 0);
+
+                EXPECT_EQ(zel::SizeBits(), 0u);
+                EXPECT_EQ(Cells(0, 5), stored);
+                EXPECT_EQ(WriteCycles(), cyclesBefore);
+            }
+        }
+    }
+}
 
 // ---------------------------------------------------------------------------
 
