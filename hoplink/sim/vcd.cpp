@@ -22,10 +22,13 @@ constexpr Wire kWires[] = {
 
 } // namespace
 
+// The trace ends one time step after its last change: a decoder then sees
+// the lines hold their last levels, and a final STOP completes.
 VcdWriter::~VcdWriter() {
     if (!file_)
         return;
     Flush();
+    std::fprintf(file_, "#%" PRIu64 "\n", step_ + 1);
     std::fclose(file_);
 }
 

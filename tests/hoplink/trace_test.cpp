@@ -102,6 +102,10 @@ TEST(Trace, WaveformNamesTheLinesAndStepsPerAccess) {
             EXPECT_GT(step, last);
             last = step;
         }
+    // the trace ends one step after its last change, so that a decoder sees
+    // the final stop complete
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back()[0], '#') << lines.back();
 }
 
 TEST(Trace, UnwritableTraceRefusesTheTarget) {
