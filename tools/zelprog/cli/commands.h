@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/output.h"
+#include "core/serial.h"
 #include "core/session.h"
 #include "formats/image_format.h"
 
@@ -28,12 +29,19 @@ struct PatchOptions {
     Bytes bytes; // the bytes to write, from hexadecimal words or --string
 };
 
+struct SerialOptions {
+    std::optional<uint64_t> at; // the address; nothing: no serial number
+    CounterOptions counter;
+    SerialFormat format;
+};
+
 struct Command {
     LinkOptions link;
     Output output;
     ImageOptions image;
     RangeOptions range;
     PatchOptions patch;
+    SerialOptions serial;
     bool verify = true; // program and clear: read back and compare; dump: read twice
     int fill = 0xFF;
 };
@@ -45,6 +53,7 @@ Status RunVerify(const Command &command);
 Status RunDump(const Command &command);
 Status RunClear(const Command &command);
 Status RunPatch(const Command &command);
+Status RunSerial(const Command &command);
 Status RunCheckSize(const Command &command);
 Status RunReadHeader(const Command &command);
 Status RunWriteHeader(const Command &command);

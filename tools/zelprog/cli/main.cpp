@@ -2,6 +2,7 @@
 // through the zelapi library.
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "core/serial.h"
 #include "core/os.h"
 #include "core/parts.h"
 
@@ -41,6 +42,7 @@ struct Parsed {
     std::string patchAddress;
     std::vector<std::string> patchBytes;
     std::string patchString;
+    std::string serialAt, counter, step, first, encoding = "le";
     bool noVerify = false;
     bool dumpVerify = false;
 };
@@ -98,8 +100,60 @@ bool ParseRangeAndPatch(Parsed &p, std::string &what)
 void AddRangeOptions(CLI::App &sub, Parsed &p)
 {
     sub.add_option("--offset", p.offset, "First EEPROM address of the range (decimal or 0x-hex); a binary image is "
-                                         "placed there");
-    sub.add_option("--length", p.length, "Bytes in the range (default: to the end of the EEPROM, or the file's size)");
+                                         "placed there")
+        ->type_name("ADDR");
+    sub.add_option("--length", p.length, "Bytes in the range (default: to the end of the EEPROM, or the file's size)")
+        ->type_name("N");
+}
+
+// The counter and the form of the number; `at` names the option of its address.
+void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required)
+{
+    SerialOptions &serial = p.command.serial;
+    auto *address = sub.add_option(at, p.serialAt, "EEPROM address of the serial number (decimal or 0x-hex)")
+                        ->type_name("ADDR");
+    auto *counter = sub.add_option("--counter", p.counter,
+                                   "Counter file: holds the next number; FILE.log records every number's fate")
+                        ->type_name("FILE");
+    if (required) {
+        address->required();
+        counter->required();
+    } else {
+        address->needs(counter);
+        counter->needs(address);
+    }
+    sub.add_option("--width", serial.format.width, "Bytes of the number in the EEPROM, 1..8 (default 4)")
+        ->type_name("N")
+        ->check(CLI::Range(1, kMaxSerialWidth))
+        ->needs(address);
+    sub.add_option("--encoding", p.encoding, "le or be (binary), ascii (zero-padded decimal digits) or bcd (default le)")
+        ->type_name("ENC")
+        ->check(CLI::IsMember({"le", "be", "ascii", "bcd"}))
+        ->needs(address);
+    sub.add_option("--step", p.step, "Advance the counter by N after each unit (default 1)")
+        ->type_name("N")
+        ->needs(address);
+    sub.add_option("--first", p.first, "Start a new counter file at N")->type_name("N")->needs(address);
+}
+
+// The serial options' numbers; false with the usage error in `what`.
+bool ParseSerial(Parsed &p, std::string &what)
+{
+    SerialOptions &serial = p.command.serial;
+    if (p.serialAt.empty())
+        return true;
+    serial.at = ParseNumber(p.serialAt, UINT32_MAX);
+    const std::optional<uint64_t> step = p.step.empty() ? std::optional<uint64_t>(1) : ParseNumber(p.step);
+    if (!p.first.empty())
+        serial.counter.first = ParseNumber(p.first);
+    if (!serial.at || !step || *step == 0 || (!p.first.empty() && !serial.counter.first)) {
+        what = "the serial number's address, --step (at least 1) and --first take numbers, decimal or 0x-hex";
+        return false;
+    }
+    serial.counter.step = *step;
+    serial.counter.file = p.counter;
+    serial.format.encoding = *ParseSerialEncoding(p.encoding);
+    return true;
 }
 
 void AddLinkOptions(CLI::App &app, LinkOptions &link)
@@ -116,7 +170,8 @@ void AddLinkOptions(CLI::App &app, LinkOptions &link)
     app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..17)")->excludes(part);
     app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);
     auto *page = app.add_option("--page-size", link.pageSize,
-                                "Write in pages of N bytes (a power of two, 2..256; default: the part's page)");
+                                "Write in pages of N bytes (a power of two, 2..256; default: the part's page)")
+                     ->type_name("N");
     app.add_flag("--byte-writes", link.byteWrites, "Write byte by byte, one write cycle each (slow, for any part)")
         ->excludes(page);
 }
@@ -169,6 +224,7 @@ int Main(int argc, char **argv)
     AddFormatOptions(*program, p, true);
     AddRangeOptions(*program, p);
     program->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
+    AddSerialOptions(*program, p, "--serial-at", false);
     runners[program] = RunProgram;
     auto *verify = AddFileCommand(app, "verify", "Compare the EEPROM with an image", p);
     AddFormatOptions(*verify, p, true);
@@ -188,6 +244,9 @@ int Main(int argc, char **argv)
     patch->add_option("BYTES", p.patchBytes, "The bytes in hexadecimal, e.g. de ad be ef");
     patch->add_option("--string", p.patchString, "Write the characters of this text (ASCII) instead");
     runners[patch] = RunPatch;
+    auto *serial = app.add_subcommand("serial", "Write the counter's next serial number, verified, and advance the counter");
+    AddSerialOptions(*serial, p, "--at", true);
+    runners[serial] = RunSerial;
     runners[app.add_subcommand("check-size", "Check that the last byte of the size can be changed and put back")] =
         RunCheckSize;
     runners[app.add_subcommand("read-header", "Read the geometry header stored in the EEPROM")] = RunReadHeader;
@@ -218,7 +277,7 @@ int Main(int argc, char **argv)
         return kExitUsage;
     }
     std::string what;
-    if (!ParseRangeAndPatch(p, what)) {
+    if (!ParseRangeAndPatch(p, what) || !ParseSerial(p, what)) {
         PrintUsageError(what, c.output.json);
         return kExitUsage;
     }

@@ -12,8 +12,12 @@
 #include <bcrypt.h>
 #include <shellapi.h>
 #else
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -94,6 +98,88 @@ bool OpenBrowser(const std::string &url)
     return result > 32; // ShellExecute's own convention: above 32 is success
 }
 
+namespace {
+
+std::string LastError(const std::string &what, const std::filesystem::path &path)
+{
+    return "cannot " + what + " '" + path.string() + "' (Windows error " + std::to_string(GetLastError()) + ")";
+}
+
+// Writes all of `data` to the open file and flushes it to disk.
+bool WriteAndFlush(HANDLE file, const std::string &data)
+{
+    DWORD written = 0;
+    return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+           written == data.size() && FlushFileBuffers(file);
+}
+
+} // namespace
+
+bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    std::filesystem::path next = path;
+    next += ".new";
+    HANDLE file = CreateFileW(next.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("create", next);
+        return false;
+    }
+    const bool written = WriteAndFlush(file, data);
+    CloseHandle(file);
+    if (!written) {
+        error = LastError("write", next);
+        return false;
+    }
+    if (!MoveFileExW(next.wstring().c_str(), path.wstring().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = LastError("replace", path);
+        return false;
+    }
+    return true;
+}
+
+bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    HANDLE file = CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("open", path);
+        return false;
+    }
+    const bool written = WriteAndFlush(file, data);
+    CloseHandle(file);
+    if (!written)
+        error = LastError("append to", path);
+    return written;
+}
+
+FileLock::~FileLock()
+{
+    if (handle_ != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(handle_)); // closing the handle lets the lock go
+}
+
+bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error)
+{
+    busy = false;
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("open the lock file", path);
+        return false;
+    }
+    OVERLAPPED whole{};
+    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+        busy = GetLastError() == ERROR_LOCK_VIOLATION;
+        if (!busy)
+            error = LastError("lock", path);
+        CloseHandle(file);
+        return false;
+    }
+    handle_ = reinterpret_cast<intptr_t>(file);
+    return true;
+}
+
 #else
 
 void InstallInterruptHandler()
@@ -133,6 +219,25 @@ bool RandomBytes(unsigned char *bytes, std::size_t count)
             return false;
         bytes += chunk;
         count -= chunk;
+}
+
+namespace {
+
+std::string Errno(const std::string &what, const std::filesystem::path &path)
+{
+    return "cannot " + what + " '" + path.string() + "': " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, const std::string &data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
     }
     return true;
 }
@@ -146,6 +251,87 @@ bool OpenBrowser(const std::string &url)
     if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
         return false;
     std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+}
+
+// Writes `data` to the open file, flushes it to disk and closes it.
+bool WriteSyncClose(int fd, const std::string &data)
+{
+    const bool written = WriteAll(fd, data) && fsync(fd) == 0;
+    return close(fd) == 0 && written;
+}
+
+bool SyncDirectory(const std::filesystem::path &dir)
+{
+    const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
+} // namespace
+
+bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    std::filesystem::path next = path;
+    next += ".new";
+    const int fd = open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) {
+        error = Errno("create", next);
+        return false;
+    }
+    if (!WriteSyncClose(fd, data)) {
+        error = Errno("write", next);
+        return false;
+    }
+    if (rename(next.c_str(), path.c_str()) != 0) {
+        error = Errno("replace", path);
+        return false;
+    }
+    if (!SyncDirectory(path.parent_path())) {
+        error = Errno("flush the directory of", path);
+        return false;
+    }
+    return true;
+}
+
+bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (fd < 0) {
+        error = Errno("open", path);
+        return false;
+    }
+    if (!WriteSyncClose(fd, data)) {
+        error = Errno("append to", path);
+        return false;
+    }
+    return true;
+}
+
+FileLock::~FileLock()
+{
+    if (handle_ != -1)
+        close(static_cast<int>(handle_)); // closing the descriptor lets the lock go
+}
+
+bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error)
+{
+    busy = false;
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        error = Errno("open the lock file", path);
+        return false;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        busy = errno == EWOULDBLOCK;
+        if (!busy)
+            error = Errno("lock", path);
+        close(fd);
+        return false;
+    }
+    handle_ = fd;
     return true;
 }
 

@@ -2,6 +2,7 @@
 // function; os.cpp is the one file with per-OS code.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -30,5 +31,30 @@ bool RandomBytes(unsigned char *bytes, std::size_t count);
 // Opens `url` in the user's default browser (xdg-open; the Windows shell)
 // without waiting for it. False when that could not be started.
 bool OpenBrowser(const std::string &url);
+
+// Replaces the file at `path` with one holding `data`: written beside it,
+// flushed to disk, renamed over it and (on POSIX) the directory flushed, so
+// that whenever the process or the machine stops, `path` holds the old
+// contents or the new ones, whole.
+bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error);
+
+// Appends `data` to the file at `path` (made when missing) and flushes it to disk.
+bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error);
+
+// An exclusive lock on a lock file, between processes. The system lets it go
+// when the process ends, however it ends.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    // Takes the lock if no one holds it: true; `busy` when another holds it.
+    bool TryLock(const std::filesystem::path &path, bool &busy, std::string &error);
+
+private:
+    intptr_t handle_ = -1;
+};
 
 } // namespace zelprog::os

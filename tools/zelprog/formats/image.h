@@ -26,6 +26,9 @@ using Runs = std::vector<Run>; // ascending, apart, none empty
 
 // The named cells of a device-sized image as runs of consecutive addresses.
 Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named);
+// Puts `bytes` over the runs from `address` on, adding cells where no run
+// names them.
+void Overlay(Runs &runs, uint32_t address, std::span<const uint8_t> bytes);
 
 // Value of a hexadecimal digit of either case, -1 for any other character.
 inline int HexDigit(char c)

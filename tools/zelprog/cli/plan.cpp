@@ -1,0 +1,120 @@
+#include "cli/plan.h"
+
+#include "cli/text.h"
+#include "core/file_io.h"
+#include "core/image_jobs.h"
+#include "core/memory_jobs.h"
+#include "core/parts.h"
+
+#include <algorithm>
+
+namespace zelprog {
+namespace {
+
+Status FileError(const Command &c, const std::string &error)
+{
+    return Status::Fail(kExitFile, FileName(c.image.file) + " (" + FormatName(FormatOf(c.image)) + "): " + error);
+}
+
+// A binary image at --offset: the file's bytes, or its first --length.
+Status PlanBinaryRange(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
+{
+    if (c.image.pad)
+        return Status::Fail(kExitUsage, "--pad fills a whole-EEPROM image; with --offset or --length only the file's "
+                                        "bytes are written");
+    const uint64_t offset = c.range.offset.value_or(0);
+    const uint64_t length = c.range.length.value_or(raw.size());
+    if (length > raw.size())
+        return FileError(c, "holds " + std::to_string(raw.size()) + " bytes, fewer than --length " +
+                                std::to_string(length));
+    const Status status = CheckRange(session, offset, length);
+    if (!status.Ok())
+        return status;
+    plan.runs = {Run{static_cast<uint32_t>(offset), Bytes(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(length))}};
+    return {};
+}
+
+// A file whose records carry their addresses: the cells it names. One run
+// over the whole EEPROM goes through the original jobs.
+Status PlanRecords(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
+{
+    if (c.range.Given())
+        return Status::Fail(kExitUsage, std::string("--offset and --length place binary images; the records of ") +
+                                            (FormatOf(c.image) == ImageFormat::Text ? "a text image" : "an image file of this format") +
+                                            " carry their own addresses");
+    const std::size_t size = session.GetGeometry()->Bytes();
+    std::string error;
+    if (!DecodeRuns(FormatOf(c.image), raw, size, plan.runs, error))
+        return FileError(c, error);
+    if (plan.runs.size() == 1 && plan.runs[0].address == 0 && plan.runs[0].bytes.size() == size) {
+        plan.whole = true;
+        plan.image = std::move(plan.runs[0].bytes);
+        plan.runs.clear();
+    }
+    return {};
+}
+
+Status PlanImage(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
+{
+    const Geometry &g = *session.GetGeometry();
+    Status status;
+    if (CarriesAddresses(FormatOf(c.image))) {
+        status = PlanRecords(c, session, raw, plan);
+    } else if (c.range.Given()) {
+        status = PlanBinaryRange(c, session, raw, plan);
+    } else {
+        std::string error;
+        plan.whole = FitBinary(raw, g.Bytes(), c.image.pad, plan.image, error);
+        if (!plan.whole)
+            status = FileError(c, error);
+    }
+    if (status.Ok() && plan.whole && session.GeometryFromHeader() && !ImageHoldsHeader(plan.image, g.sizeBits, g.blockBits))
+        PrintNote(c.output, "note: the image does not carry the geometry header, so the next command needs --part "
+                            "(or run write-header afterwards)");
+    return status;
+}
+
+} // namespace
+
+std::size_t ImagePlan::Count() const
+{
+    if (whole)
+        return image.size();
+    std::size_t n = 0;
+    for (const Run &run : runs)
+        n += run.bytes.size();
+    return n;
+}
+
+// Reads the image file, opens the link and plans the image for it. The
+// file is read first: a file error never touches the EEPROM.
+Status OpenWithImage(const Command &c, Session &session, ImagePlan &plan)
+{
+    std::string raw, error;
+    if (!ReadWholeFile(c.image.file, raw, error))
+        return Status::Fail(kExitFile, error);
+    const Status status = session.Open(SizeNeed::Required);
+    return status.Ok() ? PlanImage(c, session, raw, plan) : status;
+}
+
+
+Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control)
+{
+    if (plan.whole)
+        return ProgramImage(session, plan.image, verify, control);
+    Status status;
+    for (std::size_t i = 0; i < plan.runs.size() && status.Ok(); ++i)
+        status = WriteRange(plan.runs[i].address, plan.runs[i].bytes, verify, control);
+    return status;
+}
+
+ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial)
+{
+    if (plan.whole)
+        std::copy(serial.begin(), serial.end(), plan.image.begin() + at);
+    else
+        Overlay(plan.runs, at, serial);
+    return plan;
+}
+
+} // namespace zelprog

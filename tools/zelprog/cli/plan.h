@@ -1,0 +1,27 @@
+// What a program or verify command moves: the whole EEPROM through the
+// original image jobs, or runs of cells through the memory jobs.
+#pragma once
+
+#include "cli/commands.h"
+#include "core/job.h"
+#include "core/session.h"
+#include "formats/image.h"
+
+namespace zelprog {
+
+struct ImagePlan {
+    bool whole = false;
+    Bytes image; // whole: device-sized
+    Runs runs;   // else
+    std::size_t Count() const;
+};
+
+// Reads the image file, opens the link and plans the image for it. The
+// file is read first: a file error never touches the EEPROM.
+Status OpenWithImage(const Command &c, Session &session, ImagePlan &plan);
+// The whole EEPROM in one job, or each run.
+Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control);
+// The plan with `serial` put in at `at`.
+ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial);
+
+} // namespace zelprog

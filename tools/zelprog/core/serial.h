@@ -1,0 +1,95 @@
+// Serial numbers for a production run: a counter file that hands out each
+// number once, and the bytes a number is written as.
+//
+// The counter file holds the next number and, while a run writes one, the
+// number it reserved. A number is reserved (on disk) before any byte of it
+// reaches the EEPROM, so a run killed at any moment can skip a number but
+// never hand one out twice; a failed write gives the number back. Each
+// number's fate is appended to FILE.log, one line a unit:
+//     2026-12-08T07:20:01Z 1234 written at 0x20 (le, 4 bytes)
+//     2026-12-08T07:20:09Z 1235 given back: writing 0x20..0x23 failed
+//     2026-12-08T07:21:30Z 1236 lost: reserved by a run that did not finish
+// FILE.lock keeps a second zelprog out while one uses the counter.
+#pragma once
+
+#include "core/job.h"
+#include "core/os.h"
+#include "core/status.h"
+#include "formats/image.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace zelprog {
+
+enum class SerialEncoding { LittleEndian, BigEndian, Ascii, Bcd };
+
+// "le", "be", "ascii", "bcd"
+std::optional<SerialEncoding> ParseSerialEncoding(std::string_view name);
+const char *SerialEncodingName(SerialEncoding encoding);
+
+struct SerialFormat {
+    int width = 4; // bytes in the EEPROM, 1..8
+    SerialEncoding encoding = SerialEncoding::LittleEndian;
+};
+
+inline constexpr int kMaxSerialWidth = 8;
+
+// le/be: binary, least or most significant byte first; ascii: `width`
+// decimal digits, zero-padded; bcd: two decimal digits a byte, the most
+// significant first. False when the value needs more than `width` bytes.
+bool EncodeSerial(uint64_t value, const SerialFormat &format, Bytes &bytes);
+
+struct CounterOptions {
+    std::filesystem::path file;
+    uint64_t step = 1;
+    std::optional<uint64_t> first; // starts a new counter file
+};
+
+class SerialCounter {
+public:
+    // `control`: notes go to its sink; its stop request ends a wait for the lock.
+    SerialCounter(CounterOptions options, JobControl control);
+    SerialCounter(const SerialCounter &) = delete;
+    SerialCounter &operator=(const SerialCounter &) = delete;
+
+    // Takes the lock (waiting while another zelprog holds it, up to a
+    // minute), reads the counter and settles a reservation that an earlier
+    // run left behind.
+    Status Open();
+    uint64_t Next() const { return next_; }
+    const std::filesystem::path &LogFile() const { return log_; }
+
+    // Reserves Next() on disk and advances the counter past it.
+    Status Reserve(uint64_t &number);
+    // The reserved number is in the EEPROM: logged, reservation cleared.
+    Status Written(uint64_t number, const std::string &where);
+    // The reserved number did not get written: logged, the counter set back to it.
+    Status GiveBack(uint64_t number, const std::string &why);
+
+private:
+    Status Lock();
+    Status Load();
+    Status Settle(uint64_t reserved);
+    Status Store(std::optional<uint64_t> reserved);
+    Status Log(uint64_t number, const std::string &fate);
+
+    CounterOptions options_;
+    JobControl control_;
+    std::filesystem::path log_, lock_;
+    os::FileLock held_;
+    uint64_t next_ = 0;
+};
+
+// Reserves the counter's next number, hands its bytes to `write` (which puts
+// them into the EEPROM, verified) and records the outcome: written when
+// `write` succeeds, else given back. `where` completes the log line
+// ("at 0x20 (le, 4 bytes)").
+Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
+                   const std::function<Status(const Bytes &)> &write, uint64_t &number);
+
+} // namespace zelprog
