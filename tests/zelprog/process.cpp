@@ -1,6 +1,9 @@
 #include "process.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -22,7 +25,7 @@ namespace {
 
 std::filesystem::path ScratchFile(const char *tag)
 {
-    static int serial = 0;
+    static std::atomic<int> serial{0}; // the tests run processes from several threads
     return std::filesystem::temp_directory_path() /
            ("zelprog-process-" + std::to_string(
 #ifdef _WIN32
@@ -130,6 +133,8 @@ bool CanInterrupt() { return false; }
 
 ProcessResult RunAndInterrupt(const std::vector<std::string> &, const std::string &) { return {}; }
 
+ProcessResult RunAndKill(const std::vector<std::string> &, std::chrono::microseconds) { return {}; }
+
 void SetEnv(const std::string &name, const std::string &value) { _putenv_s(name.c_str(), value.c_str()); }
 
 void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
@@ -231,6 +236,23 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
         return result;
     result.exitCode = Wait(pid);
     result.out = Slurp(scratch.out);
+    return result;
+}
+
+ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after)
+{
+    Scratch scratch;
+    Spill(scratch.in, "");
+    ProcessResult result;
+    const pid_t pid = Spawn(args, scratch, -1);
+    if (pid < 0)
+        return result;
+    // not a wait for something to happen: the moment of the kill is the random input
+    std::this_thread::sleep_for(after);
+    kill(pid, SIGKILL);
+    result.exitCode = Wait(pid);
+    result.out = Slurp(scratch.out);
+    result.err = Slurp(scratch.err);
     return result;
 }
 

@@ -2,6 +2,7 @@
 // and standard error, for end-to-end tests of the command-line tool.
 #pragma once
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,10 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
 // `trigger`, sends it SIGINT (Ctrl-C). Only where signals exist.
 bool CanInterrupt();
 ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger);
+
+// Runs the program and sends it SIGKILL `after` its start (or reaps it, if
+// it ended before). Only where signals exist.
+ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after);
 
 void SetEnv(const std::string &name, const std::string &value);
 void UnsetEnv(const std::string &name);

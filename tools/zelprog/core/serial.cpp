@@ -12,7 +12,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kLockPoll{100};
 constexpr std::chrono::seconds kLockPatience{60};
-constexpr std::streamoff kLogTail = 4096; // the last line of the log lies in this many bytes
 
 std::filesystem::path Beside(const std::filesystem::path &file, const char *suffix)
 {
@@ -52,8 +51,16 @@ bool ParseDecimal(const std::string &text, uint64_t &value)
     return true;
 }
 
-// "next N" and, while a run writes a number, "reserved N"; '#' lines are comments.
-bool ParseCounter(const std::string &text, uint64_t &next, std::optional<uint64_t> &reserved)
+// What the counter file holds: the next number and, while a run writes one,
+// the number it reserved and the size the log had then.
+struct CounterState {
+    uint64_t next = 0;
+    std::optional<uint64_t> reserved;
+    uint64_t logged = 0;
+};
+
+// "next N", "reserved N", "logged BYTES"; '#' lines are comments.
+bool ParseCounter(const std::string &text, CounterState &state)
 {
     std::istringstream lines(text);
     std::string line;
@@ -69,10 +76,12 @@ bool ParseCounter(const std::string &text, uint64_t &next, std::optional<uint64_
         if (blank == std::string::npos || !ParseDecimal(line.substr(blank + 1), value))
             return false;
         if (key == "next" && !haveNext) {
-            next = value;
+            state.next = value;
             haveNext = true;
-        } else if (key == "reserved" && !reserved) {
-            reserved = value;
+        } else if (key == "reserved" && !state.reserved) {
+            state.reserved = value;
+        } else if (key == "logged") {
+            state.logged = value;
         } else {
             return false;
         }
@@ -80,25 +89,29 @@ bool ParseCounter(const std::string &text, uint64_t &next, std::optional<uint64_
     return haveNext;
 }
 
-// The number and the fate word ("written", "given", "lost") of the log's last line.
-bool LastLogEntry(const std::filesystem::path &log, uint64_t &number, std::string &fate)
+// The number and the fate word ("written", "given", "lost") of the first
+// line that the log got after its first `from` bytes.
+bool LogEntryAfter(const std::filesystem::path &log, uint64_t from, uint64_t &number, std::string &fate)
 {
     std::ifstream in(log, std::ios::binary);
-    if (!in)
+    if (!in || !in.seekg(static_cast<std::streamoff>(from)))
         return false;
-    in.seekg(0, std::ios::end);
-    const std::streamoff size = in.tellg();
-    in.seekg(size > kLogTail ? size - kLogTail : 0);
-    std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r'))
-        tail.pop_back();
-    std::istringstream line(tail.substr(tail.find_last_of('\n') == std::string::npos ? 0 : tail.find_last_of('\n') + 1));
-    std::string time, text;
-    if (!(line >> time >> text >> fate) || !ParseDecimal(text, number))
+    std::string line, time, text;
+    if (!std::getline(in, line))
+        return false;
+    std::istringstream words(line);
+    if (!(words >> time >> text >> fate) || !ParseDecimal(text, number))
         return false;
     if (!fate.empty() && fate.back() == ':')
         fate.pop_back();
     return true;
+}
+
+uint64_t SizeOf(const std::filesystem::path &file)
+{
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(file, ec);
+    return ec ? 0 : static_cast<uint64_t>(size);
 }
 
 bool Fits(uint64_t value, int digits)
@@ -222,20 +235,21 @@ Status SerialCounter::Load()
     std::ifstream in(options_.file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
-    std::optional<uint64_t> reserved;
-    if (!in || !ParseCounter(text.str(), next_, reserved))
+    CounterState state;
+    if (!in || !ParseCounter(text.str(), state))
         return Status::Fail(kExitFile, "the counter file " + Quoted(options_.file) +
                                            " is not one zelprog wrote (\"next N\"): nothing was written");
-    return reserved ? Settle(*reserved) : Status{};
+    next_ = state.next;
+    return state.reserved ? Settle(*state.reserved, state.logged) : Status{};
 }
 
 // An earlier run reserved a number and ended before it recorded the outcome
-// in the counter: the log's last line tells whether it got that far.
-Status SerialCounter::Settle(uint64_t reserved)
+// in the counter: a log line after the reservation tells whether it got that far.
+Status SerialCounter::Settle(uint64_t reserved, uint64_t logged)
 {
     uint64_t number = 0;
     std::string fate;
-    if (LastLogEntry(log_, number, fate) && number == reserved &&
+    if (LogEntryAfter(log_, logged, number, fate) && number == reserved &&
         (fate == "written" || fate == "given" || fate == "lost")) {
         if (fate == "given")
             next_ = reserved;
@@ -249,7 +263,7 @@ Status SerialCounter::Store(std::optional<uint64_t> reserved)
 {
     std::string text = "# zelprog serial counter; the log of every number is beside it\nnext " + std::to_string(next_) + "\n";
     if (reserved)
-        text += "reserved " + std::to_string(*reserved) + "\n";
+        text += "reserved " + std::to_string(*reserved) + "\nlogged " + std::to_string(SizeOf(log_)) + "\n";
     std::string error;
     if (!os::ReplaceFile(options_.file, text, error))
         return Status::Fail(kExitFile, "the counter could not be stored: " + error);

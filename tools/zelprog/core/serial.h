@@ -2,7 +2,7 @@
 // number once, and the bytes a number is written as.
 //
 // The counter file holds the next number and, while a run writes one, the
-// number it reserved. A number is reserved (on disk) before any byte of it
+// number it reserved and the size of the log at that moment. A number is reserved (on disk) before any byte of it
 // reaches the EEPROM, so a run killed at any moment can skip a number but
 // never hand one out twice; a failed write gives the number back. Each
 // number's fate is appended to FILE.log, one line a unit:
@@ -74,7 +74,7 @@ public:
 private:
     Status Lock();
     Status Load();
-    Status Settle(uint64_t reserved);
+    Status Settle(uint64_t reserved, uint64_t logged);
     Status Store(std::optional<uint64_t> reserved);
     Status Log(uint64_t number, const std::string &fate);
 

@@ -1,0 +1,177 @@
+// zelprog on a production line, end to end: serial numbers across many
+// units (each its own backing file), with failures, with two stations on
+// one counter, and with runs killed at random moments.
+#include "cli_fixture.h"
+
+#include <map>
+#include <set>
+#include <thread>
+
+namespace zelprog::test {
+namespace {
+
+constexpr uint64_t kFirst = 1000;
+constexpr std::size_t kSerialAt = 0x20;
+
+class ZelprogProduction : public ZelprogCli {
+protected:
+    void SetUp() override
+    {
+        ZelprogCli::SetUp();
+        SetEnv("HOPLINK_SIM", "SIMTWR=0");
+        counter_ = Path("units.counter");
+    }
+    std::string UnitFile(const std::string &unit) const { return Path("unit-" + unit + ".bin"); }
+    std::vector<std::string> SerialArgs(const std::string &unit) const
+    {
+        return {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit), "--part", "24c02", "-q",
+                "serial",     "--at",   "0x20",  "--counter", counter_};
+    }
+    ProcessResult Serial(const std::string &unit, bool first = false) const
+    {
+        std::vector<std::string> args = SerialArgs(unit);
+        if (first)
+            args.insert(args.end(), {"--first", std::to_string(kFirst)});
+        return RunProcess(args);
+    }
+    // The number the unit's EEPROM holds at the serial address, if any.
+    std::optional<uint64_t> NumberIn(const std::string &unit) const
+    {
+        std::ifstream in(UnitFile(unit), std::ios::binary);
+        std::string cells((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cells.size() < kSerialAt + 4)
+            return std::nullopt;
+        uint64_t n = 0;
+        for (int i = 3; i >= 0; --i)
+            n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
+        return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
+    }
+    // The number that `serial` printed: "serial N at 0x20: ...".
+    static std::optional<uint64_t> Printed(const ProcessResult &r)
+    {
+        unsigned long long n = 0;
+        if (std::sscanf(r.out.c_str(), "serial %llu at", &n) != 1)
+            return std::nullopt;
+        return n;
+    }
+    // Each number of the log with its fates in order ("written", "given", "lost").
+    std::map<uint64_t, std::vector<std::string>> Fates() const
+    {
+        std::ifstream in(counter_ + ".log");
+        std::map<uint64_t, std::vector<std::string>> fates;
+        std::string time, fate, rest;
+        uint64_t number = 0;
+        while (in >> time >> number >> fate) {
+            std::getline(in, rest);
+            fates[number].push_back(fate == "given" || fate == "lost:" ? fate.substr(0, fate.find(':')) : fate);
+        }
+        return fates;
+    }
+    std::string ReadCounter() const { return Read("units.counter"); }
+
+    std::string counter_;
+};
+
+TEST_F(ZelprogProduction, HundredUnitsGetConsecutiveNumbersAndAFailedWriteSkipsNone)
+{
+#ifdef _WIN32
+    constexpr int kUnits = 30; // each process start costs far more under wine
+#else
+    constexpr int kUnits = 100;
+#endif
+    int faults = 0;
+    for (int i = 0; i < kUnits; ++i) {
+        SCOPED_TRACE("unit " + std::to_string(i));
+        const std::string unit = std::to_string(i);
+        if (i % 9 == 4) {
+            const std::string before = ReadCounter();
+            SetEnv("HOPLINK_SIM", "SIMTWR=0 SIMFAULT=nak:3"); // the first data byte of the write is refused
+            const ProcessResult failed = Serial(unit);
+            SetEnv("HOPLINK_SIM", "SIMTWR=0");
+            EXPECT_EQ(failed.exitCode, 1) << failed.err;
+            EXPECT_EQ(ReadCounter(), before) << "a failed write leaves the counter as it was";
+            ++faults;
+        }
+        const ProcessResult r = Serial(unit, i == 0);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Printed(r), kFirst + static_cast<uint64_t>(i)) << r.out;
+    }
+    for (int i = 0; i < kUnits; ++i)
+        EXPECT_EQ(NumberIn(std::to_string(i)), kFirst + static_cast<uint64_t>(i)) << "unit " << i;
+    const auto fates = Fates();
+    ASSERT_EQ(fates.size(), static_cast<std::size_t>(kUnits));
+    int givenBack = 0;
+    for (const auto &[number, list] : fates) {
+        EXPECT_EQ(list.back(), "written") << number;
+        givenBack += static_cast<int>(list.size()) - 1;
+    }
+    EXPECT_EQ(givenBack, faults);
+}
+
+TEST_F(ZelprogProduction, TwoStationsOnOneCounterNeverWriteTheSameNumber)
+{
+    constexpr int kPerStation = 12;
+    ASSERT_EQ(Serial("setup", true).exitCode, 0);
+    std::vector<std::optional<uint64_t>> printed[2];
+    std::vector<std::thread> stations;
+    for (int s = 0; s < 2; ++s)
+        stations.emplace_back([&, s] {
+            for (int i = 0; i < kPerStation; ++i)
+                printed[s].push_back(Printed(RunProcess(SerialArgs(std::to_string(s) + "-" + std::to_string(i)))));
+        });
+    for (std::thread &t : stations)
+        t.join();
+    std::set<uint64_t> numbers;
+    for (int s = 0; s < 2; ++s)
+        for (int i = 0; i < kPerStation; ++i) {
+            const std::string unit = std::to_string(s) + "-" + std::to_string(i);
+            ASSERT_TRUE(printed[s][static_cast<std::size_t>(i)].has_value()) << unit;
+            EXPECT_EQ(NumberIn(unit), printed[s][static_cast<std::size_t>(i)]) << unit;
+            EXPECT_TRUE(numbers.insert(*printed[s][static_cast<std::size_t>(i)]).second) << "used twice: " << unit;
+        }
+    EXPECT_EQ(*numbers.begin(), kFirst + 1);
+    EXPECT_EQ(*numbers.rbegin(), kFirst + 2 * kPerStation) << "none skipped";
+}
+
+TEST_F(ZelprogProduction, RunsKilledAtRandomMomentsNeverHandANumberOutTwice)
+{
+    if (!CanInterrupt())
+        GTEST_SKIP() << "no signals on this platform";
+    constexpr int kRuns = 50;
+    SetEnv("HOPLINK_SIM", "SIMTWR=3"); // the write cycle gives the kill a moment inside the write, too
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(Serial("0", true).exitCode, 0);
+    const auto run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    std::mt19937 random(15);
+    std::uniform_int_distribution<long long> moment(0, run.count() * 5 / 4);
+    for (int i = 1; i <= kRuns; ++i)
+        RunAndKill(SerialArgs(std::to_string(i)), std::chrono::microseconds(moment(random)));
+    const ProcessResult last = Serial("last");
+    ASSERT_EQ(last.exitCode, 0) << last.err;
+
+    std::map<uint64_t, std::string> holder;
+    for (int i = 0; i <= kRuns + 1; ++i) {
+        const std::string unit = i <= kRuns ? std::to_string(i) : "last";
+        const std::optional<uint64_t> n = NumberIn(unit);
+        if (n) {
+            EXPECT_TRUE(holder.emplace(*n, unit).second) << *n << " in unit " << unit << " and " << holder[*n];
+        }
+    }
+    const auto fates = Fates();
+    const uint64_t end = *Printed(last) + 1;
+    for (uint64_t n = kFirst; n < end; ++n) {
+        SCOPED_TRACE(n);
+        ASSERT_EQ(fates.count(n), 1u) << "the log accounts for every number";
+        const std::string &fate = fates.at(n).back();
+        EXPECT_TRUE(fate == "written" || fate == "lost") << fate;
+        if (fate == "written") {
+            EXPECT_EQ(holder.count(n), 1u) << "a written number is in a unit";
+        }
+    }
+    EXPECT_EQ(fates.size(), end - kFirst);
+    for (const auto &[n, unit] : holder)
+        EXPECT_TRUE(n >= kFirst && n < end) << n << " in unit " << unit;
+}
+
+} // namespace
+} // namespace zelprog::test
