@@ -219,6 +219,20 @@ bool RandomBytes(unsigned char *bytes, std::size_t count)
             return false;
         bytes += chunk;
         count -= chunk;
+    }
+    return true;
+}
+
+bool OpenBrowser(const std::string &url)
+{
+    // xdg-open runs as a child; a thread of its own reaps it, so no zombie
+    // is left while the server runs.
+    const char *argv[] = {"xdg-open", url.c_str(), nullptr};
+    pid_t child = 0;
+    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
+        return false;
+    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
+    return true;
 }
 
 namespace {
@@ -240,17 +254,6 @@ bool WriteAll(int fd, const std::string &data)
         done += static_cast<std::size_t>(n);
     }
     return true;
-}
-
-bool OpenBrowser(const std::string &url)
-{
-    // xdg-open runs as a child; a thread of its own reaps it, so no zombie
-    // is left while the server runs.
-    const char *argv[] = {"xdg-open", url.c_str(), nullptr};
-    pid_t child = 0;
-    if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
-        return false;
-    std::thread([child] { waitpid(child, nullptr, 0); }).detach();
 }
 
 // Writes `data` to the open file, flushes it to disk and closes it.
