@@ -18,7 +18,7 @@ namespace zel {
 namespace {
 
 constexpr uint32_t kChunkBytes = 64;        // one random read, one compare
-constexpr uint32_t kWriteCycleMs = 20;      // longest acknowledge polling after a byte write
+constexpr uint32_t kWriteCycleMs = 20;      // longest acknowledge polling after a write
 constexpr uint32_t kSizePattern = 0xA5A5;   // multiplier of the size check
 constexpr uint32_t kMaxPageBytes = 256;     // largest page buffer of the 24Cxx family
 
