@@ -268,24 +268,41 @@ std::vector<nlohmann::ordered_json> WithoutTimes(std::vector<nlohmann::ordered_j
     return events;
 }
 
+struct SameJob {
+    const char *name;
+    const char *target;           // the GUI's request
+    std::vector<std::string> cli; // the command line's command and its arguments
+};
+
 TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine)
 {
     const Bytes image = RandomBytes(k24c02, 9);
-    WriteFile((dir_ / "image.bin").string(), AsString(image));
-    const ProcessResult cli = RunProcess({ZELPROG_PATH, "--json", "--all", "--link", Config("24c02", Backing("cli.bin")),
-                                          "--part", "24c02", "program", (dir_ / "image.bin").string()});
-    ASSERT_EQ(cli.exitCode, 0) << cli.err;
-    std::vector<nlohmann::ordered_json> expected;
-    std::istringstream lines(cli.out);
-    for (std::string line; std::getline(lines, line);)
-        expected.push_back(nlohmann::ordered_json::parse(line));
-
+    const std::string file = (dir_ / "image.bin").string();
+    WriteFile(file, AsString(image));
+    const std::vector<SameJob> jobs = {
+        {"write", "/api/write", {"program", file}},
+        {"read", "/api/read", {"dump", (dir_ / "out.bin").string()}},
+        {"verify", "/api/verify", {"verify", file}},
+    };
     OpenDevice(Backing());
-    const auto streamed = Job("/api/write", AsString(image));
-    ASSERT_GT(streamed.size(), 4u);
-    EXPECT_EQ(WithoutTimes(streamed), WithoutTimes(expected));
-    for (std::size_t i = 0; i < std::min(streamed.size(), expected.size()); ++i)
-        EXPECT_EQ(streamed[i].dump().substr(0, 20), expected[i].dump().substr(0, 20)) << "keys in the same order";
+    for (const SameJob &job : jobs) {
+        SCOPED_TRACE(job.name);
+        std::vector<std::string> args = {ZELPROG_PATH, "--json", "--all", "--link", Config("24c02", Backing("cli.bin")),
+                                         "--part", "24c02"};
+        args.insert(args.end(), job.cli.begin(), job.cli.end());
+        const ProcessResult cli = RunProcess(args);
+        ASSERT_EQ(cli.exitCode, 0) << cli.err;
+        std::vector<nlohmann::ordered_json> expected;
+        std::istringstream lines(cli.out);
+        for (std::string line; std::getline(lines, line);)
+            expected.push_back(nlohmann::ordered_json::parse(line));
+
+        const auto streamed = Job(job.target, std::string(job.target) == "/api/read" ? "" : AsString(image));
+        ASSERT_GT(streamed.size(), 3u);
+        EXPECT_EQ(WithoutTimes(streamed), WithoutTimes(expected));
+        for (std::size_t i = 0; i < std::min(streamed.size(), expected.size()); ++i)
+            EXPECT_EQ(streamed[i].dump().substr(0, 20), expected[i].dump().substr(0, 20)) << "keys in the same order";
+    }
 }
 
 } // namespace

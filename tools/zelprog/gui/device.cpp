@@ -1,6 +1,7 @@
 #include "gui/device.h"
 
 #include "core/image_jobs.h"
+#include "core/memory_jobs.h"
 #include "core/parts.h"
 
 #include <zelapi.h>
@@ -111,7 +112,10 @@ void Device::Finished(const std::string &command, const Status &status, const st
 Status Device::StartRead()
 {
     return Start(
-        "dump", [this](Session &s, const JobControl &c) { return DumpImage(s, false, jobImage_, c); },
+        "dump",
+        [this](Session &s, const JobControl &c) {
+            return ReadRange(0, static_cast<uint32_t>(s.GetGeometry()->Bytes()), jobImage_, c);
+        },
         [this](bool ok) {
             if (ok)
                 chip_ = jobImage_;
