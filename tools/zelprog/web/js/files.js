@@ -12,12 +12,12 @@ export function formatOf(name, chosen) {
 }
 
 export class Files {
-  constructor(api, buffer, log, canUse) {
+  constructor(api, buffer, log) {
     this.input = $("file-input");
     this.format = $("file-format");
     this.openButton = $("file-open");
     this.saveButton = $("file-save");
-    this.openButton.addEventListener("click", () => { if (canUse()) this.input.click(); });
+    this.openButton.addEventListener("click", () => this.input.click());
     this.input.addEventListener("change", () => this.load(api, buffer, log));
     this.saveButton.addEventListener("click", () => this.save(api, buffer, log));
   }

@@ -28,7 +28,7 @@ const link = new LinkPanel((bytes) => {
   pagemap.setPageSize(link.partPage());
 });
 const actions = new Actions(api, buffer, log, progress, () => updateControls());
-new Files(api, buffer, log, () => true);
+new Files(api, buffer, log);
 window.zel = { buffer, editor, pagemap, app }; // for the browser tests
 
 function updateControls() {
