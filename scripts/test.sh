@@ -29,7 +29,8 @@ report_coverage() {
 for stage in $stages; do
   case $stage in
     debug|asan|tsan) run_linux "$stage" || failed+=("$stage") ;;
-    coverage) { run_linux coverage && report_coverage; } || failed+=(coverage) ;;
+    coverage) { run_linux coverage && report_coverage; } || failed+=(coverage)
+              cat build/coverage/browser-artifacts/speed.txt 2>/dev/null || true ;;
     windows) if [ -f scripts/test-windows.sh ]; then bash scripts/test-windows.sh || failed+=(windows); fi ;;
     fuzz) if [ -f scripts/fuzz.sh ]; then bash scripts/fuzz.sh || failed+=(fuzz); fi ;;
     *) echo "unknown stage $stage"; exit 2 ;;
