@@ -254,17 +254,23 @@ test("speed of the editor on a 24C1024 (printed, not asserted)", async () => {
       editor.render();
       const jumpMs = performance.now() - jump;
       editor.select(0x1fff0, false);
-      const k = performance.now();
-      for (const key of ["a", "5"]) hex.dispatchEvent(new KeyboardEvent("keydown", { key, bubbles: true }));
-      const typeMs = performance.now() - k;
-      return { pages: steps.length, maxStepMs: Math.max(...steps), scrollAllMs: scrollAll, jumpMs, typeMs,
+      const typing = [];
+      for (let n = 0; n < 9; n++) { // nine bytes, each two hex digits; the cursor moves on by itself
+        const k = performance.now();
+        for (const key of ["a", "5"]) hex.dispatchEvent(new KeyboardEvent("keydown", { key, bubbles: true }));
+        typing.push(performance.now() - k);
+      }
+      typing.sort((a, b) => a - b);
+      const typeMs = typing[4], typeMaxMs = typing[8];
+      return { pages: steps.length, maxStepMs: Math.max(...steps), scrollAllMs: scrollAll, jumpMs, typeMs, typeMaxMs,
                rowsInDom: hex.querySelectorAll(".row").length, typed: window.zel.buffer.bytes[0x1fff0] };
     });
     assert.equal(times.typed, 0xa5);
+    assert.equal(await page.evaluate(() => window.zel.buffer.bytes[0x1fff8]), 0xa5, "each byte typed went to the next");
     assert.ok(times.rowsInDom < 100, `only the visible rows are in the document (${times.rowsInDom})`);
     const report = (`24C1024 editor: ${times.pages} screens scrolled top to bottom in ${times.scrollAllMs.toFixed(1)} ms ` +
                 `of script (slowest screen ${times.maxStepMs.toFixed(2)} ms), top-to-bottom jump ` +
-                `${times.jumpMs.toFixed(2)} ms, typing a byte ${times.typeMs.toFixed(2)} ms; ${times.rowsInDom} rows in the DOM`);
+                `${times.jumpMs.toFixed(2)} ms, typing a byte ${times.typeMs.toFixed(2)} ms (median of 9, slowest ${times.typeMaxMs.toFixed(2)} ms); ${times.rowsInDom} rows in the DOM`);
     console.log(report);
     writeFileSync(join(ARTIFACTS, "speed.txt"), report + "\n"); // ctest shows output only on failure
     await shot(page, "large-part");

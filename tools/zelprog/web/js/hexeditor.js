@@ -19,7 +19,8 @@ export class HexEditor {
     this.pool = [];
     this.firstRow = -1;
     this.build();
-    buffer.onChange(() => this.refresh());
+    // a whole new buffer may have a new size; an edit only redraws
+    buffer.onChange((from, to) => (to - from === buffer.size ? this.refresh() : this.render(true)));
     element.addEventListener("scroll", () => this.render());
     element.addEventListener("mousedown", (e) => this.click(e));
     element.addEventListener("keydown", (e) => this.key(e));
