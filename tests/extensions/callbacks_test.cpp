@@ -3,6 +3,8 @@
 // the struct is a copy; null members are skipped.
 #include <gmock/gmock.h>
 
+#include <atomic>
+
 #include "jobs/job_fixture.h"
 
 namespace zeltest {
@@ -110,6 +112,39 @@ TEST_F(Callbacks, EachUserPointerGetsItsOwnCalls) {
     EXPECT_EQ(Summarize(first.events.Events()),
               "state:Clearing... progress result:1 state:Clearing... progress result:1");
     EXPECT_EQ(Summarize(second.events.Events()), "state:Clearing... progress result:1");
+}
+
+// Once zelSetCallbacks has returned, the callbacks it replaced are not
+// running and never run again: the host may free their user data.
+TEST_F(Callbacks, NoReplacedCallbackRunsAfterTheCallReturned) {
+    struct Guarded {
+        std::atomic<bool> gone{false};
+        std::atomic<int> lateCalls{0};
+        Signal firstProgress;
+        std::atomic<bool> signalled{false};
+    };
+    Guarded guarded;
+    const ZelCallbacks callbacks = {
+        [](void *user, int) {
+            auto *g = static_cast<Guarded *>(user);
+            if (g->gone.load()) {
+                ++g->lateCalls;
+            }
+            if (!g->signalled.exchange(true)) {
+                g->firstProgress.Set();
+            }
+        },
+        nullptr, nullptr, nullptr};
+    ASSERT_EQ(zelSetCallbacks(&callbacks, &guarded), 1);
+    ASSERT_EQ(zelClear(0x00, 0, 1), 1);
+    guarded.firstProgress.Wait();
+
+    ASSERT_EQ(zelSetCallbacks(nullptr, nullptr), 1);
+    guarded.gone.store(true);
+    WaitUntilIdle();
+
+    EXPECT_EQ(guarded.lateCalls.load(), 0);
+    EXPECT_EQ(zelGetResult(), 1);
 }
 
 } // namespace
