@@ -8,10 +8,20 @@
 # get their MSVC-decorated name as an alias, so that hosts built with either
 # compiler bind. A new C++ export needs one entry here.
 
-# Free functions: declaration, GCC name, MSVC alias.
+# Free functions: declaration, GCC name, MSVC alias. In MSVC names a pointer
+# argument carries E (__ptr64) on 64-bit only: <E> stands for it. The word
+# size is ZEL_POINTER_BITS (64 unless set; a project takes it from its
+# compiler, a cmake -P script from -DZEL_POINTER_BITS=...).
 set(_zel_cxx_functions
-  "SetZelHandler(ZelHandler*)|_Z13SetZelHandlerP10ZelHandler|?SetZelHandler@@YAXPEAVZelHandler@@@Z"
+  "SetZelHandler(ZelHandler*)|_Z13SetZelHandlerP10ZelHandler|?SetZelHandler@@YAXP<E>AVZelHandler@@@Z"
   "zelReadHeader()|_Z13zelReadHeaderv|?zelReadHeader@@YAJXZ")
+if(NOT DEFINED ZEL_POINTER_BITS)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(ZEL_POINTER_BITS 32)
+  else()
+    set(ZEL_POINTER_BITS 64)
+  endif()
+endif()
 
 # The exported class: constructors, assignment and the four virtual functions
 # (code), then vtable, typeinfo and typeinfo name (data).
@@ -63,6 +73,11 @@ function(zel_export_symbols list_file out_def out_table)
         if(declared STREQUAL name)
           list(GET fields 1 gcc)
           list(GET fields 2 msvc)
+          if(ZEL_POINTER_BITS EQUAL 64)
+            string(REPLACE "<E>" "E" msvc "${msvc}")
+          else()
+            string(REPLACE "<E>" "" msvc "${msvc}")
+          endif()
           list(APPEND def "${gcc}" "${msvc}=${gcc}")
           list(APPEND table "${gcc}" "${msvc}")
           set(found 1)

@@ -1,6 +1,6 @@
-# zelapi.dll: the export list, the version resource and a runtime that is
-# linked in, so that the DLL needs nothing beyond Windows' own libraries and
-# hoplink.dll. Included by src/CMakeLists.txt after the zelapi target exists.
+# zelapi.dll: the export list and the version resource (how the runtime is
+# linked is the toolchain's choice: see cmake/MinGW.cmake). Included by
+# src/CMakeLists.txt after the zelapi target exists.
 enable_language(RC)
 include(${PROJECT_SOURCE_DIR}/cmake/ExportNames.cmake)
 
@@ -25,7 +25,7 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/api/zelapi.rc.in ${CMAKE_CURRENT_BINA
 
 target_sources(zelapi PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/zelapi.def ${CMAKE_CURRENT_BINARY_DIR}/zelapi.rc)
 set_target_properties(zelapi PROPERTIES PREFIX "" OUTPUT_NAME zelapi)
-target_link_options(zelapi PRIVATE -static -Wl,--no-undefined)
+target_link_options(zelapi PRIVATE -Wl,--no-undefined)
 
 # the platform's version-information service lives in version.dll
 target_link_libraries(zelapi_objects PUBLIC version)

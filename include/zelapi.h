@@ -155,7 +155,13 @@ ZELAPI int zelSetCallbacks(const ZelCallbacks *callbacks, void *user);
  * handler. Progress and result are called with the job's lock held, state
  * and message texts without it; all come on the thread that runs the job,
  * except the OnResult(0) of a background start, which comes on the caller's
- * thread before the job export returns. */
+ * thread before the job export returns. An exception that leaves a callback
+ * is caught by the library, and the job ends with result 0.
+ * 32-bit Windows: the exception gets to the library only through the shared
+ * unwinder libgcc_s_dw2-1.dll (beside zelapi.dll in the win32 zip), which a
+ * host built by MinGW's g++ as it comes uses too. A host linked with -static
+ * or -static-libgcc, or built with MSVC, must not let an exception leave a
+ * callback: nothing would catch it. */
 class ZELAPI ZelHandler {
 public:
     ZelHandler();

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: Linux (Debug, with line and branch
 # coverage), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer,
-# the Windows build under wine, and the fuzzers.
+# the Windows Release builds, x86-64 under wine and i686 under the 32-bit
+# wine (each also makes its download zip), and the fuzzers.
 # ZEL_STAGES="debug asan" runs only those stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-stages=${ZEL_STAGES:-"coverage asan tsan windows fuzz"}
+stages=${ZEL_STAGES:-"coverage asan tsan windows windows32 fuzz"}
 jobs=${ZEL_JOBS:-2}
 failed=()
 
@@ -31,7 +32,8 @@ for stage in $stages; do
     debug|asan|tsan) run_linux "$stage" || failed+=("$stage") ;;
     coverage) { run_linux coverage && report_coverage; } || failed+=(coverage)
               cat build/coverage/browser-artifacts/speed.txt 2>/dev/null || true ;;
-    windows) if [ -f scripts/test-windows.sh ]; then bash scripts/test-windows.sh || failed+=(windows); fi ;;
+    windows) bash scripts/test-windows.sh win64 || failed+=(windows) ;;
+    windows32) bash scripts/test-windows.sh win32 || failed+=(windows32) ;;
     fuzz) if [ -f scripts/fuzz.sh ]; then bash scripts/fuzz.sh || failed+=(fuzz); fi ;;
     *) echo "unknown stage $stage"; exit 2 ;;
   esac

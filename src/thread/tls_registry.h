@@ -43,6 +43,10 @@ struct TlsBlock {
     TlsThreadRecord *threads;   // first record of the process, or null
 };
 static_assert(sizeof(TlsBlock) == 3 * sizeof(void *));
+#if UINTPTR_MAX == 0xFFFFFFFFu
+// every 32-bit module of the process maps the same 12 bytes
+static_assert(sizeof(TlsBlock) == 12, "the shared block is three 32-bit words");
+#endif
 
 // A module's attachment to the shared block. Every change to the block, the
 // records' entry lists and the keys' lists is made under ModuleTlsMutex().

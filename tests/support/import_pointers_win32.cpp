@@ -1,16 +1,26 @@
-// Windows: the library's objects reach the transport through import pointers
-// (__imp_<name>), since hoplink.h declares the functions as imported from
-// hoplink.dll. In a test program the functions are this tree's own, so the
-// pointers are defined here and point at them.
+// Windows: the library's objects reach the transport through import pointers,
+// since hoplink.h declares the functions as imported from hoplink.dll. In a
+// test program the functions are this tree's own, so the pointers are
+// defined here and point at them.
 #include "hoplink.h"
+
+// The pointer of `name` is the symbol __imp_<symbol of name>. On 32-bit
+// Windows C symbols carry a leading underscore (hoplink_close is
+// _hoplink_close, its pointer __imp__hoplink_close, which C spells
+// _imp__hoplink_close); on 64-bit they carry none.
+#ifdef _WIN64
+#define ZEL_IMPORT_POINTER(name) decltype(&name) __imp_##name = &name
+#else
+#define ZEL_IMPORT_POINTER(name) decltype(&name) _imp__##name = &name
+#endif
 
 extern "C" {
 
-decltype(&hoplink_open) __imp_hoplink_open = &hoplink_open;
-decltype(&hoplink_close) __imp_hoplink_close = &hoplink_close;
-decltype(&hoplink_cpu_stop) __imp_hoplink_cpu_stop = &hoplink_cpu_stop;
-decltype(&hoplink_enumerate_strings) __imp_hoplink_enumerate_strings = &hoplink_enumerate_strings;
-decltype(&hoplink_write) __imp_hoplink_write = &hoplink_write;
-decltype(&hoplink_read) __imp_hoplink_read = &hoplink_read;
+ZEL_IMPORT_POINTER(hoplink_open);
+ZEL_IMPORT_POINTER(hoplink_close);
+ZEL_IMPORT_POINTER(hoplink_cpu_stop);
+ZEL_IMPORT_POINTER(hoplink_enumerate_strings);
+ZEL_IMPORT_POINTER(hoplink_write);
+ZEL_IMPORT_POINTER(hoplink_read);
 
 } // extern "C"

@@ -26,7 +26,11 @@ struct CxxExport {
 
 const CxxExport kCxxExports[] = {
     {"SetZelHandler(ZelHandler*)", {"_Z13SetZelHandlerP10ZelHandler"},
+#ifdef _WIN64
      "?SetZelHandler@@YAXPEAVZelHandler@@@Z"},
+#else
+     "?SetZelHandler@@YAXPAVZelHandler@@@Z"},
+#endif
     {"zelReadHeader()", {"_Z13zelReadHeaderv"}, "?zelReadHeader@@YAJXZ"},
     {"ZelHandler",
      {"_ZN10ZelHandlerC1Ev", "_ZN10ZelHandlerC2Ev", "_ZN10ZelHandlerC1ERKS_",
