@@ -28,6 +28,8 @@ add_custom_target(zelapi_msvc_lib ALL DEPENDS ${zel_msvc_lib})
 install(FILES ${zel_msvc_lib} DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
 
+# the package is made from what the build made: cpack (and install) build nothing
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME zelapi)
 set(CPACK_PACKAGE_VENDOR zelapi)
