@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: Linux (Debug, with line and branch
 # coverage), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer,
-# the Windows Release builds, x86-64 under wine and i686 under the 32-bit
-# wine (each also makes its download zip), and the fuzzers.
+# the Windows Release build under wine (it also makes the win64 zip), and
+# the fuzzers; on request the i686 Release build under the 32-bit wine.
 # ZEL_STAGES="debug asan" runs only those stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-stages=${ZEL_STAGES:-"coverage asan tsan windows windows32 fuzz"}
+# windows32 (i686 under the 32-bit wine) is not yet in the default run.
+stages=${ZEL_STAGES:-"coverage asan tsan windows fuzz"}
 jobs=${ZEL_JOBS:-2}
 failed=()
 
