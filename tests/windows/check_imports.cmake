@@ -8,7 +8,7 @@ cmake_minimum_required(VERSION 3.25)
 
 # system DLLs that a MinGW-w64 build may bind to (lower case)
 set(windows_dlls kernel32.dll msvcrt.dll ucrtbase.dll version.dll user32.dll advapi32.dll
-    ws2_32.dll shell32.dll ole32.dll bcrypt.dll ntdll.dll shlwapi.dll)
+    ws2_32.dll mswsock.dll shell32.dll ole32.dll bcrypt.dll ntdll.dll shlwapi.dll)
 
 file(GLOB binaries ${DIR}/*.dll ${DIR}/*.exe)
 if(NOT binaries)
