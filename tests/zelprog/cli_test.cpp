@@ -21,6 +21,7 @@ TEST_F(ZelprogCli, ProgramVerifyDumpGiveBackTheSameFileInEveryFormat)
         {"text", "image.img", ImageFormat::Text, {}},
         {"binary", "image.bin", ImageFormat::Binary, {}},
         {"intel hex", "image.hex", ImageFormat::IntelHex, {}},
+        {"s-record", "image.s19", ImageFormat::SRecord, {}},
         {"forced format", "image.dat", ImageFormat::IntelHex, {"--format", "ihex"}},
         {"standard streams", "-", ImageFormat::Binary, {"--format", "bin"}},
     };

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -120,6 +121,60 @@ TEST(IntelHex, RangeAtAnAddressParsesBackToItsRunsAcross64K)
     EXPECT_NE(error.find("names no byte"), std::string::npos) << error;
 }
 
+TEST(SRecord, ParsesRecordsAndNamesTheFaultyLine)
+{
+    const std::string end = "S9030000FC\n";
+    const std::vector<HexCase> cases = {
+        {"s1 data", "S0030000FC\nS1050010ABCD72\n" + end, 256, nullptr, {{0x10, 0xAB}, {0x11, 0xCD}, {0x12, 0xFF}}},
+        {"s2 data, s8 end", "S20600FFF0010207\nS804000000FB\n", 131072, nullptr, {{0xFFF0, 1}, {0xFFF1, 2}}},
+        {"s3 data, s7 end, crlf", "S3060001000055A3\r\nS70500000000FA\r\n", 131072, nullptr, {{0x10000, 0x55}}},
+        {"count record ignored", "S5030001FB\nS1040000AA51\n" + end, 256, nullptr, {{0, 0xAA}}},
+        {"stops at the end", end + "garbage\n", 256, nullptr, {{0, 0xFF}}},
+        {"bad checksum", "S1040000AA52\n" + end, 256, "line 1: checksum is 0x52, the record's bytes give 0x51", {}},
+        {"no end", "S1040000AA51\n", 256, "no termination record", {}},
+        {"unknown type", "S4030000FC\n" + end, 256, "line 1: a record begins with", {}},
+        {"count too short", "S1020000FD\n" + end, 256, "line 1: the byte count", {}},
+        {"count mismatch", "S1050000AA51\n" + end, 256, "line 1: the byte count", {}},
+        {"not hex", "S1040000AG51\n" + end, 256, "line 1: 'AG' is not", {}},
+        {"beyond device", "S1040100AA50\n" + end, 256, "line 1: data at address 0x100 lies beyond", {}},
+    };
+    for (const HexCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        Bytes bytes;
+        std::string error;
+        const bool ok = ParseSRecord(c.text, c.deviceSize, bytes, error);
+        if (c.errorPart != nullptr) {
+            EXPECT_FALSE(ok);
+            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
+            continue;
+        }
+        ASSERT_TRUE(ok) << error;
+        for (const Cell &cell : c.cells)
+            EXPECT_EQ(bytes[cell.address], cell.value) << "address " << cell.address;
+    }
+}
+
+TEST(SRecord, EmittedFileParsesBackWithTheShortestAddressThatHoldsIt)
+{
+    for (const auto &[size, address, type] : {std::tuple{std::size_t{256}, 0u, 'S'}, std::tuple{std::size_t{100}, 0xFFC0u, '2'},
+                                              std::tuple{std::size_t{131072}, 0u, '2'}}) {
+        SCOPED_TRACE(size);
+        const Bytes original = RandomBytes(size, static_cast<unsigned>(size));
+        const std::string text = EmitSRecord(original, address);
+        EXPECT_EQ(text.rfind("S0030000FC\n", 0), 0u);
+        if (type == '2')
+            EXPECT_NE(text.find("\nS2"), std::string::npos);
+        else
+            EXPECT_NE(text.find("\nS1"), std::string::npos);
+        Runs runs;
+        std::string error;
+        ASSERT_TRUE(DecodeRuns(ImageFormat::SRecord, text, 131072, runs, error)) << error;
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].address, address);
+        EXPECT_EQ(runs[0].bytes, original);
+    }
+}
+
 struct TextCase {
     const char *name;
     std::string text;
@@ -211,13 +266,15 @@ TEST(ImageFormat, ChosenByNameOrByExtension)
     const std::vector<std::pair<const char *, ImageFormat>> paths = {
         {"a.bin", ImageFormat::Binary}, {"A.BIN", ImageFormat::Binary}, {"a.hex", ImageFormat::IntelHex},
         {"x/a.ihex", ImageFormat::IntelHex}, {"a.img", ImageFormat::Text}, {"-", ImageFormat::Text},
-        {"bin", ImageFormat::Text},
+        {"bin", ImageFormat::Text}, {"a.srec", ImageFormat::SRecord}, {"a.S19", ImageFormat::SRecord},
+        {"a.s28", ImageFormat::SRecord}, {"a.s37", ImageFormat::SRecord},
     };
     for (const auto &[path, format] : paths)
         EXPECT_EQ(FormatFromPath(path), format) << path;
     EXPECT_EQ(ParseFormatName("IHEX"), ImageFormat::IntelHex);
     EXPECT_EQ(ParseFormatName("bin"), ImageFormat::Binary);
-    EXPECT_FALSE(ParseFormatName("srec").has_value());
+    EXPECT_EQ(ParseFormatName("SREC"), ImageFormat::SRecord);
+    EXPECT_FALSE(ParseFormatName("s19").has_value());
 }
 
 struct HeaderCase {

@@ -185,8 +185,8 @@ void AddOutputOptions(CLI::App &app, Output &output)
 
 void AddFormatOptions(CLI::App &sub, Parsed &p, bool pad)
 {
-    sub.add_option("--format", p.format, "Image format: text, bin or ihex (default: from the file name)")
-        ->check(CLI::IsMember({"text", "bin", "ihex"}, CLI::ignore_case));
+    sub.add_option("--format", p.format, "Image format: text, bin, ihex or srec (default: from the file name)")
+        ->check(CLI::IsMember({"text", "bin", "ihex", "srec"}, CLI::ignore_case));
     if (pad)
         sub.add_flag("--pad", p.command.image.pad, "Fill a short binary image up to the device size with 0xff");
 }
@@ -194,7 +194,7 @@ void AddFormatOptions(CLI::App &sub, Parsed &p, bool pad)
 CLI::App *AddFileCommand(CLI::App &app, const char *name, const char *description, Parsed &p)
 {
     auto *sub = app.add_subcommand(name, description);
-    sub->add_option("FILE", p.command.image.file, "Image file (.bin binary, .hex/.ihex Intel HEX, else text; - for standard input/output)")
+    sub->add_option("FILE", p.command.image.file, "Image file (.bin binary, .hex/.ihex Intel HEX, .srec/.s19/.s28/.s37 S-record, else text; - for standard input/output)")
         ->required();
     return sub;
 }

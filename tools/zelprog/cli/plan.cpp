@@ -40,7 +40,9 @@ Status PlanRecords(const Command &c, const Session &session, const std::string &
 {
     if (c.range.Given())
         return Status::Fail(kExitUsage, std::string("--offset and --length place binary images; the records of ") +
-                                            (FormatOf(c.image) == ImageFormat::Text ? "a text image" : "an image file of this format") +
+                                            (FormatOf(c.image) == ImageFormat::Text       ? "a text image"
+                                             : FormatOf(c.image) == ImageFormat::IntelHex ? "an Intel HEX file"
+                                                                                          : "an S-record file") +
                                             " carry their own addresses");
     const std::size_t size = session.GetGeometry()->Bytes();
     std::string error;

@@ -61,6 +61,16 @@ bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, 
 // Records of 16 bytes from `address` on (none crosses a 64 KiB boundary).
 std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address = 0);
 
+// Motorola S-record: S1/S2/S3 data records of 16-, 24- and 32-bit
+// addresses; S0 (header) and S5/S6 (count) carry nothing for the EEPROM;
+// S7/S8/S9 end the file and are required. Every record's checksum is
+// checked; cells that no record names stay erased.
+bool ParseSRecord(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
+                  std::vector<bool> *named = nullptr);
+// An S0 header, data records of 16 bytes from `address` on with the
+// shortest address that holds the last one, and the matching termination.
+std::string EmitSRecord(std::span<const uint8_t> bytes, uint32_t address = 0);
+
 // Plain binary: byte k of the file is EEPROM cell k. A file larger than the
 // device is refused; a smaller one too, unless `pad` fills the rest erased.
 bool FitBinary(std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes, std::string &error);

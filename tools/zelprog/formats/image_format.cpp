@@ -29,6 +29,8 @@ std::optional<ImageFormat> ParseFormatName(std::string_view name)
         return ImageFormat::Binary;
     if (n == "ihex")
         return ImageFormat::IntelHex;
+    if (n == "srec")
+        return ImageFormat::SRecord;
     return std::nullopt;
 }
 
@@ -39,6 +41,9 @@ ImageFormat FormatFromPath(std::string_view path)
         return ImageFormat::Binary;
     if (EndsWith(p, ".hex") || EndsWith(p, ".ihex"))
         return ImageFormat::IntelHex;
+    for (const char *tail : {".srec", ".s19", ".s28", ".s37"})
+        if (EndsWith(p, tail))
+            return ImageFormat::SRecord;
     return ImageFormat::Text;
 }
 
@@ -49,6 +54,8 @@ const char *FormatName(ImageFormat format)
         return "bin";
     case ImageFormat::IntelHex:
         return "ihex";
+    case ImageFormat::SRecord:
+        return "srec";
     case ImageFormat::Text:
         break;
     }
@@ -63,6 +70,8 @@ bool DecodeImage(ImageFormat format, std::string_view data, std::size_t deviceSi
         return FitBinary(data, deviceSize, pad, bytes, error);
     case ImageFormat::IntelHex:
         return ParseIntelHex(data, deviceSize, bytes, error);
+    case ImageFormat::SRecord:
+        return ParseSRecord(data, deviceSize, bytes, error);
     case ImageFormat::Text:
         break;
     }
@@ -76,6 +85,8 @@ std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes)
         return std::string(bytes.begin(), bytes.end());
     case ImageFormat::IntelHex:
         return EmitIntelHex(bytes);
+    case ImageFormat::SRecord:
+        return EmitSRecord(bytes);
     case ImageFormat::Text:
         break;
     }
@@ -92,6 +103,9 @@ bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSiz
     switch (format) {
     case ImageFormat::IntelHex:
         ok = ParseIntelHex(data, deviceSize, image, error, &named);
+        break;
+    case ImageFormat::SRecord:
+        ok = ParseSRecord(data, deviceSize, image, error, &named);
         break;
     case ImageFormat::Text:
         ok = ParseTextImage(data, deviceSize, image, error, &named);
@@ -118,6 +132,9 @@ bool EncodeRange(ImageFormat format, uint32_t address, std::span<const uint8_t> 
         return true;
     case ImageFormat::IntelHex:
         out = EmitIntelHex(bytes, address);
+        return true;
+    case ImageFormat::SRecord:
+        out = EmitSRecord(bytes, address);
         return true;
     case ImageFormat::Text:
         break;

@@ -1,4 +1,4 @@
-// The three file formats of an EEPROM image and the choice between them.
+// The file formats of an EEPROM image and the choice between them.
 #pragma once
 
 #include "formats/image.h"
@@ -9,13 +9,13 @@
 
 namespace zelprog {
 
-enum class ImageFormat { Text, Binary, IntelHex };
+enum class ImageFormat { Text, Binary, IntelHex, SRecord };
 
-// "text", "bin" or "ihex" (any case); nothing for other names.
+// "text", "bin", "ihex" or "srec" (any case); nothing for other names.
 std::optional<ImageFormat> ParseFormatName(std::string_view name);
 
-// From the file name: .bin is binary, .hex and .ihex are Intel HEX, anything
-// else (and "-") is the text image.
+// From the file name: .bin is binary, .hex and .ihex are Intel HEX, .srec,
+// .s19, .s28 and .s37 are S-records, anything else (and "-") is the text image.
 ImageFormat FormatFromPath(std::string_view path);
 
 const char *FormatName(ImageFormat format);
