@@ -81,6 +81,7 @@ public:
         completeTransfers_ = 0;
         workerResult_ = -1;
         resultBeforeStop_ = false;
+        stopAsked_ = false;
     }
 
     // Waits until the stop point or the job's own end, whichever comes first.
@@ -90,9 +91,12 @@ public:
     }
 
     // Marks the moment zelStop is called: had the job told its result by then?
+    // Lets a worker that waits at the stop point go on.
     void StopAsked() {
         std::lock_guard<std::mutex> guard(mutex_);
         resultBeforeStop_ = workerResult_ >= 0;
+        stopAsked_ = true;
+        changed_.notify_all();
     }
 
     void OnProgressChange(int progress) override {
@@ -101,10 +105,15 @@ public:
         const bool background = std::this_thread::get_id() != caller_;
         Check(zelIsBusy() == (background ? 1 : 0), "zelIsBusy inside OnProgressChange");
         Check(!background || zelGetResult() == 0, "a result before the background job ended");
-        std::lock_guard<std::mutex> guard(mutex_);
+        std::unique_lock<std::mutex> guard(mutex_);
         ++progressSeen_;
         completeTransfers_ += progress == 100 ? 1 : 0;
         changed_.notify_all();
+        if (progressSeen_ == stopAfter_) {
+            // the worker waits at its stop point until the host thread is awake and
+            // about to stop it, so that fast jobs do not run to their end meanwhile
+            changed_.wait_for(guard, std::chrono::seconds(1), [this] { return stopAsked_; });
+        }
     }
 
     void OnStateChange(const char *) override { Check(zelGetProgress() >= 0, "progress below 0"); }
@@ -149,6 +158,7 @@ private:
     int completeTransfers_ = 0;
     int workerResult_ = -1;      // -1: none yet
     bool resultBeforeStop_ = false;
+    bool stopAsked_ = false;     // the host thread is about to call zelStop
     std::string trouble_;
 };
 
