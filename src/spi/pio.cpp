@@ -4,6 +4,7 @@
 
 #include "hoplink.h"
 #include "platform/abandon.h"
+#include "platform/thread.h"
 
 namespace zel {
 namespace {
@@ -31,6 +32,19 @@ uint16_t WithLine(uint16_t shadow, int line, bool set) {
     }
     const auto bit = static_cast<uint16_t>(1u << line);
     return set ? static_cast<uint16_t>(shadow | bit) : static_cast<uint16_t>(shadow & ~bit);
+}
+
+// Sets the line's bit in `shadow` and gives the value to send. A thread that
+// a stop gave up on changes no shadow (the next job sends them); the owner
+// cannot give up on it in between.
+bool UpdateShadow(uint16_t &shadow, int line, bool set, uint16_t &value) {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    shadow = WithLine(shadow, line, set);
+    value = shadow;
+    platform::EndOwnerAccess();
+    return true;
 }
 
 } // namespace
@@ -61,13 +75,17 @@ uint16_t ReadRegister(uint32_t address) {
 uint32_t FailedAccesses() { return failedAccesses; }
 
 void SetLineEnable(int line, bool on) {
-    enableShadow = WithLine(enableShadow, line, on);   // kept even if the write fails
-    WriteRegister(kRegOutputEnable, enableShadow);
+    uint16_t value = 0;
+    if (UpdateShadow(enableShadow, line, on, value)) {   // kept even if the write fails
+        WriteRegister(kRegOutputEnable, value);
+    }
 }
 
 void SetLineLevel(int line, bool high) {
-    levelShadow = WithLine(levelShadow, line, high);
-    WriteRegister(kRegOutputLevel, levelShadow);
+    uint16_t value = 0;
+    if (UpdateShadow(levelShadow, line, high, value)) {
+        WriteRegister(kRegOutputLevel, value);
+    }
 }
 
 uint16_t ReadInputs() { return ReadRegister(kRegInputLevel); }

@@ -130,6 +130,11 @@ void Signal::Set() {
     changed_.notify_all();
 }
 
+bool Signal::IsSet() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return set_;
+}
+
 void Signal::Wait() {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return set_; });

@@ -71,6 +71,7 @@ class Signal {
 public:
     void Set();
     void Wait();
+    bool IsSet();
 
 private:
     std::mutex mutex_;   // guards set_

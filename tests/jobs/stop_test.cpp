@@ -231,5 +231,78 @@ TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) 
     SetZelHandler(nullptr);
 }
 
+// Register accesses as the bus sees them: kind, address and the two bus
+// lines' bits of each value (the write-protect line differs with where a job
+// ended).
+std::vector<std::string> BusLineAccesses(const std::vector<RegisterAccess> &log, size_t from) {
+    std::vector<std::string> out;
+    for (size_t k = from; k < log.size(); ++k) {
+        const RegisterAccess &a = log[k];
+        const unsigned value = a.Seen() & 0x00C0u;
+        out.push_back((a.kind == AccessKind::Write ? "w " : "r ") + std::to_string(a.address) + " " +
+                      std::to_string(value));
+    }
+    return out;
+}
+
+// A thread stuck in a transport call is given up on; when that call returns,
+// the thread runs on to its end while the next job drives the bus. It must
+// change nothing that job uses: the next job's traffic is that of the same
+// job run again afterwards.
+TEST_F(StopTest, ThreadGivenUpInATransportCallChangesNothingTheNextJobSends) {
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=1", 8, 0));
+    const std::string image = WriteImage("image.txt", 0x0000, 128);
+    SetMemory(std::vector<uint8_t>(256, 0x00));
+    static Signal &blocked = *new Signal, &release = *new Signal, &ended = *new Signal;
+    hoplink::sim::Target *target = &Target();
+    // block during acknowledge polling, where the device drives no line
+    transport().HookAccess(2000, [target] {
+        if (!target->WriteCycleActive()) {
+            return false;
+        }
+        threadEnd.signal = &ended;
+        blocked.Set();
+        release.Wait();
+        return true;
+    });
+    ASSERT_EQ(zelClear(0x5A, 0, 0), 1);
+    blocked.Wait();
+    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+    transport().AdvanceClock(50000);   // the write cycle and the thread's polling window are over
+
+    // halfway through the next job the stuck call returns and its thread runs to its end
+    transport().ClearLog();
+    transport().HookAccess(300, [this] {
+        release.Set();
+#if !defined(_WIN32)
+        // its waits run on the test clock, which only this thread moves now
+        while (!ended.IsSet()) {
+            transport().AdvanceClock(1000);
+            std::this_thread::yield();
+        }
+#endif
+        return true;
+    });
+    EXPECT_EQ(zelVerify(image.c_str(), 1), 0);   // one byte took the clear, the rest did not
+    const std::vector<RegisterAccess> next = transport().Registers();
+    transport().ClearLog();
+    EXPECT_EQ(zelVerify(image.c_str(), 1), 0);
+    const std::vector<RegisterAccess> again = transport().Registers();
+
+    // both start after BusRelease has put the bus lines' bits back
+    ASSERT_GT(next.size(), 300u);
+    std::vector<std::string> seen = BusLineAccesses(next, 4);
+    const std::vector<std::string> expected = BusLineAccesses(again, 4);
+    // the one access that the stuck call began before the forced end comes
+    // in where it was released; nothing else of that thread may follow
+    ASSERT_EQ(seen.size(), expected.size() + 1);
+    size_t same = 0;
+    while (same < expected.size() && seen[same] == expected[same]) {
+        ++same;
+    }
+    seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(same));
+    EXPECT_EQ(seen, expected) << "the stuck call came in at access " << same + 4;
+}
+
 } // namespace
 } // namespace zeltest

@@ -33,6 +33,8 @@ void TestTransport::Reset() {
     queuedReads_.clear();
     failWrites_ = false;
     failReads_ = false;
+    hookAt_ = 0;
+    hook_ = nullptr;
     enable_ = 0;
     level_ = 0;
     zel::platform::SetTickSource(&ReadTestClock, this);
@@ -144,7 +146,39 @@ int TestTransport::Enumerate(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
     return enumerateResult_;
 }
 
+void TestTransport::HookAccess(uint64_t nth, std::function<bool()> hook) {
+    std::lock_guard lock(mutex_);
+    hook_ = std::move(hook);
+    hookAt_ = accesses_ + nth;
+}
+
+void TestTransport::AdvanceClock(uint64_t micros) {
+    std::lock_guard lock(mutex_);
+    clock_.Advance(micros);
+}
+
+void TestTransport::RunAccessHook() {
+    std::function<bool()> hook;
+    {
+        std::lock_guard lock(mutex_);
+        ++accesses_;
+        if (hookAt_ == 0 || accesses_ < hookAt_) {
+            return;
+        }
+        hook = std::move(hook_);
+        hookAt_ = 0;   // disarmed while it runs: it may block this access only
+    }
+    if (!hook()) {
+        std::lock_guard lock(mutex_);
+        if (hookAt_ == 0) {
+            hook_ = std::move(hook);
+            hookAt_ = accesses_ + 1;
+        }
+    }
+}
+
 int TestTransport::Write(uint32_t address, uint32_t value) {
+    RunAccessHook();
     std::lock_guard lock(mutex_);
     const auto word = static_cast<uint16_t>(value);
     const int result = WriteUnlocked(address, word);
@@ -153,6 +187,7 @@ int TestTransport::Write(uint32_t address, uint32_t value) {
 }
 
 int TestTransport::Read(uint32_t address, uint16_t *value) {
+    RunAccessHook();
     std::lock_guard lock(mutex_);
     const int result = ReadUnlocked(address, value);
     registers_.push_back({AccessKind::Read, address, *value, result});

@@ -35,6 +35,7 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -85,6 +86,11 @@ public:
     void QueueReads(const std::vector<uint16_t> &values);
     void FailWrites(bool fail);
     void FailReads(bool fail);
+    // Runs `hook` on the accessing thread, outside the transport's lock,
+    // before each register access from the `nth` one (1-based, counted from
+    // this call) until it returns true once. It may block the access.
+    void HookAccess(uint64_t nth, std::function<bool()> hook);
+    void AdvanceClock(uint64_t micros);
 
     // The open virtual target, null while none is open. It is used outside
     // the transport's lock: touch it only while no job drives the bus.
@@ -109,6 +115,7 @@ public:
 private:
     TestTransport();
     int WriteUnlocked(uint32_t address, uint16_t value);
+    void RunAccessHook();
     int ReadUnlocked(uint32_t address, uint16_t *value);
 
     // guards everything below: the library may drive the bus from a worker
@@ -125,6 +132,9 @@ private:
     bool failReads_ = false;
     uint16_t enable_ = 0;   // registers as last written, for the target-less answer
     uint16_t level_ = 0;
+    uint64_t accesses_ = 0;                // register accesses so far
+    uint64_t hookAt_ = 0;                  // 0: no hook armed
+    std::function<bool()> hook_;
 };
 
 // Bus events decoded from the register log, as the master drove the lines:
