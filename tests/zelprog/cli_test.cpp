@@ -122,6 +122,25 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
     }
 }
 
+TEST_F(ZelprogCli, DumpFindsOutItCannotWriteItsFileBeforeReading)
+{
+    SetEnv("HOPLINK_SIM", kFastWrites);
+    const ProcessResult readable = Zel({"--part", "24c02", "dump", Path("out.bin")});
+    ASSERT_EQ(readable.exitCode, 0) << readable.err;
+    ASSERT_NE(readable.err.find("Reading..."), std::string::npos) << "a dump tells its reading";
+    for (const std::string &target : {Path("no/such/dir/out.bin"), Path("")}) {
+        SCOPED_TRACE(target);
+        const ProcessResult r = Zel({"--part", "24c02", "dump", target});
+        EXPECT_EQ(r.exitCode, 4) << r.err;
+        EXPECT_EQ(r.err.find("Reading..."), std::string::npos) << "read before the output was known to fail";
+    }
+    // the check leaves no file behind when the dump fails afterwards
+    SetEnv("HOPLINK_SIM", "SIMFAULT=absent");
+    const ProcessResult absent = Zel({"--part", "24c02", "dump", Path("new.bin")});
+    EXPECT_EQ(absent.exitCode, 3) << absent.err;
+    EXPECT_FALSE(fs::exists(Path("new.bin")));
+}
+
 TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked)
 {
     const Bytes head = RandomBytes(100, 5);

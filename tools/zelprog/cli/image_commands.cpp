@@ -92,6 +92,9 @@ Status RunDump(const Command &c)
 {
     if (c.output.json && c.image.file == "-")
         return Status::Fail(kExitUsage, "--json and a dump to standard output both use standard output: name a file");
+    std::string error;
+    if (!CanWriteFile(c.image.file, error))   // before a read that may take minutes
+        return Status::Fail(kExitFile, error);
     Reporter reporter(c.output);
     Session session(c.link, reporter.Control());
     Status status = session.Open(SizeNeed::Required);
@@ -105,7 +108,7 @@ Status RunDump(const Command &c)
     reporter.Finish();
     if (!status.Ok())
         return status;
-    std::string file, error;
+    std::string file;
     if (!EncodeRange(FormatOf(c.image), offset, bytes, file))
         return Status::Fail(kExitUsage, "a text image holds whole words: give an even --offset and --length, or "
                                         "dump as bin or ihex");

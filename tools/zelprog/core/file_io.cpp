@@ -61,4 +61,24 @@ bool WriteWholeFile(const std::string &path, std::string_view data, std::string 
     return written && closed;
 }
 
+bool CanWriteFile(const std::string &path, std::string &error)
+{
+    if (path == "-")
+        return true;
+    std::FILE *f = std::fopen(path.c_str(), "r+b");
+    bool made = false;
+    if (f == nullptr && errno == ENOENT) {
+        f = std::fopen(path.c_str(), "ab");
+        made = f != nullptr;
+    }
+    if (f == nullptr) {
+        error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
+        return false;
+    }
+    std::fclose(f);
+    if (made)
+        std::remove(path.c_str());
+    return true;
+}
+
 } // namespace zelprog
