@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 # only what the demo's build needs
-bash scripts/install-deps.sh cmake g++ make libcli11-dev
+bash scripts/install-deps.sh cmake g++ make libcli11-dev nlohmann-json3-dev libboost-dev
 
 echo "== building zelprog (Release)"
 cmake --preset release >/dev/null
