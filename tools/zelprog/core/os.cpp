@@ -115,7 +115,7 @@ bool WriteAndFlush(HANDLE file, const std::string &data)
 
 } // namespace
 
-bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error)
 {
     std::filesystem::path next = path;
     next += ".new";
@@ -275,7 +275,7 @@ bool SyncDirectory(const std::filesystem::path &dir)
 
 } // namespace
 
-bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error)
 {
     std::filesystem::path next = path;
     next += ".new";

@@ -36,7 +36,7 @@ bool OpenBrowser(const std::string &url);
 // flushed to disk, renamed over it and (on POSIX) the directory flushed, so
 // that whenever the process or the machine stops, `path` holds the old
 // contents or the new ones, whole.
-bool ReplaceFile(const std::filesystem::path &path, const std::string &data, std::string &error);
+bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error);
 
 // Appends `data` to the file at `path` (made when missing) and flushes it to disk.
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error);

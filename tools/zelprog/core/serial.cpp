@@ -265,7 +265,7 @@ Status SerialCounter::Store(std::optional<uint64_t> reserved)
     if (reserved)
         text += "reserved " + std::to_string(*reserved) + "\nlogged " + std::to_string(SizeOf(log_)) + "\n";
     std::string error;
-    if (!os::ReplaceFile(options_.file, text, error))
+    if (!os::ReplaceWholeFile(options_.file, text, error))
         return Status::Fail(kExitFile, "the counter could not be stored: " + error);
     return {};
 }
