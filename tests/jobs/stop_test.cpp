@@ -250,6 +250,9 @@ std::vector<std::string> BusLineAccesses(const std::vector<RegisterAccess> &log,
 // change nothing that job uses: the next job's traffic is that of the same
 // job run again afterwards.
 TEST_F(StopTest, ThreadGivenUpInATransportCallChangesNothingTheNextJobSends) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows ends the thread (TerminateThread) instead of giving up on it";
+#endif
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=1", 8, 0));
     const std::string image = WriteImage("image.txt", 0x0000, 128);
     SetMemory(std::vector<uint8_t>(256, 0x00));
