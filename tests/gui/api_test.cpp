@@ -208,6 +208,19 @@ TEST_F(GuiApi, ABrokenIntelHexUploadNamesItsLineAndChangesNothing)
     EXPECT_EQ(ChipFile(Backing()), AsString(before));
 }
 
+TEST_F(GuiApi, EveryImageFormatRoundTripsThroughEncodeAndDecode)
+{
+    const Bytes image = RandomBytes(k24c02, 6);
+    for (const char *name : {"text", "bin", "ihex", "srec"}) {
+        SCOPED_TRACE(name);
+        const Reply encoded = Post(std::string("/api/encode?format=") + name, AsString(image));
+        ASSERT_EQ(encoded.status, 200) << encoded.body;
+        const Reply decoded = Post(std::string("/api/decode?format=") + name + "&size=256", encoded.body);
+        ASSERT_EQ(decoded.status, 200) << decoded.body;
+        EXPECT_EQ(decoded.body, AsString(image));
+    }
+}
+
 TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi)
 {
     OpenDevice(Backing());

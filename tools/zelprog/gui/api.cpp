@@ -13,6 +13,7 @@ namespace zelprog::gui {
 namespace {
 
 constexpr std::size_t kPortListBytes = 4096;
+constexpr const char *kFormatError = "the format must be text, bin, ihex or srec";
 
 // Requests that change the link or the EEPROM: only the page in control.
 constexpr std::array kControlPaths{"/api/open", "/api/close", "/api/read", "/api/write", "/api/verify",
@@ -230,7 +231,7 @@ Response Api::Decode(const Request &request)
     const std::string name = QueryParameter(request.target(), "format");
     const std::optional<ImageFormat> format = ParseFormatName(name);
     if (!format)
-        return BadRequest(request, "the format must be text, bin or ihex");
+        return BadRequest(request, kFormatError);
     long size = static_cast<long>(device_.Size());
     const std::string sizeText = QueryParameter(request.target(), "size");
     if (!sizeText.empty() && (!ParseNumber(sizeText, size) || size < 128 || size > (1L << kMaxSizeBits) ||
@@ -249,7 +250,7 @@ Response Api::Encode(const Request &request)
 {
     const std::optional<ImageFormat> format = ParseFormatName(QueryParameter(request.target(), "format"));
     if (!format)
-        return BadRequest(request, "the format must be text, bin or ihex");
+        return BadRequest(request, kFormatError);
     const Bytes bytes = BodyBytes(request);
     if (bytes.empty())
         return BadRequest(request, "nothing to save: the buffer is empty");

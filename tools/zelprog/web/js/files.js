@@ -1,13 +1,14 @@
 // Open and Save of the buffer. Files are parsed and written by zelprog's own
 // converters on the server; nothing here names a path on its disk.
 const $ = (id) => document.getElementById(id);
-const EXTENSIONS = { bin: "bin", ihex: "hex", text: "txt" };
+const EXTENSIONS = { bin: "bin", ihex: "hex", srec: "srec", text: "txt" };
 
 export function formatOf(name, chosen) {
   if (chosen !== "auto") return chosen;
   const lower = name.toLowerCase();
   if (lower.endsWith(".bin")) return "bin";
   if (lower.endsWith(".hex") || lower.endsWith(".ihex")) return "ihex";
+  if ([".srec", ".s19", ".s28", ".s37"].some((tail) => lower.endsWith(tail))) return "srec";
   return "text";
 }
 
