@@ -1,8 +1,10 @@
 // Opening and closing the link: configuration strings, the order of the
 // transport calls, and the open path against the virtual target.
+#include <algorithm>
 #include <gmock/gmock.h>
 
 #include "eeprom/device.h"
+#include "spi/pio.h"
 #include "support/test_transport.h"
 #include "zelapi.h"
 
@@ -156,6 +158,37 @@ TEST_F(Link, OpenFindsTheDeviceAtTheChosenLines) {
         }
     }
     EXPECT_EQ(transport().Registers().back().value & 0x0020, 0x0020);
+}
+
+
+// After the lines moved, jobs read data and acknowledges on the new data
+// line and release the new lines: a 24C02 wired only to lines 2, 4 and 5
+// reads and writes, and the old lines 6, 7 and 8 are never driven.
+TEST_F(Link, JobsReadDataAndAcknowledgesOnTheChosenLines) {
+    EXPECT_EQ(zelSetPioLines(2, 4, 5), 1);
+    ASSERT_EQ(zelInitTrans("SIMPART=24C02 SIMLINES=2,4,5", 0, 8, 0), 1);
+    const std::vector<uint8_t> stored = {0x31, 0x00, 0xA5, 0x5A, 0x7E, 0x81, 0x02, 0xC3};
+    std::copy(stored.begin(), stored.end(), Target().Memory().begin() + 0x40);
+    std::vector<uint8_t> read(stored.size(), 0xEE);
+    EXPECT_EQ(zelReadMemory(0x40, read.data(), static_cast<uint32_t>(read.size()), 1), 1);
+    EXPECT_EQ(read, stored);
+    const std::vector<uint8_t> written = {0x12, 0x00, 0xFE, 0x34};
+    EXPECT_EQ(zelWriteMemory(0x80, written.data(), static_cast<uint32_t>(written.size()), 1, 1), 1);
+    EXPECT_TRUE(std::equal(written.begin(), written.end(), Target().Memory().begin() + 0x80));
+
+    uint16_t enable = 0;
+    for (const zeltest::RegisterAccess &access : transport().Registers()) {
+        if (access.kind == zeltest::AccessKind::Write &&
+            (access.address == zel::kRegOutputEnable || access.address == zel::kRegOutputLevel)) {
+            EXPECT_EQ(access.value & 0x01C0, 0) << std::hex << access.address << " " << access.value;
+        }
+        if (access.kind == zeltest::AccessKind::Write && access.address == zel::kRegOutputEnable) {
+            enable = access.value;
+        }
+    }
+    EXPECT_EQ(enable & 0x0014, 0) << "clock and data released after the job";
+    EXPECT_EQ(enable & 0x0020, 0x0020) << "write-protect driven";
+    EXPECT_EQ(zel::ReadInputs() & 0x0014, 0x0014) << "both lines high";
 }
 
 } // namespace
