@@ -173,5 +173,60 @@ TEST_F(ZelprogProduction, RunsKilledAtRandomMomentsNeverHandANumberOutTwice)
         EXPECT_TRUE(n >= kFirst && n < end) << n << " in unit " << unit;
 }
 
+// The backing file is mapped shared and a byte goes into it whole, so a
+// process killed at any moment leaves every byte as it was or as the job
+// meant it, and its lock dies with it. The kill moments are random (seeded):
+// the assertions hold for every moment, so no moment is a wrong one.
+TEST_F(ZelprogCli, ProgramsAndClearsKilledAtRandomMomentsLeaveEveryByteOldOrNew)
+{
+    if (!CanInterrupt())
+        GTEST_SKIP() << "no signals on this platform";
+    constexpr int kKills = 100;
+    constexpr int kKilled = 128 + 9;
+    const std::vector<std::string> part = {ZELPROG_PATH, "--part", "24c02", "-q"};
+    auto args = [&](std::vector<std::string> command) {
+        command.insert(command.begin(), part.begin(), part.end());
+        return command;
+    };
+    ASSERT_EQ(RunProcess(args({"clear"})).exitCode, 0);
+    const auto started = std::chrono::steady_clock::now();
+    Write("image.bin", AsString(RandomBytes(k24c02, 0)));
+    ASSERT_EQ(RunProcess(args({"program", Path("image.bin")})).exitCode, 0);
+    const auto run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    std::mt19937 random(42);
+    std::uniform_int_distribution<long long> moment(0, run.count() * 5 / 4);
+    int endedByThemselves = 0;
+    for (int i = 1; i <= kKills; ++i) {
+        SCOPED_TRACE("run " + std::to_string(i));
+        const std::string before = ReadBacking("24c02");
+        std::string meant;
+        std::vector<std::string> command;
+        if (i % 2 == 0) {
+            meant = AsString(RandomBytes(k24c02, static_cast<unsigned>(i)));
+            Write("image.bin", meant);
+            command = {"program", Path("image.bin")};
+        } else {
+            const uint8_t fill = static_cast<uint8_t>(i);
+            meant.assign(k24c02, static_cast<char>(fill));
+            command = {"clear", "--fill", std::to_string(fill)};
+        }
+        const ProcessResult r = RunAndKill(args(command), std::chrono::microseconds(moment(random)));
+        const std::string after = ReadBacking("24c02");
+        ASSERT_EQ(after.size(), k24c02);
+        for (std::size_t k = 0; k < k24c02; ++k)
+            ASSERT_TRUE(after[k] == before[k] || after[k] == meant[k]) << "byte " << k;
+        if (r.exitCode != kKilled) {
+            ++endedByThemselves;
+            EXPECT_EQ(r.exitCode, 0) << r.err;
+            EXPECT_EQ(after, meant);
+        }
+        // the next process opens the file: no lock of the killed one is left
+        const ProcessResult dump = RunProcess(args({"dump", "-", "--format", "bin"}));
+        ASSERT_EQ(dump.exitCode, 0) << dump.err;
+        EXPECT_EQ(dump.out, after);
+    }
+    EXPECT_GE(kKills - endedByThemselves, kKills / 4) << "runs are killed before they end";
+}
+
 } // namespace
 } // namespace zelprog::test
