@@ -11,33 +11,20 @@
 #include <hoplink/sim.h>
 
 #include "counting_transport.h"
+#include "pattern_image.h"
 #include "zelapi.h"
 
 namespace {
 
-constexpr int kSizeBits = 15;
-constexpr size_t kBytes = size_t{1} << kSizeBits;
+constexpr int kSizeBits = zelbench::kPatternSizeBits;
+constexpr size_t kBytes = zelbench::kPatternBytes;
 
 using zelbench::transport;
 using zelbench::VirtualTick;
 
-std::string BenchPath(const char *name) {
-    return (std::filesystem::temp_directory_path() / (std::string("zel_bench_jobs_") + name)).string();
-}
-
-// Low bytes 0x00..0x7f and high bytes 0x5a: no byte is erased (0xff).
-uint16_t PatternWord(size_t index) { return static_cast<uint16_t>(0x5A00 | (index & 0x7F)); }
-
-bool WritePatternFile(const std::string &path) {
-    std::FILE *file = std::fopen(path.c_str(), "w");
-    if (file == nullptr) {
-        return false;
-    }
-    for (size_t i = 0; i < kBytes / 2; ++i) {
-        std::fprintf(file, "@%04zx  %04x\n", i, static_cast<unsigned>(PatternWord(i)));
-    }
-    return std::fclose(file) == 0;
-}
+std::string BenchPath(const char *name) { return zelbench::BenchPath("zel_bench_jobs_", name); }
+using zelbench::PatternWord;
+using zelbench::WritePatternFile;
 
 void FillPattern(hoplink::sim::Target &target) {
     const std::span<uint8_t> cells = target.Memory();
