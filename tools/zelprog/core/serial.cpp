@@ -232,11 +232,17 @@ Status SerialCounter::Load()
     if (options_.first)
         return Status::Fail(kExitUsage, "--first starts a new counter, and " + Quoted(options_.file) +
                                             " exists already: leave out --first to go on from it");
-    std::ifstream in(options_.file, std::ios::binary);
+    // Read, then closed before anything is stored: Windows does not replace
+    // a file that is still open for reading.
     std::ostringstream text;
-    text << in.rdbuf();
+    bool read = false;
+    {
+        std::ifstream in(options_.file, std::ios::binary);
+        text << in.rdbuf();
+        read = static_cast<bool>(in);
+    }
     CounterState state;
-    if (!in || !ParseCounter(text.str(), state))
+    if (!read || !ParseCounter(text.str(), state))
         return Status::Fail(kExitFile, "the counter file " + Quoted(options_.file) +
                                            " is not one zelprog wrote (\"next N\"): nothing was written");
     next_ = state.next;
