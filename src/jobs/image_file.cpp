@@ -2,8 +2,10 @@
 
 #include "platform/file.h"
 
+#include <atomic>
 #include <cstdio>
 #include <new>
+#include <random>
 #include <string>
 
 namespace zel {
@@ -14,8 +16,11 @@ namespace {
 constexpr int kLineBuffer = 100;
 constexpr int kReadCount = 99;
 
-// The new contents are written here and moved over the target when whole.
+// The new contents are written to "<target>.<eight hex digits>.zeltmp" and
+// moved over the target when whole. A name that is taken is never reused:
+// the next attempt draws another.
 constexpr const char *kTemporarySuffix = ".zeltmp";
+constexpr int kNameAttempts = 100;
 
 // White space as the C locale has it, whatever locale the host set.
 bool IsBlank(unsigned char c) {
@@ -75,26 +80,69 @@ bool WriteAndClose(FILE *file, const uint16_t *image, uint32_t words) {
     return written && closed;
 }
 
+bool ReportUnopenable(const char *path) {
+    std::printf("Couldn't open '%s' for output\n", path);
+    return false;
+}
+
 // Writes straight into the target: for targets that a move cannot replace
-// (devices, links) and where no file can be made next to the target.
+// (devices, files with several names) and targets that another process
+// holds so that they cannot be replaced.
 bool WriteInPlace(const char *path, const uint16_t *image, uint32_t words) {
     FILE *file = std::fopen(path, "w");
-    if (!file) {
-        std::printf("Couldn't open '%s' for output\n", path);
-        return false;
-    }
+    if (!file)
+        return ReportUnopenable(path);
     return WriteAndClose(file, image, words);
 }
 
-// The name of the file that the new contents go to first; false when no
-// memory was left for it.
-bool TemporaryName(const char *path, std::string *name) {
+// Eight hex digits that differ from call to call and from process to process.
+uint32_t NameDraw() {
+    static std::atomic<uint32_t> count{0};
+    uint32_t draw = count.fetch_add(1) * 0x9E3779B9u;
     try {
-        *name = std::string(path) + kTemporarySuffix;
-        return true;
-    } catch (const std::bad_alloc &) {
+        draw ^= std::random_device{}();
+    } catch (...) {
+        // no random source: the count alone still moves on past taken names
+    }
+    return draw;
+}
+
+// Makes the new file beside `target` under a name that nothing held before.
+bool CreateBeside(const std::string &target, std::string *name, FILE **stream) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        char draw[10];
+        std::snprintf(draw, sizeof draw, ".%08x", static_cast<unsigned>(NameDraw()));
+        *name = target + draw + kTemporarySuffix;
+        switch (platform::CreateNewFile(name->c_str(), target.c_str(), stream)) {
+        case platform::Created::kMade:
+            return true;
+        case platform::Created::kNameTaken:
+            continue;
+        case platform::Created::kFailed:
+            return false;
+        }
+    }
+    return false;
+}
+
+bool WriteByMove(const char *path, const std::string &target, const uint16_t *image,
+                 uint32_t words) {
+    std::string temporary;
+    FILE *file = nullptr;
+    if (!CreateBeside(target, &temporary, &file))
+        return ReportUnopenable(path);
+    const bool written = WriteRecords(file, image, words);
+    if (!platform::CloseToDisk(file) || !written) {
+        std::remove(temporary.c_str());
         return false;
     }
+    const platform::Moved moved = platform::MoveFileOver(temporary.c_str(), target.c_str());
+    if (moved == platform::Moved::kDone)
+        return true;
+    std::remove(temporary.c_str());
+    if (moved == platform::Moved::kTargetBusy)
+        return WriteInPlace(path, image, words);
+    return ReportUnopenable(path);
 }
 
 } // namespace
@@ -134,16 +182,17 @@ bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length) {
     const uint32_t words = length / 2;
     if (!path || (!image && words > 0))
         return false;
-    std::string temporary;
-    if (!platform::ReplaceableByMove(path) || !TemporaryName(path, &temporary))
-        return WriteInPlace(path, image, words);
-    FILE *file = std::fopen(temporary.c_str(), "w");
-    if (!file)
-        return WriteInPlace(path, image, words);
-    if (WriteAndClose(file, image, words) && platform::MoveFileOver(temporary.c_str(), path))
-        return true;
-    std::remove(temporary.c_str());
-    return false;
+    // no file has the empty name
+    if (*path == '\0')
+        return ReportUnopenable(path);
+    try {
+        std::string target;
+        if (!platform::ReplacementTarget(path, &target))
+            return WriteInPlace(path, image, words);
+        return WriteByMove(path, target, image, words);
+    } catch (const std::bad_alloc &) {
+        return ReportUnopenable(path);
+    }
 }
 
 } // namespace zel

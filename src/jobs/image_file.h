@@ -21,9 +21,14 @@ const char *ReadHexToken(const char *position, uint32_t *value);
 bool ReadImageFile(const char *path, uint16_t *image, uint32_t length);
 
 // Writes the length / 2 words of `image` to `path`, one record per word,
-// replacing the file's contents. False when the file cannot be opened
-// (reported on standard output) or a write or the close fails; an existing
-// regular file is then left as it was.
+// replacing the file's contents. A regular file (also one that a symbolic
+// link at `path` leads to) is replaced whole: the records go to a new file
+// made beside it, which takes its mode and, where permitted, its owner, and
+// which is then moved over it. Devices, files with several names and files
+// that another process holds so that they cannot be replaced are written in
+// place. False when the file cannot be opened or the new file cannot be
+// made or moved (both reported on standard output, as is an empty path), or
+// when a write or the close fails; a regular file is then left as it was.
 bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length);
 
 } // namespace zel

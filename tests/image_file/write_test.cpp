@@ -49,4 +49,28 @@ TEST_F(ImageFileTest, UnopenablePathIsReportedWithCallersPath) {
     EXPECT_FALSE(written);
 }
 
+TEST_F(ImageFileTest, EntryAtTheOldTemporaryNameIsLeftAlone) {
+    const std::string path = PathOf("out.hex");
+    const std::string planted = WriteBytes("out.hex.zeltmp", "someone else's\n");
+    const std::vector<uint16_t> image = {0x0102};
+    ASSERT_TRUE(zel::WriteImageFile(path.c_str(), image.data(), 2));
+    EXPECT_EQ(ReadText(path), "@0000  0102\n");
+    EXPECT_EQ(ReadText(planted), "someone else's\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_),
+                            std::filesystem::directory_iterator()), 2);
+}
+
+TEST_F(ImageFileTest, EmptyPathIsRefusedAndMakesNoFile) {
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(folder_);
+    const std::vector<uint16_t> image = {0x0102};
+    testing::internal::CaptureStdout();
+    const bool written = zel::WriteImageFile("", image.data(), 2);
+    const std::string out = testing::internal::GetCapturedStdout();
+    std::filesystem::current_path(before);
+    EXPECT_FALSE(written);
+    EXPECT_EQ(out, "Couldn't open '' for output\n");
+    EXPECT_TRUE(std::filesystem::is_empty(folder_));
+}
+
 } // namespace

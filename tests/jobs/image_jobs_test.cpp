@@ -186,16 +186,20 @@ TEST_F(ImageJobTest, DumpWritesOneRecordPerWord) {
 }
 
 TEST_F(ImageJobTest, DumpToAPathThatCannotBeOpenedReadsTheDeviceAndFails) {
-    const std::string path = TempPath("missing-folder/dump.txt");
-    transport().ClearLog();
-    testing::internal::CaptureStdout();
+    for (const std::string &path : {TempPath("missing-folder/dump.txt"), std::string()}) {
+        transport().ClearLog();
+        const size_t earlier = handler_.Events().size();
+        testing::internal::CaptureStdout();
 
-    EXPECT_EQ(zelDump(path.c_str(), 1, 0), 0);
+        EXPECT_EQ(zelDump(path.c_str(), 1, 0), 0);
 
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Couldn't open '" + path + "' for output\n"), std::string::npos) << out;
-    EXPECT_GT(transport().ReadCount(), 0u);
-    EXPECT_EQ(Summarize(handler_.Events()), "state:Reading... progress result:0");
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_NE(out.find("Couldn't open '" + path + "' for output\n"), std::string::npos) << out;
+        EXPECT_GT(transport().ReadCount(), 0u);
+        const std::vector<HandlerEvent> events = handler_.Events();
+        EXPECT_EQ(Summarize({events.begin() + static_cast<std::ptrdiff_t>(earlier), events.end()}),
+                  "state:Reading... progress result:0");
+    }
 }
 
 struct MissingFileCase {
