@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer harnesses with clang and runs each from its seed
 # corpus for ZEL_FUZZ_SECONDS, by default an equal share of a budget of
-# ZEL_FUZZ_TOTAL_SECONDS (default 180) for the whole stage. A crash fails the run.
+# ZEL_FUZZ_TOTAL_SECONDS (default 90) for the whole stage. A crash fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build/fuzz
@@ -11,7 +11,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Debug -DZEL_BUILD
   -DCMAKE_CXX_FLAGS="-O1 -fsanitize=fuzzer-no-link,address,undefined" >/dev/null
 harnesses=$(sed -n 's/^ *zel_add_fuzzer(\([a-z_]*\).*/\1/p' fuzz/CMakeLists.txt)
 count=$(echo $harnesses | wc -w)
-seconds=${ZEL_FUZZ_SECONDS:-$(( ${ZEL_FUZZ_TOTAL_SECONDS:-180} / count ))}
+seconds=${ZEL_FUZZ_SECONDS:-$(( ${ZEL_FUZZ_TOTAL_SECONDS:-90} / count ))}
 cmake --build "$build" -j "${ZEL_JOBS:-2}" --target $harnesses >/dev/null
 status=0
 for h in $harnesses; do
