@@ -97,10 +97,9 @@ CallbackCopies &Copies() {
     return *copies;
 }
 
-void Install(ZelHandler *handler) {
-    if (zel::ZelWorker *worker = zel::ZelWorker::Instance()) {
-        worker->SetHandler(handler);
-    }
+bool Install(ZelHandler *handler) {
+    zel::ZelWorker *worker = zel::ZelWorker::Instance();
+    return worker != nullptr && worker->SetHandler(handler);
 }
 
 } // namespace
@@ -116,15 +115,13 @@ void SetZelHandler(ZelHandler *handler) {
 extern "C" int zelSetCallbacks(const ZelCallbacks *callbacks, void *user) {
     try {
         if (callbacks == nullptr) {
-            Install(nullptr);
-            return 1;
+            return Install(nullptr) ? 1 : 0;
         }
         CallbackHandler *copy = Copies().Find(*callbacks, user);
         if (copy == nullptr) {
             return 0;
         }
-        Install(copy);
-        return 1;
+        return Install(copy) ? 1 : 0;
     } catch (...) {
         return 0;
     }

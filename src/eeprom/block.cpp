@@ -11,6 +11,7 @@
 #include "eeprom/bus.h"
 #include "eeprom/device.h"
 #include "jobs/progress.h"
+#include "platform/abandon.h"
 #include "platform/tick.h"
 #include "spi/pio.h"
 
@@ -63,10 +64,12 @@ void Unpack(const uint8_t *bytes, uint32_t n, uint32_t first, uint16_t *words) {
 }
 
 // write cycle: the device does not acknowledge its address until it ends;
-// the first probe goes at once, the last no later than 20 ms after it
+// the first probe goes at once, the last no later than 20 ms after it. A
+// thread that a stop gave up on reaches no bus: it stops probing at once.
 void AwaitWriteCycle(uint8_t device) {
     const uint32_t deadline = platform::TickMs() + kWriteCycleMs;
     while (BusTransfer(device, nullptr, 0, false, nullptr, 0) == 0 &&
+           !platform::CurrentThreadAbandoned() &&
            static_cast<int32_t>(platform::TickMs() - deadline) < 0) {
     }
 }

@@ -1,23 +1,40 @@
 #include "jobs/dispatch.h"
 
 #include "platform/abandon.h"
+#include "platform/thread.h"
 #include "zelapi.h"
 
 namespace zel {
 
 HandlerDispatch::HandlerDispatch() : callLock_(CreateLock()) {}
 
-void HandlerDispatch::Install(ZelHandler *handler) {
+bool HandlerDispatch::Install(ZelHandler *handler) {
+    // a host's handler released on a thread given up on installs nothing
+    if (platform::CurrentThreadAbandoned()) {
+        return false;
+    }
     handler_.store(handler);
     // a callback that loaded the old handler holds the call lock until it returns
     const ScopedLock wait(callLock_.load());
+    return true;
+}
+
+ZelHandler *HandlerDispatch::HandlerToCall() {
+    // decided under the owner's guard: a stop either gave up on this thread
+    // before (no call), or finds the call begun, as it finds a stuck one
+    if (!platform::BeginOwnerAccess()) {
+        return nullptr;
+    }
+    ZelHandler *handler = handler_.load();
+    platform::EndOwnerAccess();
+    return handler;
 }
 
 template <typename Call>
 void HandlerDispatch::Dispatch(Call call) {
     const ScopedLock guard(callLock_.load());
-    ZelHandler *handler = handler_.load();
-    if (handler == nullptr || platform::CurrentThreadAbandoned()) {
+    ZelHandler *handler = HandlerToCall();
+    if (handler == nullptr) {
         return;
     }
     try {

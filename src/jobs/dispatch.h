@@ -22,7 +22,8 @@ public:
 
     // Null removes the handler. Outside a callback it waits for a callback
     // that is running to return; inside one (on that thread) it does not.
-    void Install(ZelHandler *handler);
+    // False, with nothing changed, on a thread that a stop gave up on.
+    bool Install(ZelHandler *handler);
 
     // Holds the call lock over a scope. A caller that also takes its own
     // lock around a callback takes the call lock first: a callback that
@@ -47,6 +48,9 @@ public:
 private:
     template <typename Call>
     void Dispatch(Call call);
+    // The handler to call now; null when none is installed or this thread
+    // was given up on.
+    ZelHandler *HandlerToCall();
 
     // Held by every callback while it runs, and taken once by Install to
     // wait for the one running. Replaced by GiveUpOnRunningCallback;

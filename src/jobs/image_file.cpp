@@ -63,19 +63,34 @@ bool ReadRecords(FILE *file, uint16_t *image, uint32_t words) {
     return !std::ferror(file);
 }
 
-bool WriteRecords(FILE *file, const uint16_t *image, uint32_t words) {
-    for (uint32_t i = 0; i < words; ++i) {
-        if (std::fprintf(file, "@%04x  %04x\n", static_cast<unsigned>(i),
-                         static_cast<unsigned>(image[i])) < 0)
+// The records go out in pieces of about 4 KiB, each handed to the system at
+// once (the stream keeps no buffer) and each only while the writer may go on:
+// nothing is written after the caller said stop, not even at the close.
+constexpr size_t kPieceBytes = 4096;
+constexpr size_t kLongestRecord = 20;   // "@ffffffff  ffff\n" and the terminator
+
+bool WriteRecords(FILE *file, const uint16_t *image, uint32_t words, const KeepWriting &keepWriting) {
+    if (std::setvbuf(file, nullptr, _IONBF, 0) != 0)
+        return false;
+    char piece[kPieceBytes + kLongestRecord];
+    uint32_t i = 0;
+    while (i < words) {
+        size_t used = 0;
+        for (; i < words && used < kPieceBytes; ++i) {
+            used += static_cast<size_t>(std::snprintf(piece + used, kLongestRecord, "@%04x  %04x\n",
+                                                      static_cast<unsigned>(i),
+                                                      static_cast<unsigned>(image[i])));
+        }
+        if ((keepWriting && !keepWriting()) || std::fwrite(piece, 1, used, file) != used)
             return false;
     }
     return true;
 }
 
 // Writes the records and closes the file; true only when every write and
-// the close (which flushes the last of them) succeeded.
-bool WriteAndClose(FILE *file, const uint16_t *image, uint32_t words) {
-    const bool written = WriteRecords(file, image, words);
+// the close succeeded.
+bool WriteAndClose(FILE *file, const uint16_t *image, uint32_t words, const KeepWriting &keepWriting) {
+    const bool written = WriteRecords(file, image, words, keepWriting);
     const bool closed = std::fclose(file) == 0;
     return written && closed;
 }
@@ -88,11 +103,12 @@ bool ReportUnopenable(const char *path) {
 // Writes straight into the target: for targets that a move cannot replace
 // (devices, files with several names) and targets that another process
 // holds so that they cannot be replaced.
-bool WriteInPlace(const char *path, const uint16_t *image, uint32_t words) {
+bool WriteInPlace(const char *path, const uint16_t *image, uint32_t words,
+                  const KeepWriting &keepWriting) {
     FILE *file = std::fopen(path, "w");
     if (!file)
         return ReportUnopenable(path);
-    return WriteAndClose(file, image, words);
+    return WriteAndClose(file, image, words, keepWriting);
 }
 
 // Eight hex digits that differ from call to call and from process to process.
@@ -126,13 +142,14 @@ bool CreateBeside(const std::string &target, std::string *name, FILE **stream) {
 }
 
 bool WriteByMove(const char *path, const std::string &target, const uint16_t *image,
-                 uint32_t words) {
+                 uint32_t words, const KeepWriting &keepWriting) {
     std::string temporary;
     FILE *file = nullptr;
     if (!CreateBeside(target, &temporary, &file))
         return ReportUnopenable(path);
-    const bool written = WriteRecords(file, image, words);
-    if (!platform::CloseToDisk(file) || !written) {
+    const bool written = WriteRecords(file, image, words, keepWriting);
+    // the target is replaced only while the writer may still go on
+    if (!platform::CloseToDisk(file) || !written || (keepWriting && !keepWriting())) {
         std::remove(temporary.c_str());
         return false;
     }
@@ -141,7 +158,7 @@ bool WriteByMove(const char *path, const std::string &target, const uint16_t *im
         return true;
     std::remove(temporary.c_str());
     if (moved == platform::Moved::kTargetBusy)
-        return WriteInPlace(path, image, words);
+        return WriteInPlace(path, image, words, keepWriting);
     return ReportUnopenable(path);
 }
 
@@ -178,7 +195,8 @@ bool ReadImageFile(const char *path, uint16_t *image, uint32_t length) {
     return read;
 }
 
-bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length) {
+bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length,
+                    const KeepWriting &keepWriting) {
     const uint32_t words = length / 2;
     if (!path || (!image && words > 0))
         return false;
@@ -188,8 +206,8 @@ bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length) {
     try {
         std::string target;
         if (!platform::ReplacementTarget(path, &target))
-            return WriteInPlace(path, image, words);
-        return WriteByMove(path, target, image, words);
+            return WriteInPlace(path, image, words, keepWriting);
+        return WriteByMove(path, target, image, words, keepWriting);
     } catch (const std::bad_alloc &) {
         return ReportUnopenable(path);
     }

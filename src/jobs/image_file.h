@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 namespace zel {
 
@@ -29,6 +30,12 @@ bool ReadImageFile(const char *path, uint16_t *image, uint32_t length);
 // place. False when the file cannot be opened or the new file cannot be
 // made or moved (both reported on standard output, as is an empty path), or
 // when a write or the close fails; a regular file is then left as it was.
-bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length);
+// `keepWriting`, when given, is asked before each piece of the records is
+// written and before the new file replaces the target: once it says no,
+// nothing more is written (and a regular file is left as it was), and the
+// result is false.
+using KeepWriting = std::function<bool()>;
+bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length,
+                    const KeepWriting &keepWriting = {});
 
 } // namespace zel

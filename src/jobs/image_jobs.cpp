@@ -35,40 +35,40 @@ void FillErased(uint16_t *image, int32_t size) {
 
 } // namespace
 
-int ZelWorker::RunProgram() { return RunWithImages(&ZelWorker::ProgramSteps); }
+int ZelWorker::RunProgram(const Job &job) { return RunWithImages(job, &ZelWorker::ProgramSteps); }
 
-int ZelWorker::RunVerify() { return RunWithImages(&ZelWorker::VerifySteps); }
+int ZelWorker::RunVerify(const Job &job) { return RunWithImages(job, &ZelWorker::VerifySteps); }
 
-int ZelWorker::RunDump() { return RunWithImages(&ZelWorker::DumpSteps); }
+int ZelWorker::RunDump(const Job &job) { return RunWithImages(job, &ZelWorker::DumpSteps); }
 
-int ZelWorker::RunClear() { return RunWithImages(&ZelWorker::ClearSteps); }
+int ZelWorker::RunClear(const Job &job) { return RunWithImages(job, &ZelWorker::ClearSteps); }
 
 // Both images are released on return, before the result is told.
-int ZelWorker::RunWithImages(Steps steps) {
+int ZelWorker::RunWithImages(const Job &job, Steps steps) {
     int32_t size = 0;
     const WordImage first(AllocDeviceImage(&size));
     const WordImage second(AllocDeviceImage(&size));
     if (!first || !second) {
         return 0;
     }
-    return (this->*steps)(first.get(), second.get(), size);
+    return (this->*steps)(job, first.get(), second.get(), size);
 }
 
-int ZelWorker::ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+int ZelWorker::ProgramSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size) {
     FillErased(image, size);
-    if (!ReadImageFile(path_, image, Length(size))) {
+    if (!ReadImageFile(job.path, image, Length(size))) {
         return 0;
     }
     ReportState("Writing...");
-    if (!WriteImage(image, size)) {
+    if (!WriteImage(job, image, size)) {
         return 0;
     }
-    return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
+    return job.verifyAfter ? ReadBackAndCompare(image, readBack, size) : 1;
 }
 
-int ZelWorker::VerifySteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+int ZelWorker::VerifySteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size) {
     FillErased(image, size);
-    if (!ReadImageFile(path_, image, Length(size))) {
+    if (!ReadImageFile(job.path, image, Length(size))) {
         return 0;
     }
     ReportState("Reading...");
@@ -80,37 +80,37 @@ int ZelWorker::VerifySteps(uint16_t *image, uint16_t *readBack, int32_t size) {
 
 // The file is written only from a complete read, and only while the job
 // may go on; a mismatch of the second read is still written, with result 0.
-int ZelWorker::DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
+int ZelWorker::DumpSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size) {
     ReportState("Reading...");
     if (!ReadBlock(0, image, Length(size), true) || !KeepGoing()) {
         return 0;
     }
     int matched = 1;
-    if (verifyAfter_) {
+    if (job.verifyAfter) {
         ReportState("Verifying...");
         if (!ReadBlock(0, readBack, Length(size), true)) {
             return 0;
         }
         matched = CompareImages(image, readBack, size);
     }
-    if (!KeepGoing() || !WriteImageFile(path_, image, Length(size))) {
+    if (!KeepGoing() || !WriteImageFile(job.path, image, Length(size), [this] { return KeepGoing(); })) {
         return 0;
     }
     return matched;
 }
 
-int ZelWorker::ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size) {
-    std::memset(image, fillByte_, WordCount(size) * sizeof *image);
+int ZelWorker::ClearSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size) {
+    std::memset(image, job.fillByte, WordCount(size) * sizeof *image);
     ReportState("Clearing...");
-    if (!WriteImage(image, size)) {
+    if (!WriteImage(job, image, size)) {
         return 0;
     }
-    return verifyAfter_ ? ReadBackAndCompare(image, readBack, size) : 1;
+    return job.verifyAfter ? ReadBackAndCompare(image, readBack, size) : 1;
 }
 
 // Byte or page writes as set; false when they failed or the job is to end.
-bool ZelWorker::WriteImage(const uint16_t *image, int32_t size) {
-    return WriteBlockInPages(0, image, Length(size), true, pageBytes_.load()) && KeepGoing();
+bool ZelWorker::WriteImage(const Job &job, const uint16_t *image, int32_t size) {
+    return WriteBlockInPages(0, image, Length(size), true, job.pageBytes) && KeepGoing();
 }
 
 int ZelWorker::ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size) {
@@ -130,11 +130,13 @@ int ZelWorker::CompareImages(const uint16_t *expected, const uint16_t *readBack,
         if (!KeepGoing()) {
             return 0;
         }
-        std::snprintf(message_, sizeof message_, "ERROR: word 0x%x read as 0x%x instead of 0x%x\n",
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "ERROR: word 0x%x read as 0x%x instead of 0x%x\n",
                       j, static_cast<unsigned>(readBack[j]), static_cast<unsigned>(expected[j]));
+        if (!TellMismatch(message)) {
+            return 0;
+        }
         ++errors;
-        ReportMessage("\n");
-        ReportMessage(message_);
     }
     return errors == 0 ? 1 : 0;
 }

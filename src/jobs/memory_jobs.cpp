@@ -61,31 +61,22 @@ bool ZelWorker::RangeFits(uint32_t address, uint32_t length) {
 }
 
 void ZelWorker::SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length) {
-    memoryAddress_ = address;
-    memoryLength_ = length;
-    readBuffer_ = buffer;
+    settings_.memoryAddress = address;
+    settings_.memoryLength = length;
+    settings_.readBuffer = buffer;
 }
 
 void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify) {
     std::vector<uint8_t> copy(data, data + length);   // may throw: then nothing is stored
     writeData_ = std::move(copy);
-    memoryAddress_ = address;
-    memoryLength_ = length;
-    verifyWrite_ = verify;
+    settings_.memoryAddress = address;
+    settings_.memoryLength = length;
+    settings_.verifyWrite = verify;
 }
 
-// The body takes its parameters over first: the next job may set its own.
-int ZelWorker::RunReadMemory() {
-    return ReadMemorySteps(memoryAddress_, memoryLength_, readBuffer_);
-}
-
-int ZelWorker::RunWriteMemory() {
-    const std::vector<uint8_t> data = std::move(writeData_);
-    writeData_.clear();
-    return WriteMemorySteps(memoryAddress_, data, verifyWrite_);
-}
-
-int ZelWorker::ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffer) {
+int ZelWorker::RunReadMemory(const Job &job) {
+    const uint32_t address = job.memoryAddress;
+    const uint32_t length = job.memoryLength;
     const WordImage image = NewImage(length);
     if (!image) {
         return 0;
@@ -94,10 +85,12 @@ int ZelWorker::ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffe
     if (!ReadBlock(address, image.get(), length, true) || !KeepGoing()) {
         return 0;
     }
-    return HandOver(image.get(), length, buffer) ? 1 : 0;
+    return HandOver(image.get(), length, job.readBuffer) ? 1 : 0;
 }
 
-int ZelWorker::WriteMemorySteps(uint32_t address, const std::vector<uint8_t> &data, bool verify) {
+int ZelWorker::RunWriteMemory(const Job &job) {
+    const uint32_t address = job.memoryAddress;
+    const std::vector<uint8_t> &data = job.writeData;
     const auto length = static_cast<uint32_t>(data.size());
     const WordImage image = NewImage(length);
     const WordImage readBack = NewImage(length);
@@ -106,10 +99,10 @@ int ZelWorker::WriteMemorySteps(uint32_t address, const std::vector<uint8_t> &da
     }
     Pack(data, image.get());
     ReportState("Writing...");
-    if (!WriteBlockInPages(address, image.get(), length, true, pageBytes_.load()) || !KeepGoing()) {
+    if (!WriteBlockInPages(address, image.get(), length, true, job.pageBytes) || !KeepGoing()) {
         return 0;
     }
-    if (!verify) {
+    if (!job.verifyWrite) {
         return 1;
     }
     ReportState("Verifying...");
@@ -132,11 +125,13 @@ int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expect
         if (!KeepGoing()) {
             return 0;
         }
-        std::snprintf(message_, sizeof message_, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n",
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n",
                       address + k, static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
+        if (!TellMismatch(message)) {
+            return 0;
+        }
         ++errors;
-        ReportMessage("\n");
-        ReportMessage(message_);
     }
     return errors == 0 ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "jobs/worker.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -85,7 +86,8 @@ int ZelWorker::RunGuarded(Body body) {
     {
         const JobScope scope;
         try {
-            result = (this->*body)();
+            Job job;
+            result = TakeSettings(&job) ? (this->*body)(job) : 0;
         } catch (...) {
             result = 0;
         }
@@ -110,6 +112,27 @@ void ZelWorker::StopJob() {
 void ZelWorker::RetireLock() {
     retiredLocks_.push_back(lock_.exchange(CreateLock()));
     dispatch_.GiveUpOnRunningCallback();
+}
+
+bool ZelWorker::TakeSettings(Job *job) {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    static_cast<Settings &>(*job) = settings_;
+    job->writeData.swap(writeData_);   // no copy: the host's bytes are the job's now
+    platform::EndOwnerAccess();
+    return true;
+}
+
+bool ZelWorker::TellMismatch(const char *text) {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    std::snprintf(message_, sizeof message_, "%s", text);
+    platform::EndOwnerAccess();
+    ReportMessage("\n");
+    ReportMessage(message_);
+    return true;
 }
 
 bool ZelWorker::KeepGoing() const {
@@ -153,14 +176,14 @@ int ZelWorker::GetResult() {
     return result_.load();
 }
 
-void ZelWorker::SetHandler(ZelHandler *handler) { dispatch_.Install(handler); }
+bool ZelWorker::SetHandler(ZelHandler *handler) { return dispatch_.Install(handler); }
 
 bool ZelWorker::PathFits(const char *path) {
     return path != nullptr && std::strlen(path) < kPathSize;
 }
 
 void ZelWorker::SetPath(const char *path) {
-    std::memcpy(path_, path, std::strlen(path) + 1);
+    std::memcpy(settings_.path, path, std::strlen(path) + 1);
 }
 
 bool JobRunning() {

@@ -16,14 +16,33 @@ namespace zel {
 
 class ZelWorker final : public Threadable {
 public:
-    // A job body: runs the job on the calling thread and returns its result
-    // (1 or 0). The runner stores and tells it once the job has ended, so
-    // a body never calls SetResult itself.
-    using Body = int (ZelWorker::*)();
-
     static constexpr std::size_t kPathSize = 248;    // path characters with the terminator
     static constexpr std::size_t kMessageSize = 64;  // compare message with the terminator
     static constexpr uint32_t kStopTimeoutMs = 1000;
+
+    // What the exports set for the next job. Each job takes its own copy at
+    // its start, so that a thread that a stop gave up on never reads what
+    // the host sets for a later job.
+    struct Settings {
+        char path[kPathSize] = {};
+        uint8_t fillByte = 0;
+        bool verifyAfter = false;
+        uint32_t pageBytes = 0;             // 0: byte writes
+        // the memory jobs' range; the read job's buffer is the host's,
+        // written once the whole range was read
+        uint32_t memoryAddress = 0;
+        uint32_t memoryLength = 0;
+        uint8_t *readBuffer = nullptr;
+        bool verifyWrite = false;           // read the written range back and compare
+    };
+    struct Job : Settings {
+        std::vector<uint8_t> writeData;     // copied from the host when the job is accepted
+    };
+
+    // A job body: runs the job on the calling thread and returns its result
+    // (1 or 0). The runner stores and tells it once the job has ended, so
+    // a body never calls SetResult itself.
+    using Body = int (ZelWorker::*)(const Job &job);
 
     // The job object, created on first use and never destroyed; null when
     // it cannot be allocated.
@@ -59,38 +78,40 @@ public:
 
     // Once it has returned (called outside a callback), no callback of the
     // earlier handler runs or is still running.
-    void SetHandler(ZelHandler *handler);
+    // False on a thread that a stop gave up on: it installs nothing.
+    bool SetHandler(ZelHandler *handler);
 
     // Job parameters; written only while no background job runs.
     static bool PathFits(const char *path);  // not null and shorter than kPathSize
     void SetPath(const char *path);          // the caller has checked PathFits
-    void SetFillByte(uint8_t fill) { fillByte_ = fill; }
-    void SetVerifyAfter(bool verify) { verifyAfter_ = verify; }
+    void SetFillByte(uint8_t fill) { settings_.fillByte = fill; }
+    void SetVerifyAfter(bool verify) { settings_.verifyAfter = verify; }
+    // The text of the last compare error; written only by the job that runs.
     const char *Message() const { return message_; }
 
     // The image jobs.
-    int RunProgram();
-    int RunVerify();
-    int RunDump();
-    int RunClear();
+    int RunProgram(const Job &job);
+    int RunVerify(const Job &job);
+    int RunDump(const Job &job);
+    int RunClear(const Job &job);
     // 1 when the first size / 2 words agree; each differing word is told to
     // the handler as "\n" and its compare message.
     int CompareImages(const uint16_t *expected, const uint16_t *readBack, int32_t size);
 
     // Page size of the program, clear and write-memory jobs' writes; 0: byte
     // writes. Set only while no job runs.
-    void SetPageBytes(uint32_t pageBytes) { pageBytes_.store(pageBytes); }
+    void SetPageBytes(uint32_t pageBytes) { settings_.pageBytes = pageBytes; }
 
     // The memory jobs (memory_jobs.cpp). A range must be non-empty and lie
     // inside the attached EEPROM; the caller has checked it with RangeFits.
     static bool RangeFits(uint32_t address, uint32_t length);
     void SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length);
     void SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify);
-    int RunReadMemory();
-    int RunWriteMemory();
+    int RunReadMemory(const Job &job);
+    int RunWriteMemory(const Job &job);
 
 private:
-    using Steps = int (ZelWorker::*)(uint16_t *first, uint16_t *second, int32_t size);
+    using Steps = int (ZelWorker::*)(const Job &job, uint16_t *first, uint16_t *second, int32_t size);
 
     ZelWorker();
 
@@ -98,32 +119,28 @@ private:
     // Runs the body, then stores and tells its result (0 when it threw);
     // the job counts as ended before that result is told.
     int RunGuarded(Body body);
+    // Moves the settings and the write data into `job`; false, with nothing
+    // taken, once the owner has given up on this thread.
+    bool TakeSettings(Job *job);
     // False once the job on this thread has been asked to stop or abandoned.
     bool KeepGoing() const;
+    // Copies a compare message into message_ and tells it as "\n" and the
+    // text; false, with nothing stored or told, on a thread given up on.
+    bool TellMismatch(const char *text);
     void RetireLock();
 
-    int RunWithImages(Steps steps);
-    int ProgramSteps(uint16_t *image, uint16_t *readBack, int32_t size);
-    int VerifySteps(uint16_t *image, uint16_t *readBack, int32_t size);
-    int DumpSteps(uint16_t *image, uint16_t *readBack, int32_t size);
-    int ClearSteps(uint16_t *image, uint16_t *readBack, int32_t size);
+    int RunWithImages(const Job &job, Steps steps);
+    int ProgramSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size);
+    int VerifySteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size);
+    int DumpSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size);
+    int ClearSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size);
     int ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size);
-    bool WriteImage(const uint16_t *image, int32_t size);
-    int ReadMemorySteps(uint32_t address, uint32_t length, uint8_t *buffer);
-    int WriteMemorySteps(uint32_t address, const std::vector<uint8_t> &data, bool verify);
+    bool WriteImage(const Job &job, const uint16_t *image, int32_t size);
     int CompareBytes(uint32_t address, const std::vector<uint8_t> &expected, const uint16_t *readBack);
 
-    char path_[kPathSize] = {};
+    Settings settings_;
     char message_[kMessageSize] = {};
-    uint8_t fillByte_ = 0;
-    bool verifyAfter_ = false;
-    std::atomic<uint32_t> pageBytes_{0};
-    // The memory jobs' parameters; the body takes them over at its start.
-    uint32_t memoryAddress_ = 0;
-    uint32_t memoryLength_ = 0;
-    uint8_t *readBuffer_ = nullptr;          // the host's, written once the whole range was read
-    std::vector<uint8_t> writeData_;         // copied from the host when the job is accepted
-    bool verifyWrite_ = false;               // read the written range back and compare
+    std::vector<uint8_t> writeData_;         // the write-memory job's bytes, until it takes them
     Body job_ = &ZelWorker::RunProgram;      // what the worker thread runs; set before its start
     std::atomic<uint64_t> startedJob_{0};    // serial of the last background start
     std::atomic<uint64_t> activeJob_{0};     // serial of the background job not yet ended, 0: none

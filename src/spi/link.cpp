@@ -2,6 +2,7 @@
 
 #include "eeprom/device.h"
 #include "hoplink.h"
+#include "platform/abandon.h"
 
 namespace zel {
 namespace {
@@ -15,8 +16,10 @@ constexpr int kNoPort = -1;
 
 } // namespace
 
+// A thread that a stop gave up on (a host's handler released after the
+// forced end) neither opens, closes nor enumerates: the link is the next job's.
 bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
-    if (config == nullptr) {
+    if (config == nullptr || platform::CurrentThreadAbandoned()) {
         return false;   // nothing to hand the transport
     }
     if (hoplink_open(config, kReservedOpenArgument, static_cast<uint16_t>(linkParam)) == 0) {
@@ -30,10 +33,14 @@ bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
     return true;
 }
 
-void CloseLink() { hoplink_close(); }
+void CloseLink() {
+    if (!platform::CurrentThreadAbandoned()) {
+        hoplink_close();
+    }
+}
 
 bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
-    return hoplink_enumerate_strings(a, b, c, d) == 0;
+    return !platform::CurrentThreadAbandoned() && hoplink_enumerate_strings(a, b, c, d) == 0;
 }
 
 std::string ComposeLinkConfig(int kind, int port) {

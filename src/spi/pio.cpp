@@ -1,5 +1,6 @@
 #include "spi/pio.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "hoplink.h"
@@ -14,14 +15,15 @@ namespace {
 uint16_t enableShadow = 0;
 uint16_t levelShadow = 0;
 
-// One set of line numbers, read at the moment each line operation runs.
-int clockLine = 6;
-int dataLine = 7;
-int writeProtectLine = 8;
+// One set of line numbers, read at the moment each line operation runs
+// (atomic: a thread given up on may still read them while the host sets them).
+std::atomic<int> clockLine{6};
+std::atomic<int> dataLine{7};
+std::atomic<int> writeProtectLine{8};
 
 constexpr int kLineCount = 16;
 
-uint32_t failedAccesses = 0;
+std::atomic<uint32_t> failedAccesses{0};
 
 bool NamesBit(int line) { return line >= 0 && line < kLineCount; }
 
@@ -47,6 +49,18 @@ bool UpdateShadow(uint16_t &shadow, int line, bool set, uint16_t &value) {
     return true;
 }
 
+// Counts a refused access. A thread that a stop gave up on while its access
+// was under way counts nothing (the next job's steps compare the count) and
+// is told so, so that it reports nothing either.
+bool CountFailure() {
+    if (!platform::BeginOwnerAccess()) {
+        return false;
+    }
+    ++failedAccesses;
+    platform::EndOwnerAccess();
+    return true;
+}
+
 } // namespace
 
 void WriteRegister(uint32_t address, uint16_t value) {
@@ -54,8 +68,7 @@ void WriteRegister(uint32_t address, uint16_t value) {
     if (platform::CurrentThreadAbandoned()) {
         return;
     }
-    if (hoplink_write(address, value) != 0) {
-        ++failedAccesses;
+    if (hoplink_write(address, value) != 0 && CountFailure()) {
         std::printf("WRITE FAIL!\n");
     }
 }
@@ -66,7 +79,7 @@ uint16_t ReadRegister(uint32_t address) {
     }
     uint16_t word = 0;
     if (hoplink_read(address, &word) != 0) {
-        ++failedAccesses;
+        CountFailure();
         return 0xFFFF;
     }
     return word;
@@ -106,6 +119,10 @@ void SetWriteProtect(bool high) {
 }
 
 void SetPioLines(int clock, int data, int writeProtect) {
+    // a handler on a thread given up on does not move the next job's lines
+    if (!platform::BeginOwnerAccess()) {
+        return;
+    }
     // 0 or less keeps the line; line 0 can therefore never be chosen
     if (clock > 0) {
         clockLine = clock;
@@ -116,6 +133,7 @@ void SetPioLines(int clock, int data, int writeProtect) {
     if (writeProtect > 0) {
         writeProtectLine = writeProtect;
     }
+    platform::EndOwnerAccess();
 }
 
 int ClockLine() { return clockLine; }

@@ -50,10 +50,15 @@ bool Threadable::IsRunning() {
 }
 
 void Threadable::RequestStop() {
+    // a thread given up on asks nothing: the flags may already be a newer thread's
+    if (!platform::BeginOwnerAccess()) return;
     ThreadState &state = *state_;
-    ScopedLock guard(state.lock);
-    if (!state.started) state.stopBeforeStart = true;
-    state.keepRunning = false;
+    {
+        ScopedLock guard(state.lock);
+        if (!state.started) state.stopBeforeStart = true;
+        state.keepRunning = false;
+    }
+    platform::EndOwnerAccess();
 }
 
 bool Threadable::Wait(uint32_t timeoutMs) {

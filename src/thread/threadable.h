@@ -26,7 +26,8 @@ public:
     virtual uint32_t Run() = 0;
     // Stops a live thread (Stop(1000)) before the state goes.
     virtual ~Threadable();
-    // Asks the thread to stop; Run sees it through StopRequested.
+    // Asks the thread to stop; Run sees it through StopRequested. On a
+    // thread that the owner has given up on it does nothing.
     virtual void RequestStop();
 
     // Creates a thread that runs Run. False while a thread is working and has

@@ -3,8 +3,18 @@
 // progress, result and the next job work.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
+
+#if defined(__linux__)
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include "jobs/job_fixture.h"
 
@@ -245,27 +255,33 @@ std::vector<std::string> BusLineAccesses(const std::vector<RegisterAccess> &log,
     return out;
 }
 
-// A thread stuck in a transport call is given up on; when that call returns,
-// the thread runs on to its end while the next job drives the bus. It must
-// change nothing that job uses: the next job's traffic is that of the same
-// job run again afterwards.
-TEST_F(StopTest, ThreadGivenUpInATransportCallChangesNothingTheNextJobSends) {
+// A thread stuck in a transport call is given up on; when that call returns
+// (done or failed), the thread runs on to its end while the next job drives
+// the bus. It must change nothing that job uses: the next job's traffic is
+// that of the same job run again afterwards, and it prints nothing.
+class GivenUpInATransportCall : public StopTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(GivenUpInATransportCall, ChangesNothingTheNextJobSends) {
 #ifdef _WIN32
     GTEST_SKIP() << "Windows ends the thread (TerminateThread) instead of giving up on it";
 #endif
+    const bool stuckCallFails = GetParam();
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=1", 8, 0));
     const std::string image = WriteImage("image.txt", 0x0000, 128);
     SetMemory(std::vector<uint8_t>(256, 0x00));
     static Signal &blocked = *new Signal, &release = *new Signal, &ended = *new Signal;
     hoplink::sim::Target *target = &Target();
     // block during acknowledge polling, where the device drives no line
-    transport().HookAccess(2000, [target] {
+    transport().HookAccess(2000, [target, stuckCallFails] {
         if (!target->WriteCycleActive()) {
             return false;
         }
         threadEnd.signal = &ended;
         blocked.Set();
         release.Wait();
+        if (stuckCallFails) {
+            TestTransport::FailHookedAccess();
+        }
         return true;
     });
     ASSERT_EQ(zelClear(0x5A, 0, 0), 1);
@@ -273,20 +289,17 @@ TEST_F(StopTest, ThreadGivenUpInATransportCallChangesNothingTheNextJobSends) {
     EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
     transport().AdvanceClock(50000);   // the write cycle and the thread's polling window are over
 
-    // halfway through the next job the stuck call returns and its thread runs to its end
+    // halfway through the next job the stuck call returns and its thread runs
+    // to its end, with the test clock standing still: it waits for nothing
     transport().ClearLog();
-    transport().HookAccess(300, [this] {
+    transport().HookAccess(300, [] {
         release.Set();
-#if !defined(_WIN32)
-        // its waits run on the test clock, which only this thread moves now
-        while (!ended.IsSet()) {
-            transport().AdvanceClock(1000);
-            std::this_thread::yield();
-        }
-#endif
+        ended.Wait();
         return true;
     });
+    testing::internal::CaptureStdout();
     EXPECT_EQ(zelVerify(image.c_str(), 1), 0);   // one byte took the clear, the rest did not
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const std::vector<RegisterAccess> next = transport().Registers();
     transport().ClearLog();
     EXPECT_EQ(zelVerify(image.c_str(), 1), 0);
@@ -306,6 +319,128 @@ TEST_F(StopTest, ThreadGivenUpInATransportCallChangesNothingTheNextJobSends) {
     seen.erase(seen.begin() + static_cast<std::ptrdiff_t>(same));
     EXPECT_EQ(seen, expected) << "the stuck call came in at access " << same + 4;
 }
+
+INSTANTIATE_TEST_SUITE_P(StuckCall, GivenUpInATransportCall, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool> &info) {
+                             return info.param ? "Fails" : "Succeeds";
+                         });
+
+// What a host's handler, stuck in a callback at the forced end and released
+// while the next job runs, may go on to call.
+struct LateCall {
+    const char *name;
+    void (*call)();
+};
+
+void PrintTo(const LateCall &c, std::ostream *os) { PrintCase(c, os); }
+
+const LateCall kLateCalls[] = {
+    {"Stop", [] { zelStop(); }},
+    {"MoveLines", [] { zelSetPioLines(2, 4, 5); }},
+    {"CloseLink", [] { zelClose(); }},
+    {"RemoveHandler", [] { SetZelHandler(nullptr); }},
+    {"RemoveCallbacks", [] { zelSetCallbacks(nullptr, nullptr); }},
+};
+
+class LateHandlerCall : public StopTest, public testing::WithParamInterface<LateCall> {};
+
+// None of it reaches the next job: it ends with 1, writes its image and
+// tells its result to the handler that the host installed.
+TEST_P(LateHandlerCall, ReachesNothingOfTheNextJob) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows ends the thread (TerminateThread): nothing of it runs on";
+#endif
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+    const std::string first = WriteImage("first.txt", 0x1111, 128);
+    const std::string second = WriteImage("second.txt", 0x2222, 128);
+    // never destroyed: the thread given up on uses them up to its end
+    static RecordingHandler *const handler = new RecordingHandler;
+    static Signal &entered = *new Signal, &release = *new Signal, &ended = *new Signal;
+    static Signal &nextHeld = *new Signal, &nextGoOn = *new Signal;
+    static std::atomic<bool> stuckOnce{false};
+    static void (*lateCall)() = nullptr;
+    lateCall = GetParam().call;
+    handler->hook = [](const HandlerEvent &event) {
+        if (event.kind == HandlerEvent::Kind::Progress && event.value >= 10 && !stuckOnce.exchange(true)) {
+            threadEnd.signal = &ended;
+            entered.Set();
+            release.Wait();
+            lateCall();
+        }
+    };
+    SetZelHandler(handler);
+    ASSERT_EQ(zelProgram(first.c_str(), 0, 0), 1);
+    entered.Wait();
+    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+
+    // the next job holds still in a register access while the old thread runs on to its end
+    std::thread::id nextThread;
+    transport().HookAccess(200, [&nextThread] {
+        nextThread = std::this_thread::get_id();
+        nextHeld.Set();
+        nextGoOn.Wait();
+        return true;
+    });
+    ASSERT_EQ(zelProgram(second.c_str(), 0, 1), 1);
+    nextHeld.Wait();
+    release.Set();
+    ended.Wait();
+    nextGoOn.Set();
+    WaitUntilIdle();
+
+    ASSERT_EQ(zelGetResult(), 1);
+    EXPECT_EQ(WordsOf(Memory()), std::vector<uint16_t>(128, 0x2222));
+    const std::vector<HandlerEvent> events = handler->Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.back().kind, HandlerEvent::Kind::Result);
+    EXPECT_EQ(events.back().value, 1);
+    EXPECT_EQ(events.back().thread, nextThread);
+    SetZelHandler(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, LateHandlerCall, testing::ValuesIn(kLateCalls),
+                         [](const testing::TestParamInfo<LateCall> &info) { return info.param.name; });
+
+#if defined(__linux__)
+// A dump whose output takes its writes slowly (a pipe that nobody reads) is
+// given up on inside a write; once zelStop has returned it writes nothing
+// more: the reader gets at most what that one write held.
+TEST_F(StopTest, DumpGivenUpInAWriteWritesNothingMore) {
+    ASSERT_TRUE(Attach("SIMPART=24C32 SIMTWR=0", 12, 0));
+    constexpr size_t kWholeDump = 2048 * 12;   // 2048 records of 12 characters
+    const std::string fifo = TempPath("dump.fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    const int pipeBytes = fcntl(reader, F_SETPIPE_SZ, 4096);
+    ASSERT_GT(pipeBytes, 0);
+    ASSERT_LT(static_cast<size_t>(pipeBytes) * 2, kWholeDump);
+
+    ASSERT_EQ(zelDump(fifo.c_str(), 0, 0), 1);
+    int queued = 0;   // the pipe fills; the job's next write waits for room
+    while (zelIsBusy() == 1 && ioctl(reader, FIONREAD, &queued) == 0 && queued < pipeBytes) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(queued, pipeBytes);
+    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+    EXPECT_EQ(zelGetResult(), 0);
+
+    std::string received;   // until the job's thread closes the pipe
+    for (char piece[4096];;) {
+        const ssize_t n = read(reader, piece, sizeof piece);
+        if (n > 0) {
+            received.append(piece, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EAGAIN) {
+            break;
+        } else {
+            std::this_thread::yield();
+        }
+    }
+    close(reader);
+    EXPECT_EQ(received.rfind("@0000  ", 0), 0u);
+    EXPECT_LT(received.size(), kWholeDump / 2);
+}
+#endif
 
 } // namespace
 } // namespace zeltest

@@ -1,5 +1,7 @@
 #include "support/test_transport.h"
 
+#include <utility>
+
 #include "hoplink.h"
 #include "platform/tick.h"
 
@@ -152,6 +154,12 @@ void TestTransport::HookAccess(uint64_t nth, std::function<bool()> hook) {
     hookAt_ = accesses_ + nth;
 }
 
+namespace {
+thread_local bool failHookedAccess = false;   // set by a hook for the access it held
+}
+
+void TestTransport::FailHookedAccess() { failHookedAccess = true; }
+
 void TestTransport::AdvanceClock(uint64_t micros) {
     std::lock_guard lock(mutex_);
     clock_.Advance(micros);
@@ -181,7 +189,7 @@ int TestTransport::Write(uint32_t address, uint32_t value) {
     RunAccessHook();
     std::lock_guard lock(mutex_);
     const auto word = static_cast<uint16_t>(value);
-    const int result = WriteUnlocked(address, word);
+    const int result = std::exchange(failHookedAccess, false) ? kFailed : WriteUnlocked(address, word);
     registers_.push_back({AccessKind::Write, address, word, result});
     return result;
 }
@@ -189,7 +197,7 @@ int TestTransport::Write(uint32_t address, uint32_t value) {
 int TestTransport::Read(uint32_t address, uint16_t *value) {
     RunAccessHook();
     std::lock_guard lock(mutex_);
-    const int result = ReadUnlocked(address, value);
+    const int result = std::exchange(failHookedAccess, false) ? kFailed : ReadUnlocked(address, value);
     registers_.push_back({AccessKind::Read, address, *value, result});
     return result;
 }

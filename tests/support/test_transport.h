@@ -90,6 +90,8 @@ public:
     // before each register access from the `nth` one (1-based, counted from
     // this call) until it returns true once. It may block the access.
     void HookAccess(uint64_t nth, std::function<bool()> hook);
+    // Called from inside a hook: the access that it held fails.
+    static void FailHookedAccess();
     void AdvanceClock(uint64_t micros);
 
     // The open virtual target, null while none is open. It is used outside
