@@ -26,7 +26,8 @@ WaitResult WaitThread(Thread *thread, uint32_t timeoutMs);
 // given to its forced end. False while the thread runs.
 bool ThreadExitCode(Thread *thread, uint32_t *exitCode);
 
-// Last resort: ends the thread from outside with `exitCode`.
+// Last resort: ends the thread from outside with `exitCode`. Waits a bounded
+// time to see it gone; false when it could not be ended or not seen gone.
 bool EndThreadForcibly(Thread *thread, uint32_t exitCode);
 
 // Releases the owner's hold on the thread; `thread` is gone afterwards.

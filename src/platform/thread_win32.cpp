@@ -60,10 +60,15 @@ bool ThreadExitCode(Thread *thread, uint32_t *exitCode) {
     return true;
 }
 
+// How long the forced end waits to see the thread gone.
+constexpr DWORD kTerminationWaitMs = 1000;
+
 bool EndThreadForcibly(Thread *thread, uint32_t exitCode) {
     if (!TerminateThread(thread->handle, exitCode)) return false;
-    // TerminateThread is asynchronous: the thread is gone once its handle signals
-    return WaitForSingleObject(thread->handle, INFINITE) == WAIT_OBJECT_0;
+    // TerminateThread is asynchronous: the thread is gone once its handle
+    // signals. It runs no more code of ours either way, so the owner does not
+    // wait for ever (a thread held in the kernel may take long to signal).
+    return WaitForSingleObject(thread->handle, kTerminationWaitMs) == WAIT_OBJECT_0;
 }
 
 bool CloseThread(Thread *thread) {

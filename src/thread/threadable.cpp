@@ -3,20 +3,36 @@
 #include <atomic>
 
 #include "platform/thread.h"
-#include "thread/lock.h"
 #include "thread/tls_registry.h"
 
 namespace zel {
+namespace {
+
+// The flags of one thread, in one word: a stop request and the thread's
+// beginning each change it in one atomic step, so no lock is needed that a
+// thread ended forcibly could leave held.
+constexpr uint32_t kStarted = 1;          // created or begun, and not yet reaped
+constexpr uint32_t kStopBeforeStart = 2;  // a stop came while no thread was marked started
+constexpr uint32_t kKeepRunning = 4;      // no stop asked for since Start, and Run not returned
+
+} // namespace
 
 struct ThreadState {
     platform::Thread *handle = nullptr;   // the last created thread not yet reaped; owner only
-    Lock lock = CreateLock();             // makes a stop request and the thread's beginning atomic
-    // The flags are atomic because the owner and the thread also read them outside the lock.
-    std::atomic<bool> started{false};          // created or begun, and not yet reaped
-    std::atomic<bool> stopBeforeStart{false};  // a stop came while no thread was marked started
-    std::atomic<bool> keepRunning{true};       // no stop asked for since Start, and Run not returned
-    uint32_t threadId = 0;                     // owner only
-    std::atomic<uint32_t> exitCode{0};         // Run's result or kExitStoppedBeforeStart
+    std::atomic<uint32_t> flags{kKeepRunning};
+    uint32_t threadId = 0;                // owner only
+    std::atomic<uint32_t> exitCode{0};    // Run's result or kExitStoppedBeforeStart
+
+    bool Has(uint32_t flag) const { return (flags.load() & flag) != 0; }
+    // A stop: before the thread was marked started it keeps the thread from
+    // running at all; either way Run sees it through StopRequested.
+    void MarkStopRequested() {
+        uint32_t now = flags.load();
+        uint32_t next;
+        do {
+            next = (now & kStarted) != 0 ? now & ~kKeepRunning : (now | kStopBeforeStart) & ~kKeepRunning;
+        } while (!flags.compare_exchange_weak(now, next));
+    }
 };
 
 Threadable::Threadable() : state_(new ThreadState) {}
@@ -24,40 +40,33 @@ Threadable::Threadable() : state_(new ThreadState) {}
 Threadable::~Threadable() {
     if (IsRunning()) Stop(1000);
     if (state_->handle != nullptr) platform::CloseThread(state_->handle);
-    DestroyLock(state_->lock);
     delete state_;
 }
 
 bool Threadable::Start() {
     ThreadState &state = *state_;
-    if (state.started) {
-        if (state.keepRunning) return false;
+    if (state.Has(kStarted)) {
+        if (state.Has(kKeepRunning)) return false;
         if (!Wait(0)) return false;  // never two threads on one object
     }
-    state.keepRunning = true;
-    state.stopBeforeStart = false;
+    state.flags.store(kKeepRunning);
     platform::Thread *thread = platform::StartThread(ThreadMain, this, &state.threadId);
     if (thread == nullptr) return false;
-    state.started = true;
+    state.flags.fetch_or(kStarted);
     state.handle = thread;
     return true;
 }
 
 bool Threadable::IsRunning() {
     const ThreadState &state = *state_;
-    return state.started && state.handle != nullptr &&
+    return state.Has(kStarted) && state.handle != nullptr &&
            platform::WaitThread(state.handle, 0) != platform::WaitResult::Ended;
 }
 
 void Threadable::RequestStop() {
     // a thread given up on asks nothing: the flags may already be a newer thread's
     if (!platform::BeginOwnerAccess()) return;
-    ThreadState &state = *state_;
-    {
-        ScopedLock guard(state.lock);
-        if (!state.started) state.stopBeforeStart = true;
-        state.keepRunning = false;
-    }
+    state_->MarkStopRequested();
     platform::EndOwnerAccess();
 }
 
@@ -68,33 +77,26 @@ bool Threadable::Wait(uint32_t timeoutMs) {
     if (platform::WaitThread(state.handle, limit) != platform::WaitResult::Ended) return false;
     platform::CloseThread(state.handle);
     state.handle = nullptr;
-    state.started = false;
+    state.flags.fetch_and(~kStarted);
     return true;
 }
 
 bool Threadable::Stop(uint32_t timeoutMs) {
     ThreadState &state = *state_;
-    {
-        ScopedLock guard(state.lock);
-        if (state.started) {
-            RequestStop();
-        } else {
-            state.stopBeforeStart = true;
-            state.keepRunning = false;
-        }
-    }
+    state.MarkStopRequested();
     if (Wait(timeoutMs)) return true;
+    // the thread is gone even if its end cannot be confirmed in time
     platform::EndThreadForcibly(state.handle, kExitForcedEnd);
     const bool closed = platform::CloseThread(state.handle);
     state.handle = nullptr;
-    state.started = false;
+    state.flags.fetch_and(~kStarted);
     return closed;
 }
 
 bool Threadable::StopRequested() const {
     // an abandoned thread must not look at state that may belong to a newer thread
     if (!platform::BeginOwnerAccess()) return true;
-    const bool requested = !state_->keepRunning;
+    const bool requested = !state_->Has(kKeepRunning);
     platform::EndOwnerAccess();
     return requested;
 }
@@ -116,13 +118,8 @@ uint32_t Threadable::ThreadMain(void *threadable) {
 bool Threadable::BeginThread() {
     if (!platform::BeginOwnerAccess()) return false;
     ThreadState &state = *state_;
-    bool run;
-    {
-        ScopedLock guard(state.lock);
-        state.started = true;
-        run = !state.stopBeforeStart;
-        if (!run) state.exitCode = kExitStoppedBeforeStart;
-    }
+    const bool run = (state.flags.fetch_or(kStarted) & kStopBeforeStart) == 0;
+    if (!run) state.exitCode = kExitStoppedBeforeStart;
     platform::EndOwnerAccess();
     return run;
 }
@@ -130,7 +127,7 @@ bool Threadable::BeginThread() {
 void Threadable::FinishThread(uint32_t result) {
     if (!platform::BeginOwnerAccess()) return;
     state_->exitCode = result;
-    state_->keepRunning = false;
+    state_->flags.fetch_and(~kKeepRunning);
     platform::EndOwnerAccess();
 }
 
