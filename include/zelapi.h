@@ -182,7 +182,10 @@ public:
  * caught: the job goes on, keeps its result, and OnResult comes once per
  * job end. From the final OnResult of a blocking job the host may start
  * the next job; from the OnResult(0) of a background start it may not. A
- * callback that the forced end of zelStop gave up on is not waited for. */
+ * callback that the forced end of zelStop gave up on is not waited for;
+ * whatever it calls once it returns (zelStop, zelSetPioLines, zelClose,
+ * SetZelHandler, zelSetCallbacks, the jobs) does nothing, so it cannot reach
+ * a later job. */
 ZELAPI void SetZelHandler(ZelHandler *handler);
 
 /* Reads the geometry header from the EEPROM, repairs it if its two copies
