@@ -32,6 +32,9 @@ ZelHandler *HandlerDispatch::HandlerToCall() {
 
 template <typename Call>
 void HandlerDispatch::Dispatch(Call call) {
+    if (platform::CurrentThreadAbandoned()) {
+        return;   // not even the call lock: it may be the next job's by now
+    }
     const ScopedLock guard(callLock_.load());
     ZelHandler *handler = HandlerToCall();
     if (handler == nullptr) {

@@ -140,8 +140,12 @@ bool ZelWorker::KeepGoing() const {
 }
 
 // A thread that a stop gave up on no longer speaks for any job: it stores
-// nothing and tells the handler nothing.
+// nothing and tells the handler nothing. It does not take the locks either
+// (they may be the next job's by now).
 bool ZelWorker::SetProgress(int percent) {
+    if (platform::CurrentThreadAbandoned()) {
+        return false;
+    }
     {
         const HandlerDispatch::CallScope calling(dispatch_);
         const ScopedLock guard(lock_.load());
@@ -154,6 +158,9 @@ bool ZelWorker::SetProgress(int percent) {
 }
 
 void ZelWorker::SetResult(int result) {
+    if (platform::CurrentThreadAbandoned()) {
+        return;
+    }
     const HandlerDispatch::CallScope calling(dispatch_);
     const ScopedLock guard(lock_.load());
     if (!StoreForCurrentJob(result_, result)) {
