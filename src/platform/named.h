@@ -12,6 +12,8 @@ struct NamedMutex;
 NamedMutex *OpenNamedMutex(const wchar_t *name);
 // Waits without limit; false when the wait fails. The owning thread may take it again.
 bool LockNamedMutex(NamedMutex *mutex);
+// Takes the mutex only if no other thread holds it; false when one does.
+bool TryLockNamedMutex(NamedMutex *mutex);
 void UnlockNamedMutex(NamedMutex *mutex);
 void CloseNamedMutex(NamedMutex *mutex);
 

@@ -108,6 +108,8 @@ NamedMutex *OpenNamedMutex(const wchar_t *name) {
 
 bool LockNamedMutex(NamedMutex *mutex) { return pthread_mutex_lock(&mutex->mutex) == 0; }
 
+bool TryLockNamedMutex(NamedMutex *mutex) { return pthread_mutex_trylock(&mutex->mutex) == 0; }
+
 void UnlockNamedMutex(NamedMutex *mutex) { pthread_mutex_unlock(&mutex->mutex); }
 
 void CloseNamedMutex(NamedMutex *mutex) {

@@ -13,6 +13,11 @@ bool LockNamedMutex(NamedMutex *mutex) {
     return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
 }
 
+bool TryLockNamedMutex(NamedMutex *mutex) {
+    const DWORD result = WaitForSingleObject(reinterpret_cast<HANDLE>(mutex), 0);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
 void UnlockNamedMutex(NamedMutex *mutex) { ReleaseMutex(reinterpret_cast<HANDLE>(mutex)); }
 
 void CloseNamedMutex(NamedMutex *mutex) { CloseHandle(reinterpret_cast<HANDLE>(mutex)); }
