@@ -3,11 +3,8 @@
 // start the next job while a start in progress does not.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "jobs/job_fixture.h"
+#include "lock_watch.h"
 
 namespace zeltest {
 namespace {
@@ -42,16 +39,15 @@ TEST_F(HandlerLifetime, ReplacedHandlerMayBeDeletedOnceSetZelHandlerReturns) {
     ASSERT_EQ(zelClear(0x00, 0, 0), 1);
     entered.Wait();
 
-    std::atomic<bool> replaced{false};
-    std::thread host([&] {
+    WatchedCall host;
+    EXPECT_EQ(host.Start([&] {
         SetZelHandler(&handler_);
         delete old;
-        replaced = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // room to return too early
-    EXPECT_FALSE(replaced) << "SetZelHandler returned while the old handler's callback ran";
+    }),
+              Seen::Waited)
+        << "SetZelHandler returned while the old handler's callback ran";
     release.Set();
-    host.join();
+    host.Join();
     WaitUntilIdle();
 
     EXPECT_EQ(zelGetResult(), 1);

@@ -1,11 +1,8 @@
 // The status exports and the handler's installation.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
-
 #include "jobs/job_fixture.h"
+#include "lock_watch.h"
 
 namespace zeltest {
 namespace {
@@ -65,15 +62,10 @@ TEST_F(StatusTest, RemovingTheHandlerMidJobSkipsCallbacksButKeepsTheResult) {
     const size_t eventsHeld = handler_.Events().size();
 
     // the removal waits for the held callback to return
-    std::atomic<bool> removed{false};
-    std::thread remover([&] {
-        SetZelHandler(nullptr);
-        removed = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));   // room to return too early
-    EXPECT_FALSE(removed);
+    WatchedCall remover;
+    EXPECT_EQ(remover.Start([] { SetZelHandler(nullptr); }), Seen::Waited);
     release.Set();
-    remover.join();
+    remover.Join();
     WaitUntilIdle();
 
     EXPECT_EQ(handler_.Events().size(), eventsHeld);
