@@ -10,9 +10,10 @@
 namespace zel {
 namespace {
 
-// The device descriptor: one word, process-wide, no lock (atomic: a thread
-// that a stop gave up on may still read it while the host attaches anew). Bits 0-7 device
+// The device descriptor: one word, process-wide, no lock. Bits 0-7 device
 // address, 8-12 size bits, 13-15 block bits, 16-17 address bytes, rest 0.
+// Atomic: a thread that a stop gave up on may still read it while the host
+// attaches anew.
 std::atomic<bool> attached{false};   // no descriptor before the first successful attach
 std::atomic<uint32_t> descriptor{0};
 
