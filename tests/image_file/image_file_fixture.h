@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -37,6 +38,11 @@ protected:
     }
 
     static std::vector<uint16_t> Erased(size_t words) { return std::vector<uint16_t>(words, 0xFFFF); }
+
+    // Entries in the scratch folder: what a write left beside its target.
+    std::ptrdiff_t FolderEntries() const {
+        return std::distance(std::filesystem::directory_iterator(folder_), std::filesystem::directory_iterator());
+    }
 
     std::filesystem::path folder_;
 };

@@ -36,8 +36,7 @@ TEST_F(ImageFileTest, ReplacesLongerContentsAndLeavesNoOtherFile) {
     const std::vector<uint16_t> image = {0x0102, 0x0304};
     ASSERT_TRUE(zel::WriteImageFile(path.c_str(), image.data(), 4));
     EXPECT_EQ(ReadText(path), "@0000  0102\n@0001  0304\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_),
-                            std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(FolderEntries(), 1);
 }
 
 TEST_F(ImageFileTest, UnopenablePathIsReportedWithCallersPath) {
@@ -56,8 +55,7 @@ TEST_F(ImageFileTest, EntryAtTheOldTemporaryNameIsLeftAlone) {
     ASSERT_TRUE(zel::WriteImageFile(path.c_str(), image.data(), 2));
     EXPECT_EQ(ReadText(path), "@0000  0102\n");
     EXPECT_EQ(ReadText(planted), "someone else's\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_),
-                            std::filesystem::directory_iterator()), 2);
+    EXPECT_EQ(FolderEntries(), 2);
 }
 
 TEST_F(ImageFileTest, EmptyPathIsRefusedAndMakesNoFile) {

@@ -44,8 +44,7 @@ TEST_P(HeldTargetTest, WrittenInPlaceWhereItMayBe) {
     EXPECT_EQ(written, c.written);
     EXPECT_EQ(out, c.written ? "" : "Couldn't open '" + path + "' for output\n");
     EXPECT_EQ(ReadText(path), c.written ? "@0000  0102\n" : "old contents\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder_),
-                            std::filesystem::directory_iterator()), 1);
+    EXPECT_EQ(FolderEntries(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sharing, HeldTargetTest, testing::Values(
