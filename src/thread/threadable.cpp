@@ -24,6 +24,13 @@ struct ThreadState {
     std::atomic<uint32_t> exitCode{0};    // Run's result or kExitStoppedBeforeStart
 
     bool Has(uint32_t flag) const { return (flags.load() & flag) != 0; }
+    // Lets go of the ended (or given-up) thread; false when its handle would not close.
+    bool Reap() {
+        const bool closed = platform::CloseThread(handle);
+        handle = nullptr;
+        flags.fetch_and(~kStarted);
+        return closed;
+    }
     // A stop: before the thread was marked started it keeps the thread from
     // running at all; either way Run sees it through StopRequested.
     void MarkStopRequested() {
@@ -75,9 +82,7 @@ bool Threadable::Wait(uint32_t timeoutMs) {
     if (state.handle == nullptr) return true;
     const uint32_t limit = timeoutMs == 0 ? platform::kWaitForever : timeoutMs;
     if (platform::WaitThread(state.handle, limit) != platform::WaitResult::Ended) return false;
-    platform::CloseThread(state.handle);
-    state.handle = nullptr;
-    state.flags.fetch_and(~kStarted);
+    state.Reap();
     return true;
 }
 
@@ -87,10 +92,7 @@ bool Threadable::Stop(uint32_t timeoutMs) {
     if (Wait(timeoutMs)) return true;
     // the thread is gone even if its end cannot be confirmed in time
     platform::EndThreadForcibly(state.handle, kExitForcedEnd);
-    const bool closed = platform::CloseThread(state.handle);
-    state.handle = nullptr;
-    state.flags.fetch_and(~kStarted);
-    return closed;
+    return state.Reap();
 }
 
 bool Threadable::StopRequested() const {
