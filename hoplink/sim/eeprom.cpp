@@ -127,7 +127,9 @@ void Eeprom::FallWhileSending() {
 
 void Eeprom::LoadNextByte() {
     out_ = ReadCell(counter_);
-    counter_ = (counter_ + 1) % part_.size;   // sequential reads roll over at the end of memory
+    // sequential reads roll over at the end of the read window
+    const uint32_t window = counter_ - counter_ % part_.readWindow;
+    counter_ = window + (counter_ + 1 - window) % part_.readWindow;
     dataLow_ = (out_ & 0x80) == 0;
 }
 

@@ -134,6 +134,7 @@ TEST(Config, PartsTableIsConsistent) {
         SCOPED_TRACE(part.name);
         EXPECT_EQ(part.size & (part.size - 1), 0u);
         EXPECT_EQ(part.size % part.pageSize, 0u);
+        EXPECT_EQ(part.size % part.readWindow, 0u);
         // address bytes plus block bits cover exactly the memory
         const uint32_t blockBits = static_cast<uint32_t>(std::popcount(part.blockMask));
         EXPECT_EQ(1u << (8 * part.addressBytes + blockBits) >= part.size, true);

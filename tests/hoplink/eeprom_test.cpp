@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using hoplinktest::Bench;
@@ -66,23 +68,34 @@ TEST(Eeprom, PageWriteRollsOverInsideThePage) {
     }
 }
 
-TEST(Eeprom, SequentialReadRollsOverAtTheEndOfMemory) {
-    for (const char *part : {"24C01", "24C04", "24C32", "24C1025"}) {
-        SCOPED_TRACE(part);
-        Bench b(std::string("SIMPART=") + part);
+// A sequential read from the last byte of a read window goes on at the
+// window's first byte: the end of memory, or of each 64 KiB block of the
+// 24C1025.
+TEST(Eeprom, SequentialReadRollsOverWhereThePartsReadEnds) {
+    struct Case {
+        const char *part;
+        uint8_t device;
+        uint32_t last;    // last byte of the window
+        uint32_t first;   // where the read goes on
+    };
+    const Case cases[] = {
+        {"24C01", 0xA0, 0x7F, 0x00},         {"24C04", 0xA2, 0x1FF, 0x000},
+        {"24C32", 0xA0, 0xFFF, 0x000},       {"24C1024", 0xA2, 0x1FFFF, 0x00000},
+        {"24C1025", 0xA0, 0xFFFF, 0x0000},   {"24C1025", 0xA8, 0x1FFFF, 0x10000},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.part) + " from " + std::to_string(c.last));
+        Bench b(std::string("SIMPART=") + c.part);
         ASSERT_TRUE(b.target);
-        const uint32_t size = b.target->GetPart().size;
         auto cells = b.target->Memory();
-        cells[size - 1] = 0xEE;
-        cells[0] = 0x01;
-        cells[1] = 0x02;
-        // set the counter to the last byte through the block bits where the part has them
-        const uint32_t last = size - 1;
+        std::fill(cells.begin(), cells.end(), 0x00);
+        cells[c.last] = 0xEE;
+        cells[c.first] = 0x01;
+        cells[c.first + 1] = 0x02;
         const auto &p = b.target->GetPart();
-        const uint8_t device = static_cast<uint8_t>(0xA0 | p.blockMask);
-        const auto address = p.addressBytes == 2 ? Bytes({int(last >> 8 & 0xFF), int(last & 0xFF)})
-                                                 : Bytes({int(last & 0xFF)});
-        EXPECT_EQ(b.master->ReadAt(device, address, 3), Bytes({0xEE, 0x01, 0x02}));
+        const auto address = p.addressBytes == 2 ? Bytes({int(c.last >> 8 & 0xFF), int(c.last & 0xFF)})
+                                                 : Bytes({int(c.last & 0xFF)});
+        EXPECT_EQ(b.master->ReadAt(c.device, address, 3), Bytes({0xEE, 0x01, 0x02}));
     }
 }
 

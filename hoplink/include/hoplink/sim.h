@@ -25,6 +25,7 @@ struct Part {
     uint8_t addressBytes;   // memory-address bytes after the device address (1 or 2)
     uint8_t blockMask;      // device-address bits that carry the top memory-address bits
     uint16_t pageSize;      // bytes in one page write
+    uint32_t readWindow;    // a sequential read rolls over at the end of each window of this many bytes
 };
 std::span<const Part> Parts();
 const Part *FindPart(std::string_view name); // case-insensitive; null when unknown
