@@ -76,10 +76,14 @@ void DeriveAddressBytes() {
     SetField(kAddressBytesShift, kAddressBytesMask, (unfolded + 7) / 8);
 }
 
+// The block-select bits come from the address alone: a part that answers at
+// several addresses may have been found at another block's (a probe of the
+// lowest address that failed once), and every block must still go to its own
+// place.
 uint8_t ComposeAddress(uint32_t address, uint8_t *out) {
-    uint32_t device = DeviceAddress();
     const unsigned sizeBits = SizeBits();
     const unsigned blockBits = BlockBits();
+    uint32_t device = DeviceAddress() & ~(blockBits << 1);
     uint32_t mask = sizeBits > 0 ? 1u << (sizeBits - 1) : 0;
     // the highest memory-address bit goes to the highest selected block bit
     for (uint32_t select : kBlockOrder) {

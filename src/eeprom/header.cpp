@@ -32,11 +32,11 @@ bool CopyAt(const uint8_t (&b)[kHeaderReadBytes], int i) {
 // Points the address counter at byte 0: two zero address bytes first, then
 // one. A one-address-byte part takes the second zero of the first form as a
 // data byte, which the write-protect line (high here) keeps out of memory.
-bool SetAddressPointer() {
+bool SetAddressPointer(uint8_t device) {
     static constexpr uint8_t zeros[2] = {0, 0};
     for (uint16_t n = 2; n >= 1; --n) {
         // start, device, n zero bytes, stop
-        if (BusTransfer(DeviceAddress(), zeros, n, true, nullptr, 0) == n + 1) {
+        if (BusTransfer(device, zeros, n, true, nullptr, 0) == n + 1) {
             return true;
         }
     }
@@ -45,10 +45,10 @@ bool SetAddressPointer() {
 
 // start, device | 1, five bytes in, stop; retried while the device is busy
 // with a write cycle (address not acknowledged) for up to 20 ms
-bool ReadFromPointer(uint8_t (&bytes)[kHeaderReadBytes]) {
+bool ReadFromPointer(uint8_t device, uint8_t (&bytes)[kHeaderReadBytes]) {
     const uint32_t deadline = platform::TickMs() + kBusyRetryMs;
     uint16_t count = 0;
-    while ((count = BusTransfer(DeviceAddress(), nullptr, 0, true, bytes, kHeaderReadBytes)) == 0 &&
+    while ((count = BusTransfer(device, nullptr, 0, true, bytes, kHeaderReadBytes)) == 0 &&
            static_cast<int32_t>(platform::TickMs() - deadline) <= 0) {
     }
     return count >= kHeaderReadBytes + 1;
@@ -76,6 +76,13 @@ bool ParseHeader(const uint8_t (&b)[kHeaderReadBytes], bool &copiesDiffer) {
         }
     }
     return false;
+}
+
+// A header whose block-select bits are set in the address it was read from
+// lies in another block than block 0: the scan found an alias of a part
+// opened without its geometry.
+bool FromAnotherBlock(uint8_t device) {
+    return (device & BlockBits() << 1) != 0;
 }
 
 bool Reject() {
@@ -120,15 +127,16 @@ bool ReadHeader() {
     if (!DeviceAttached()) {
         return false;
     }
-    if (!SetAddressPointer()) {
+    const uint8_t device = ComposeAddress(0, nullptr);   // block 0, whatever address the scan found
+    if (!SetAddressPointer(device)) {
         return AbandonRead();
     }
     uint8_t bytes[kHeaderReadBytes] = {};
-    if (!ReadFromPointer(bytes)) {
+    if (!ReadFromPointer(device, bytes)) {
         return AbandonRead();
     }
     bool copiesDiffer = false;
-    if (!ParseHeader(bytes, copiesDiffer) || (copiesDiffer && !WriteHeader())) {
+    if (!ParseHeader(bytes, copiesDiffer) || FromAnotherBlock(device) || (copiesDiffer && !WriteHeader())) {
         return Reject();
     }
     DeriveAddressBytes();
