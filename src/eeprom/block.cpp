@@ -30,6 +30,20 @@ bool TransferAllowed() {
     return DeviceAttached() && (AddressBytes() == 0 || TransferGeometrySupported());
 }
 
+// Bytes of a chunk read from `address` with `left` to go. A sequential read
+// stays inside the bytes that one device address reaches (a 24C1025 rolls
+// over at the end of each 64 KiB block), so no chunk crosses their end;
+// without block-select bits that end is the end of memory.
+uint32_t ChunkAt(uint32_t address, uint32_t left) {
+    const uint32_t chunk = std::min(left, kChunkBytes);
+    const auto folded = static_cast<unsigned>(std::popcount(BlockBits()));
+    if (folded == 0 || SizeBits() <= folded) {
+        return chunk;
+    }
+    const uint32_t block = uint32_t{1} << (SizeBits() - folded);
+    return std::min(chunk, block - (address & (block - 1)));
+}
+
 // False when the running job has been asked to stop.
 bool Report(bool report, uint64_t done, uint32_t length) {
     return !report || ReportProgress(static_cast<int>(done * 100 / length));
@@ -138,7 +152,7 @@ bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report) 
     uint8_t scratch[kChunkBytes];   // memory-address bytes out, received bytes in
     for (uint32_t c = 0; c < length;) {
         const uint8_t device = ComposeAddress(address + c, scratch);
-        const auto n = static_cast<uint16_t>(std::min(length - c, kChunkBytes));
+        const auto n = static_cast<uint16_t>(ChunkAt(address + c, length - c));
         const auto sent = static_cast<uint16_t>(AddressBytes());
         // start, device, address bytes, repeated start, device | 1, n bytes in, stop
         if (BusTransfer(device, scratch, sent, true, scratch, n) != sent + n + 2) {

@@ -351,6 +351,35 @@ TEST_F(MemoryJobTest, BackgroundWriteUsesTheBytesAsTheyWereWhenAccepted) {
               "result:0 state:Writing... progress state:Verifying... progress result:1");
 }
 
+// A 24C1025's sequential read stays inside its 64 KiB block: ranges across
+// the boundary read, write and verify what the cells hold, in byte and in
+// page writes, and the whole-image jobs, which read aligned chunks, are right.
+TEST_F(MemoryJobTest, RangesAcrossTheBlockBoundaryOfA24C1025) {
+    constexpr uint32_t kAt = 0xFFF0, kLength = 32;
+    ASSERT_TRUE(Attach("SIMPART=24C1025 SIMTWR=0", 17, 4));
+    std::vector<uint8_t> cells(0x20000);   // the two blocks differ everywhere
+    for (uint32_t k = 0; k < cells.size(); ++k) {
+        cells[k] = static_cast<uint8_t>((k >> 16) * 0x80 + (k & 0x7F));
+    }
+    for (const int pageBytes : {0, 128}) {
+        SCOPED_TRACE(pageBytes);
+        ASSERT_EQ(zelSetPageWrite(pageBytes), 1);
+        SetMemory(cells);
+        std::vector<uint8_t> buffer(kLength, 0xEE);
+        EXPECT_EQ(zelReadMemory(kAt, buffer.data(), kLength, 1), 1);
+        EXPECT_TRUE(std::equal(buffer.begin(), buffer.end(), cells.begin() + kAt));
+
+        const std::vector<uint8_t> erased(kLength, 0xFF);
+        EXPECT_EQ(zelWriteMemory(kAt, erased.data(), kLength, 1, 1), 1);
+        std::vector<uint8_t> expected = cells;
+        std::fill_n(expected.begin() + kAt, kLength, 0xFF);
+        EXPECT_EQ(Memory(), expected);
+    }
+    const std::string image = TempPath("image.txt");
+    WriteImageFile(image, WordsOf(Memory()));
+    EXPECT_EQ(zelVerify(image.c_str(), 1), 1);
+}
+
 TEST_F(MemoryJobTest, WriteWithoutVerifyReadsNothingBack) {
     AttachSmall();
     const std::vector<uint8_t> data = {1, 2, 3};
