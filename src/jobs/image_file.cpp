@@ -1,5 +1,6 @@
 #include "jobs/image_file.h"
 
+#include "jobs/text_image.h"
 #include "platform/file.h"
 
 #include <atomic>
@@ -11,10 +12,10 @@
 namespace zel {
 namespace {
 
-// One read takes at most 98 characters; a longer line arrives in pieces,
-// each handled as a line of its own.
-constexpr int kLineBuffer = 100;
-constexpr int kReadCount = 99;
+// One read takes one lenient line: a longer line arrives in pieces, each
+// handled as a line of its own.
+constexpr int kReadCount = static_cast<int>(kLenientLine) + 1;
+constexpr int kLineBuffer = kReadCount + 1;
 
 // The new contents are written to "<target>.<eight hex digits>.zeltmp" and
 // moved over the target when whole. A name that is taken is never reused:
@@ -22,41 +23,10 @@ constexpr int kReadCount = 99;
 constexpr const char *kTemporarySuffix = ".zeltmp";
 constexpr int kNameAttempts = 100;
 
-// White space as the C locale has it, whatever locale the host set.
-bool IsBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The value of a hex digit of either case, or -1.
-int HexDigit(unsigned char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Stores one record: the text after its '@'. False when the index token is
-// bad or names a word outside the image; a bad value token is not an error.
-bool StoreRecord(const char *text, uint16_t *image, uint32_t words) {
-    uint32_t index = 0;
-    const char *next = ReadHexToken(text, &index);
-    if (!next)
-        return false;
-    uint32_t value = 0;
-    ReadHexToken(next, &value);
-    if (index >= words)
-        return false;
-    image[index] = static_cast<uint16_t>(value);
-    return true;
-}
-
 bool ReadRecords(FILE *file, uint16_t *image, uint32_t words) {
     char line[kLineBuffer];
     while (std::fgets(line, kReadCount, file)) {
-        if (line[0] == '@' && !StoreRecord(line + 1, image, words))
+        if (ReadTextImage(line, TextMode::kLenient, image, words).fault != TextFault::kNone)
             return false;
     }
     // fgets gave up: at the end of the file, or on a read error
@@ -67,19 +37,16 @@ bool ReadRecords(FILE *file, uint16_t *image, uint32_t words) {
 // once (the stream keeps no buffer) and each only while the writer may go on:
 // nothing is written after the caller said stop, not even at the close.
 constexpr size_t kPieceBytes = 4096;
-constexpr size_t kLongestRecord = 20;   // "@ffffffff  ffff\n" and the terminator
 
 bool WriteRecords(FILE *file, const uint16_t *image, uint32_t words, const KeepWriting &keepWriting) {
     if (std::setvbuf(file, nullptr, _IONBF, 0) != 0)
         return false;
-    char piece[kPieceBytes + kLongestRecord];
+    char piece[kPieceBytes + kLongestTextRecord];
     uint32_t i = 0;
     while (i < words) {
         size_t used = 0;
         for (; i < words && used < kPieceBytes; ++i) {
-            used += static_cast<size_t>(std::snprintf(piece + used, kLongestRecord, "@%04x  %04x\n",
-                                                      static_cast<unsigned>(i),
-                                                      static_cast<unsigned>(image[i])));
+            used += WriteTextRecord(piece + used, i, image[i]);
         }
         if ((keepWriting && !keepWriting()) || std::fwrite(piece, 1, used, file) != used)
             return false;
@@ -163,24 +130,6 @@ bool WriteByMove(const char *path, const std::string &target, const uint16_t *im
 }
 
 } // namespace
-
-const char *ReadHexToken(const char *position, uint32_t *value) {
-    *value = 0;
-    while (IsBlank(static_cast<unsigned char>(*position)))
-        ++position;
-    for (;; ++position) {
-        const auto c = static_cast<unsigned char>(*position);
-        if (c == '\0')
-            return position;
-        if (IsBlank(c))
-            return position + 1;
-        const int digit = HexDigit(c);
-        if (digit < 0)
-            return nullptr;
-        // unsigned 32-bit: a token of more than eight digits keeps its last eight
-        *value = *value * 16u + static_cast<uint32_t>(digit);
-    }
-}
 
 bool ReadImageFile(const char *path, uint16_t *image, uint32_t length) {
     if (!path || (!image && length >= 2))

@@ -1,18 +1,11 @@
-// The image file: the text form of a word image, one record per line,
-// written as "@%04x  %04x\n" (word index, word value).
+// The image file: a word image as a text image (jobs/text_image.h), read
+// leniently.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 
 namespace zel {
-
-// Reads one hexadecimal token (either case, any length, the last eight
-// digits kept) after optional white space into *value. Returns where the
-// next token may begin: the terminating NUL, or just past the white space
-// that ended the token. Null when a character that is neither a hex digit
-// nor white space ends the token; *value then holds the digits before it.
-const char *ReadHexToken(const char *position, uint32_t *value);
 
 // Reads the image file at `path` into `image`, which holds length / 2
 // words; words that no record names keep their value. False when the file

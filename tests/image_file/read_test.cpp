@@ -1,108 +1,139 @@
+// The text image in both modes over the table of cases in
+// tests/data/text_image_cases.tsv, which the Python package's reader is
+// held to as well; the lenient mode also through the image file reader.
 #include "image_file_fixture.h"
 
 #include "jobs/image_file.h"
+#include "jobs/text_image.h"
 
 #include <map>
-#include <optional>
+#include <stdexcept>
 
 namespace {
 
-struct TokenCase {
-    const char *text;
-    uint32_t value;
-    std::optional<size_t> next;   // offset of the returned position; none: failure
+struct Outcome {
+    zel::TextFault fault = zel::TextFault::kNone;
+    size_t line = 0;
+    std::map<uint32_t, uint16_t> stored;
 };
 
-void PrintTo(const TokenCase &c, std::ostream *out) { *out << testing::PrintToString(c.text); }
+struct TextCase {
+    std::string name;
+    uint32_t bytes = 0;
+    std::string text;
+    Outcome lenient, strict;
+};
 
-class HexTokenTest : public testing::TestWithParam<TokenCase> {};
+void PrintTo(const TextCase &c, std::ostream *out) { *out << c.name; }
 
-TEST_P(HexTokenTest, ReadsValueAndNextPosition) {
-    const TokenCase &c = GetParam();
-    uint32_t value = 0xDEADBEEF;
-    const char *next = zel::ReadHexToken(c.text, &value);
-    EXPECT_EQ(value, c.value);
-    if (c.next) {
-        ASSERT_NE(next, nullptr);
-        EXPECT_EQ(static_cast<size_t>(next - c.text), *c.next);
-    } else {
-        EXPECT_EQ(next, nullptr);
+std::vector<std::string> Split(const std::string &text, char separator) {
+    std::vector<std::string> parts;
+    std::istringstream in(text);
+    for (std::string part; std::getline(in, part, separator);)
+        parts.push_back(part);
+    return parts;
+}
+
+std::string Unescape(const std::string &field) {
+    static const std::map<char, char> kSingle = {
+        {'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'f', '\f'}, {'\\', '\\'}};
+    std::string text;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\') {
+            text += field[i];
+        } else if (field.at(i + 1) == 'x') {
+            text += static_cast<char>(std::stoi(field.substr(i + 2, 2), nullptr, 16));
+            i += 3;
+        } else {
+            text += kSingle.at(field.at(++i));
+        }
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(Tokens, HexTokenTest, testing::Values(
-    TokenCase{"", 0, 0},                    // empty token reads as 0 at the NUL
-    TokenCase{" \t", 0, 2},
-    TokenCase{"1f 7", 0x1f, 3},             // just past the blank that ended it
-    TokenCase{"1F\t2", 0x1f, 3},
-    TokenCase{" \r\nAb", 0xab, 5},          // CR counts as white space
-    TokenCase{"123456789", 0x23456789, 9},  // only the last eight digits stay
-    TokenCase{"12x4", 0x12, std::nullopt},  // digits before the bad character stay
-    TokenCase{"g", 0, std::nullopt},
-    TokenCase{"12:34", 0x12, std::nullopt},
-    TokenCase{"\xe9", 0, std::nullopt}));   // bytes outside ASCII are no digits
-
-struct ReadCase {
-    const char *name;
-    std::string file;
-    uint32_t length;                       // image length in bytes
-    bool result;
-    std::map<uint32_t, uint16_t> stored;   // every other word stays erased
-};
-
-void PrintTo(const ReadCase &c, std::ostream *out) { *out << c.name; }
-
-class ReadImageTest : public ImageFileTest, public testing::WithParamInterface<ReadCase> {};
-
-TEST_P(ReadImageTest, StoresNamedWordsOnly) {
-    const ReadCase &c = GetParam();
-    const std::string path = WriteBytes("in.hex", c.file);
-    std::vector<uint16_t> image = Erased(c.length / 2 + 1);   // one guard word past the end
-    std::vector<uint16_t> expected = image;
-    for (const auto &[index, value] : c.stored)
-        expected[index] = value;
-
-    EXPECT_EQ(zel::ReadImageFile(path.c_str(), image.data(), c.length), c.result);
-    EXPECT_EQ(image, expected);
-}
-
-std::string Padded(std::string text, size_t width) {
-    text.resize(width, ' ');
     return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(Records, ReadImageTest, testing::Values(
-    ReadCase{"ShortRecord", "@3 7\n", 256, true, {{3, 0x0007}}},
-    ReadCase{"CapitalDigits", "@00A0  C3A5\n", 512, true, {{0xa0, 0xc3a5}}},
-    ReadCase{"FiveDigitValueKeepsLastFour", "@0002  12345\n", 256, true, {{2, 0x2345}}},
-    ReadCase{"BadValueCharacterKeepsDigitsBefore", "@0002  12x4\n", 256, true, {{2, 0x0012}}},
-    ReadCase{"MissingValueIsZero", "@0002\n", 256, true, {{2, 0}}},
-    ReadCase{"MissingValueAtEndOfFile", "@0002", 256, true, {{2, 0}}},
-    ReadCase{"AtAloneStoresZeroInWordZero", "@\n", 256, true, {{0, 0}}},
-    ReadCase{"LeadingBlankLineIgnored", " @0002  1234\n", 256, true, {}},
-    ReadCase{"CommentLineIgnored", "# @0002 1234\n\nsome text\n", 256, true, {}},
-    ReadCase{"EmptyFile", "", 256, true, {}},
-    ReadCase{"TabsAndBlanksBetweenTokens", "@  4\t\tbeef  \n", 256, true, {{4, 0xbeef}}},
-    ReadCase{"CarriageReturnLineEnd", "@0001  00ff\r\n@0002  0102\r\n", 256, true,
-             {{1, 0x00ff}, {2, 0x0102}}},
-    ReadCase{"LastWordAccepted", "@007f  1234\n", 256, true, {{0x7f, 0x1234}}},
-    ReadCase{"IndexPastImageFailsAfterEarlierStores", "@0001  1111\n@0080  1234\n@0002  2222\n",
-             256, false, {{1, 0x1111}}},
-    ReadCase{"OddLengthDropsHalfWord", "@0003  1234\n", 7, false, {}},
-    ReadCase{"NineDigitIndexKeepsLastEight", "@100000001  abcd\n", 256, true, {{1, 0xabcd}}},
-    ReadCase{"LaterDuplicateWins", "@0005  1111\n@0006  6666\n@0005  2222\n", 256, true,
-             {{5, 0x2222}, {6, 0x6666}}},
-    ReadCase{"BadIndexCharacterFails", "@0001  1111\n@12:34\n@0002  2222\n", 256, false,
-             {{1, 0x1111}}},
-    ReadCase{"NonAsciiIndexFails", "@\xb5" "1  1111\n", 256, false, {}},
-    // 150 characters: the first 98 are one record (its value cut at "12"),
-    // the remaining 52 begin with "34" and are no record
-    ReadCase{"LongLineSplitAtNinetyEight", Padded("@0003", 96) + Padded("1234", 54) + "\n", 256,
-             true, {{3, 0x0012}}},
-    ReadCase{"LongLineRemainderStartingWithAtIsRecord",
-             Padded("@0001  1111", 98) + Padded("@0004  4444", 52) + "\n", 256, true,
-             {{1, 0x1111}, {4, 0x4444}}}),
-    [](const testing::TestParamInfo<ReadCase> &info) { return std::string(info.param.name); });
+Outcome ParseOutcome(const std::string &field) {
+    static const std::map<std::string, zel::TextFault> kFaults = {
+        {"index", zel::TextFault::kIndex}, {"value", zel::TextFault::kValue},
+        {"beyond", zel::TextFault::kBeyond}, {"empty", zel::TextFault::kNoRecords}};
+    Outcome outcome;
+    for (const std::string &item : Split(field, ' ')) {
+        const size_t equals = item.find('=');
+        const size_t at = item.find('@');
+        if (equals != std::string::npos) {
+            outcome.stored[static_cast<uint32_t>(std::stoul(item.substr(0, equals), nullptr, 16))] =
+                static_cast<uint16_t>(std::stoul(item.substr(equals + 1), nullptr, 16));
+        } else if (item != "-") {
+            outcome.fault = kFaults.at(item.substr(0, at));
+            outcome.line = at == std::string::npos ? 0 : std::stoul(item.substr(at + 1));
+        }
+    }
+    return outcome;
+}
+
+std::vector<TextCase> LoadCases() {
+    std::ifstream in(ZEL_TEXT_IMAGE_CASES, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " ZEL_TEXT_IMAGE_CASES);
+    std::vector<TextCase> cases;
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        const std::vector<std::string> fields = Split(line, '\t');
+        if (fields.size() != 5)
+            throw std::runtime_error("not five fields: " + line);
+        cases.push_back({fields[0], static_cast<uint32_t>(std::stoul(fields[1])), Unescape(fields[2]),
+                         ParseOutcome(fields[3]), ParseOutcome(fields[4])});
+    }
+    return cases;
+}
+
+class TextImageCases : public ImageFileTest, public testing::WithParamInterface<TextCase> {
+protected:
+    // The image with one guard word past its end, erased.
+    std::vector<uint16_t> Image() const { return Erased(GetParam().bytes / 2 + 1); }
+
+    std::vector<uint16_t> Expected(const Outcome &outcome) const {
+        std::vector<uint16_t> expected = Image();
+        for (const auto &[index, value] : outcome.stored)
+            expected[index] = value;
+        return expected;
+    }
+
+    zel::TextRead Read(zel::TextMode mode, std::vector<uint16_t> &image) const {
+        return zel::ReadTextImage(GetParam().text, mode, image.data(), GetParam().bytes / 2);
+    }
+};
+
+TEST_P(TextImageCases, LenientStoresUpToTheFirstFault) {
+    const Outcome &expected = GetParam().lenient;
+    std::vector<uint16_t> image = Image();
+    const zel::TextRead read = Read(zel::TextMode::kLenient, image);
+    EXPECT_EQ(read.fault, expected.fault);
+    EXPECT_EQ(read.line, expected.line);
+    EXPECT_EQ(image, Expected(expected));
+}
+
+TEST_P(TextImageCases, ImageFileReadsLeniently) {
+    const TextCase &c = GetParam();
+    const std::string path = WriteBytes("in.hex", c.text);
+    std::vector<uint16_t> image = Image();
+    EXPECT_EQ(zel::ReadImageFile(path.c_str(), image.data(), c.bytes), c.lenient.fault == zel::TextFault::kNone);
+    EXPECT_EQ(image, Expected(c.lenient));
+}
+
+TEST_P(TextImageCases, StrictNamesTheFaultAndItsLine) {
+    const Outcome &expected = GetParam().strict;
+    std::vector<uint16_t> image = Image();
+    const zel::TextRead read = Read(zel::TextMode::kStrict, image);
+    EXPECT_EQ(read.fault, expected.fault);
+    EXPECT_EQ(read.line, expected.line);
+    if (expected.fault == zel::TextFault::kNone) {
+        EXPECT_EQ(image, Expected(expected));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, TextImageCases, testing::ValuesIn(LoadCases()),
+                         [](const testing::TestParamInfo<TextCase> &info) { return info.param.name; });
 
 TEST_F(ImageFileTest, UnreadablePathsFailAndLeaveImage) {
     const std::string missing = PathOf("absent.hex");

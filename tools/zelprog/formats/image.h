@@ -3,6 +3,8 @@
 // (sized to the device) and writes this form back out.
 #pragma once
 
+#include "jobs/text_image.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -31,22 +33,12 @@ Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named);
 void Overlay(Runs &runs, uint32_t address, std::span<const uint8_t> bytes);
 
 // Value of a hexadecimal digit of either case, -1 for any other character.
-inline int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+using zel::HexDigit;
 
-// The library's text image: one line "@%04x  %04x\n" per 16-bit word, word i
-// holding byte 2i in its low half and byte 2i+1 in its high half. Lines that
-// do not begin with '@' are ignored; words that no line names stay erased.
-// False with one line in `error` (naming the line) on a malformed record or a
-// word beyond `deviceSize`, and when the text holds no record at all.
+// The library's text image (jobs/text_image.h), read strictly: words that no
+// record names stay erased. False with one line in `error` (naming the line)
+// on a malformed record or a word beyond `deviceSize`, and when the text
+// holds no record at all.
 // `named`, when given, marks each cell that a record named.
 bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
                     std::vector<bool> *named = nullptr);
