@@ -1,6 +1,7 @@
 """Opening and closing the link, the part table, the geometry header, and the
 questions that need no job."""
 
+import errno
 import os
 import subprocess
 import sys
@@ -20,14 +21,31 @@ def test_ports_lists_the_ports_of_the_transport() -> None:
     assert zelapi.ports() == ["sim0", "sim1"]
 
 
-def test_a_library_that_does_not_load_is_a_file_error(tmp_path: Path) -> None:
+def test_a_library_that_does_not_load_is_a_library_error(tmp_path: Path) -> None:
     environment = dict(os.environ, ZELAPI_LIBRARY=str(tmp_path / "libnothing.so"))
     script = ("import sys, zelapi\n"
               "try:\n    zelapi.version()\n"
-              "except zelapi.FileError as error:\n    sys.exit('ZELAPI_LIBRARY' in str(error) and 7)\n")
+              "except zelapi.LibraryError as error:\n"
+              "    sys.exit(not isinstance(error, OSError) and 'ZELAPI_LIBRARY' in str(error) and 7)\n")
     package = Path(__file__).resolve().parents[1]
     done = subprocess.run([sys.executable, "-c", script], env=environment, cwd=package)
     assert done.returncode == 7
+
+
+@pytest.mark.parametrize("state, home, code", [
+    (None, None, errno.ENOENT),
+    ('with"quote', "home", errno.EINVAL),
+])
+def test_a_state_folder_that_cannot_be_used_is_a_file_error_with_errno_and_name(
+        state: object, home: object, code: int, tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+    for variable, value in (("XDG_STATE_HOME", state), ("HOME", home)):
+        if value is None:
+            monkeypatch.delenv(variable, raising=False)
+        else:
+            monkeypatch.setenv(variable, str(tmp_path / str(value)))
+    with pytest.raises(zelapi.FileError) as caught:
+        zelapi.open(part="24c02")
+    assert caught.value.errno == code and caught.value.strerror and caught.value.filename
 
 
 def test_one_link_per_process(backing: Path, tmp_path: Path) -> None:

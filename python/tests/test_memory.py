@@ -52,6 +52,16 @@ def test_refused_ranges_raise_value_error_and_write_nothing(call, ee: zelapi.Eep
     assert backing.read_bytes() == before
 
 
+@pytest.mark.parametrize("call, says", [
+    (lambda ee: ee.read(-1, 4), "offset -1 is negative"),
+    (lambda ee: ee.write(b"ab", -2), "offset -2 is negative"),
+    (lambda ee: ee.read(0x10, -4), "length -4 is negative"),
+])
+def test_a_negative_offset_or_length_is_named_as_given(call, says: str, ee: zelapi.Eeprom) -> None:
+    with pytest.raises(ValueError, match=says):
+        call(ee)
+
+
 @pytest.mark.parametrize("index", [lambda n: n, lambda n: -n - 1])
 def test_an_index_beyond_the_device_raises_index_error(index, ee: zelapi.Eeprom) -> None:
     with pytest.raises(IndexError):

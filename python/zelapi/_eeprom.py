@@ -3,16 +3,15 @@
 import atexit
 import contextlib
 import errno
-import io
 import operator
 import os
 import threading
 from ctypes import byref, c_int, c_uint8
-from typing import Any, Iterator, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
-from . import _jobs, _link, _native
+from . import _files, _images, _jobs, _link, _native
 from ._jobs import ProgressFunction
-from .errors import BusyError, FileError, ImageError, LinkError
+from .errors import BusyError, Error, FileError, LinkError, Mismatch, VerifyError
 
 PathType = Union[str, "os.PathLike[str]"]
 MAX_LIBRARY_PATH = 247  # bytes of a path the library takes, without the terminator
@@ -49,29 +48,25 @@ def _exclusive() -> Iterator[None]:
         _call_lock.release()
 
 
-def _library_path(path: PathType) -> bytes:
+def _scratch_path(path: str) -> bytes:
+    """The path of a scratch file as the library takes it."""
     encoded = _native.narrow(path)
     if len(encoded) > MAX_LIBRARY_PATH:
-        raise FileError(errno.ENAMETOOLONG, f"path longer than {MAX_LIBRARY_PATH} bytes, the most the library takes", os.fsdecode(path))
-    if b"\0" in encoded:
-        raise ValueError("path holds a NUL character")
+        raise FileError(errno.ENAMETOOLONG, f"the temporary folder's path is longer than the library takes "
+                        f"({MAX_LIBRARY_PATH} bytes): set TMPDIR to a shorter one", path)
     return encoded
-
-
-def _open_file(path: PathType, mode: str) -> None:
-    try:
-        with io.open(path, mode):  # this module's open() opens links
-            pass
-    except OSError as error:
-        raise FileError(error.errno, error.strerror, os.fsdecode(path)) from error
 
 
 def _byte_range(offset: int, length: Optional[int], size: int) -> Tuple[int, int]:
     offset = _index(offset, "offset")
-    if not 0 <= offset <= size:
+    if offset < 0:
+        raise ValueError(f"offset {offset} is negative: EEPROM addresses run from 0x0 to 0x{size - 1:x}")
+    if offset > size:
         raise ValueError(f"offset 0x{offset:x} lies outside the EEPROM (0x0 to 0x{size:x})")
     length = size - offset if length is None else _index(length, "length")
-    if length < 0 or offset + length > size:
+    if length < 0:
+        raise ValueError(f"length {length} is negative: give the number of bytes from 0x{offset:x}")
+    if offset + length > size:
         raise ValueError(f"{length} bytes from 0x{offset:x} run past the EEPROM's end (0x{size:x})")
     return offset, length
 
@@ -254,58 +249,96 @@ class Eeprom:
 
     # -- image files ------------------------------------------------------
 
-    def program(self, path: PathType, verify: bool = True, *,
-                progress: Optional[ProgressFunction] = None) -> None:
+    def program(self, path: PathType, verify: bool = True, *, format: Optional[str] = None,
+                pad: bool = False, progress: Optional[ProgressFunction] = None) -> None:
         """Writes the image file `path` into the EEPROM (only the bytes that
-        differ), then with `verify` reads it back and compares."""
-        encoded = _library_path(path)
+        differ), then with `verify` reads it back and compares.
+
+        `format` is "text", "bin", "ihex" or "srec"; by default the file
+        name's ending says (.bin, .hex/.ihex, .srec/.s19/.s28/.s37, else
+        text). Only the cells a file's records name are written; a binary
+        file is the whole EEPROM (with `pad`, a shorter one is filled with
+        0xff). A file that cannot be read raises FileError, one that names no
+        cell of this EEPROM ImageError, before anything is written."""
         with _exclusive():
             lib = self._lib()
-            _open_file(path, "rb")
-            outcome = _jobs.run(lambda: lib.zelProgram(encoded, 0, _flag(verify)), progress)
-            self._check_image(outcome, path, "programming")
+            runs = self._image_runs(path, format, pad)
+            if self._whole(runs):
+                self._image_job(lambda image: lib.zelProgram(image, 0, _flag(verify)), runs[0][1],
+                                progress, f"programming {os.fsdecode(path)!r}")
+                return
+            for address, cells in runs:
+                source = (c_uint8 * len(cells)).from_buffer_copy(cells)
+                outcome = _jobs.run(lambda: lib.zelWriteMemory(address, source, len(cells), 0, _flag(verify)),
+                                    progress, source)
+                _jobs.check(outcome, f"writing {len(cells)} bytes at 0x{address:x}")
 
-    def verify(self, path: PathType, *, progress: Optional[ProgressFunction] = None) -> None:
-        """Compares the EEPROM with the image file `path`; raises VerifyError
-        where they differ."""
-        encoded = _library_path(path)
+    def verify(self, path: PathType, *, format: Optional[str] = None, pad: bool = False,
+               progress: Optional[ProgressFunction] = None) -> None:
+        """Compares the EEPROM with the image file `path` (read as program()
+        reads it) where the file names cells; raises VerifyError where they
+        differ."""
         with _exclusive():
             lib = self._lib()
-            _open_file(path, "rb")
-            outcome = _jobs.run(lambda: lib.zelVerify(encoded, 0), progress)
-            self._check_image(outcome, path, "verifying")
+            runs = self._image_runs(path, format, pad)
+            if self._whole(runs):
+                self._image_job(lambda image: lib.zelVerify(image, 0), runs[0][1], progress,
+                                f"verifying {os.fsdecode(path)!r}")
+                return
+            mismatches: List[Mismatch] = []
+            for address, cells in runs:
+                buffer = (c_uint8 * len(cells))()
+                outcome = _jobs.run(lambda: lib.zelReadMemory(address, buffer, len(cells), 0), progress, buffer)
+                _jobs.check(outcome, f"reading {len(cells)} bytes at 0x{address:x}")
+                mismatches += [(address + k, got, want) for k, (got, want) in enumerate(zip(bytes(buffer), cells))
+                               if got != want]
+            if mismatches:
+                raise VerifyError(mismatches, [f"ERROR: byte 0x{at:x} read as 0x{got:x} instead of 0x{want:x}"
+                                               for at, got, want in mismatches])
 
-    def dump(self, path: PathType, verify: bool = False, *,
+    def dump(self, path: PathType, verify: bool = False, *, format: Optional[str] = None,
              progress: Optional[ProgressFunction] = None) -> None:
         """Reads the EEPROM into the image file `path` (twice, compared, with
-        `verify`). A dump that could not read the EEPROM leaves no new file."""
-        encoded = _library_path(path)
+        `verify`), in `format` or the one its name says (see program()). The
+        file is replaced whole or not at all: a dump that fails leaves the old
+        file as it was, or none."""
+        kind = _images.format_of(path, format)
         with _exclusive():
             lib = self._lib()
-            existed = os.path.lexists(path)
-            _open_file(path, "ab")
+            size = self._known_size()
+            replacement = _files.Replacement(path)
             try:
-                outcome = _jobs.run(lambda: lib.zelDump(encoded, 0, _flag(verify)), progress)
-            except BaseException:
-                self._remove_new_empty(path, existed)
-                raise
-            if not outcome.result:
-                self._remove_new_empty(path, existed)
-            _jobs.check(outcome, f"dumping to {os.fsdecode(path)!r}")
+                with _files.scratch() as scratch:
+                    encoded = _scratch_path(scratch)
+                    outcome = _jobs.run(lambda: lib.zelDump(encoded, 0, _flag(verify)), progress)
+                    _jobs.check(outcome, f"dumping to {os.fsdecode(path)!r}")
+                    runs = _images.decode("text", _files.read_file(scratch), size)
+                if not self._whole(runs):
+                    raise Error(f"the library's dump of the EEPROM was not whole ({len(runs)} runs)")
+                replacement.commit(_images.encode(kind, runs[0][1]))
+            finally:
+                replacement.discard()
+
+    def _image_runs(self, path: PathType, format: Optional[str], pad: bool) -> List[_images.Run]:
+        size = self._known_size()
+        kind = _images.format_of(path, format)  # a bad format name fails before the file is read
+        return _images.read(path, _files.read_file(path), size, kind, pad)
+
+    def _whole(self, runs: List[_images.Run]) -> bool:
+        return len(runs) == 1 and runs[0][0] == 0 and len(runs[0][1]) == self.size
 
     @staticmethod
-    def _remove_new_empty(path: PathType, existed: bool) -> None:
-        with contextlib.suppress(OSError):
-            if not existed and os.path.getsize(path) == 0:
-                os.remove(path)
-
-    @staticmethod
-    def _check_image(outcome: _jobs.Outcome, path: PathType, what: str) -> None:
-        # the file step comes before the first state text
+    def _image_job(start: Callable[[bytes], Any], image: bytes, progress: Optional[ProgressFunction],
+                   what: str) -> None:
+        """Runs an image job of the library on `image`, which it reads as a
+        text image from a scratch file."""
+        with _files.scratch(_images.encode("text", image)) as scratch:
+            encoded = _scratch_path(scratch)
+            outcome = _jobs.run(lambda: start(encoded), progress)
+        # the library reads the file before its first state text
         if not outcome.result and not outcome.states:
-            raise ImageError(f"{os.fsdecode(path)!r} is not an image file of this EEPROM "
-                             "(a bad record, or a word beyond the EEPROM's end)")
-        _jobs.check(outcome, f"{what} {os.fsdecode(path)!r}")
+            raise Error(f"{what} failed: the library could not read the image it was given")
+        _jobs.check(outcome, what)
 
     def clear(self, fill: int = 0xFF, verify: bool = True, *,
               progress: Optional[ProgressFunction] = None) -> None:

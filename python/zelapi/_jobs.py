@@ -230,9 +230,13 @@ def mismatches(messages: List[str]) -> List[Mismatch]:
 
 def check(outcome: Outcome, what: str) -> None:
     """Raises for a failed job: VerifyError when the compare found
-    differences, LinkError when the EEPROM could not be reached."""
+    differences, LinkError when the EEPROM could not be reached (with the
+    library's own words when it told why, e.g. a write cycle that did not
+    end in time)."""
     if outcome.result:
         return
-    if outcome.messages:
+    if any(_COMPARE.match(message) for message in outcome.messages):
         raise VerifyError(mismatches(outcome.messages), outcome.messages)
+    if outcome.messages:
+        raise LinkError(f"{what} failed: " + "; ".join(outcome.messages))
     raise LinkError(f"{what} failed: the EEPROM stopped answering or the link was lost")

@@ -2,6 +2,7 @@
 PIO lines, and the virtual target's configuration string (the same backing
 file that zelprog uses, so the two see one EEPROM)."""
 
+import errno
 import os
 import sys
 from typing import Dict, NamedTuple, Optional, Sequence, Tuple
@@ -71,7 +72,8 @@ def state_directory() -> str:
     if sys.platform == "win32":
         base = os.environ.get("LOCALAPPDATA")
         if not base:
-            raise FileError("%LOCALAPPDATA% is not set: pass link= to name the link instead")
+            raise FileError(errno.ENOENT, "%LOCALAPPDATA% is not set: pass link= to name the link instead",
+                            os.path.join("%LOCALAPPDATA%", "zelprog"))
         folder = os.path.join(base, "zelprog")
     else:
         state = os.environ.get("XDG_STATE_HOME")
@@ -81,7 +83,8 @@ def state_directory() -> str:
         elif home:
             folder = os.path.join(home, ".local", "state", "zelprog")
         else:
-            raise FileError("neither XDG_STATE_HOME nor HOME is set: set one, or pass link= to name the link")
+            raise FileError(errno.ENOENT, "neither XDG_STATE_HOME nor HOME is set: set one, or pass link= to "
+                            "name the link", os.path.join("~", ".local", "state", "zelprog"))
     try:
         os.makedirs(folder, exist_ok=True)
     except OSError as error:
@@ -94,8 +97,8 @@ def virtual_config(part: str, pio: Optional[Tuple[int, int, int]]) -> Tuple[str,
     a description of it for error texts."""
     path = os.path.join(state_directory(), f"eeprom-{part}.bin")
     if '"' in path:
-        raise FileError(f"the state file path {path!r} holds a double quote: point XDG_STATE_HOME elsewhere "
-                        "or pass link=")
+        raise FileError(errno.EINVAL, "the state file's path holds a double quote, which the link's "
+                        "configuration cannot carry: point XDG_STATE_HOME elsewhere or pass link=", path)
     # configuration words are separated by blanks; a quoted value may hold them
     config = f'SIMPART={part} SIMFILE="{path}"'
     if pio is not None:

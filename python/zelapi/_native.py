@@ -15,7 +15,7 @@ from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_int, c_long, c_ui
                     c_void_p)
 from typing import Any, List, Optional, Union
 
-from .errors import Error, FileError
+from .errors import LibraryError
 
 if sys.platform == "win32":
     LIBRARY_NAMES = ["zelapi.dll"]
@@ -102,7 +102,7 @@ class Library:
             try:
                 function = getattr(self._dll, name)
             except AttributeError:
-                raise Error(f"{self.path} does not export {name}: the library is older than this package") from None
+                raise LibraryError(f"{self.path} does not export {name}: the library is older than this package") from None
             function.restype, function.argtypes = _PROTOTYPES[name]
         setattr(self, name, function)
         return function
@@ -115,7 +115,7 @@ class Library:
                 continue
             function.restype, function.argtypes = c_long, []
             return function
-        raise Error(f"{self.path} exports no zelReadHeader")
+        raise LibraryError(f"{self.path} exports no zelReadHeader")
 
 
 def _candidates() -> List[str]:
@@ -142,8 +142,8 @@ _library: Optional[Library] = None
 
 
 def library() -> Library:
-    """The library, loaded on first use. Raises FileError (an OSError) when
-    none loads."""
+    """The library, loaded on first use. Raises LibraryError when none
+    loads."""
     global _library
     with _lock:
         if _library is None:
@@ -155,6 +155,6 @@ def library() -> Library:
                 except OSError as error:
                     failures.append(f"{path}: {error}")
             else:
-                raise FileError("cannot load the zelapi library (set ZELAPI_LIBRARY to its path): " +
-                              "; ".join(failures))
+                raise LibraryError("cannot load the zelapi library (set ZELAPI_LIBRARY to its path): " +
+                                   "; ".join(failures))
         return _library

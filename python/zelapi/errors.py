@@ -17,19 +17,26 @@ class LinkError(Error):
     operation (a lost link, a device that does not acknowledge)."""
 
 
+class LibraryError(Error):
+    """The zelapi library could not be loaded (set ZELAPI_LIBRARY to its
+    path), or it lacks a function that this package calls (it is older)."""
+
+
 class BusyError(Error):
     """Refused: a link is already open, or another job or thread is using the
     library (it drives one EEPROM at a time, one call at a time)."""
 
 
 class FileError(Error, OSError):
-    """An image file could not be opened, read or written. An ``OSError``
-    with ``errno``, ``strerror`` and ``filename`` set."""
+    """A file or folder of the package's could not be opened, read or
+    written (an image file, the virtual target's per-user folder). An
+    ``OSError`` with ``errno``, ``strerror`` and ``filename`` set."""
 
 
 class ImageError(Error, ValueError):
-    """The image file could be opened but does not describe this EEPROM (a bad
-    record, or a word index beyond the device's end)."""
+    """The image file could be read but does not describe this EEPROM: a bad
+    record or checksum, a cell beyond the device's end, no cell named at all,
+    a binary file of another size. Nothing was written."""
 
 
 class VerifyError(Error):
