@@ -26,7 +26,7 @@ def show(state: str, percent: int) -> None:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("image", help="image file (one '@index  word' record per 16-bit word)")
+    parser.add_argument("image", help="image file: .bin, .hex, .srec or a text image ('@index  word' lines)")
     parser.add_argument("--part", help="24c01 ... 24c1025 (without it: the EEPROM's geometry header)")
     parser.add_argument("--link", help="transport configuration string (default: the virtual target)")
     args = parser.parse_args()

@@ -23,8 +23,9 @@ cd "$work/run"
 unset ZELAPI_LIBRARY
 export XDG_STATE_HOME=$work/state HOPLINK_SIM=SIMTWR=0
 "$venv_python" - "$work/venv" <<'PY'
-import os, sys, zelapi
+import importlib.metadata, os, sys, zelapi
 from zelapi import _native
+assert importlib.metadata.version("zelapi") == zelapi.__version__, importlib.metadata.version("zelapi")
 installed = os.path.dirname(zelapi.__file__)
 assert installed.startswith(sys.argv[1]), installed
 assert os.path.isfile(os.path.join(installed, "py.typed"))
