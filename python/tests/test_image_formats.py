@@ -74,7 +74,8 @@ def test_a_file_that_is_not_an_image_of_this_eeprom_is_refused_before_any_write(
     assert backing.read_bytes() == pattern(256)
 
 
-def test_a_short_binary_is_written_padded_only_when_asked(ee: zelapi.Eeprom, backing: Path, tmp_path: Path) -> None:
+def test_a_short_binary_is_written_padded_only_when_asked(ee: zelapi.Eeprom, backing: Path,
+                                                          tmp_path: Path) -> None:
     fill_backing(backing, pattern(ee.size))
     image = tmp_path / "short.bin"
     image.write_bytes(b"\x01\x02\x03")
@@ -104,8 +105,9 @@ def test_a_dump_is_written_in_the_format_its_name_says_and_programs_back(
 
 
 @pytest.mark.parametrize("fails", [False, True])
-def test_a_dump_replaces_the_old_file_whole_or_not_at_all(fails: bool, ee: zelapi.Eeprom, backing: Path,
-                                                        tmp_path: Path, monkeypatch: pytest.MonkeyPatch) -> None:
+def test_a_dump_replaces_the_old_file_whole_or_not_at_all(
+        fails: bool, ee: zelapi.Eeprom, backing: Path, tmp_path: Path,
+        monkeypatch: pytest.MonkeyPatch) -> None:
     fill_backing(backing, pattern(ee.size, seed=2))
     out = tmp_path / "keep.bin"
     out.write_bytes(b"old backup")

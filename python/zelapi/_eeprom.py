@@ -71,6 +71,22 @@ def _byte_range(offset: int, length: Optional[int], size: int) -> Tuple[int, int
     return offset, length
 
 
+def _read_memory(lib: _native.Library, offset: int, length: int,
+                 progress: Optional[ProgressFunction]) -> bytes:
+    buffer = (c_uint8 * length)()
+    outcome = _jobs.run(lambda: lib.zelReadMemory(offset, buffer, length, 0), progress, buffer)
+    _jobs.check(outcome, f"reading {length} bytes at 0x{offset:x}")
+    return bytes(buffer)
+
+
+def _write_memory(lib: _native.Library, offset: int, data: bytes, verify: bool,
+                  progress: Optional[ProgressFunction]) -> None:
+    source = (c_uint8 * len(data)).from_buffer_copy(data)
+    outcome = _jobs.run(lambda: lib.zelWriteMemory(offset, source, len(data), 0, _flag(verify)),
+                        progress, source)
+    _jobs.check(outcome, f"writing {len(data)} bytes at 0x{offset:x}")
+
+
 def _index(value: Any, what: str) -> int:
     if isinstance(value, bool) or not hasattr(value, "__index__"):
         raise TypeError(f"{what} must be an integer, not {type(value).__name__}")
@@ -183,12 +199,7 @@ class Eeprom:
         with _exclusive():
             lib = self._lib()
             offset, length = _byte_range(offset, length, self._known_size())
-            if length == 0:
-                return b""
-            buffer = (c_uint8 * length)()
-            outcome = _jobs.run(lambda: lib.zelReadMemory(offset, buffer, length, 0), progress, buffer)
-            _jobs.check(outcome, f"reading {length} bytes at 0x{offset:x}")
-            return bytes(buffer)
+            return _read_memory(lib, offset, length, progress) if length else b""
 
     def write(self, data: Union[bytes, bytearray, memoryview, Sequence[int]], offset: int = 0,
               verify: bool = True, *, progress: Optional[ProgressFunction] = None) -> None:
@@ -199,12 +210,8 @@ class Eeprom:
         with _exclusive():
             lib = self._lib()
             offset, length = _byte_range(offset, len(payload), self._known_size())
-            if length == 0:
-                return
-            source = (c_uint8 * length).from_buffer_copy(payload)
-            outcome = _jobs.run(lambda: lib.zelWriteMemory(offset, source, length, 0, _flag(verify)),
-                                progress, source)
-            _jobs.check(outcome, f"writing {length} bytes at 0x{offset:x}")
+            if length:
+                _write_memory(lib, offset, payload, verify, progress)
 
     def __iter__(self) -> Iterator[int]:
         return iter(self.read())
@@ -268,10 +275,7 @@ class Eeprom:
                                 progress, f"programming {os.fsdecode(path)!r}")
                 return
             for address, cells in runs:
-                source = (c_uint8 * len(cells)).from_buffer_copy(cells)
-                outcome = _jobs.run(lambda: lib.zelWriteMemory(address, source, len(cells), 0, _flag(verify)),
-                                    progress, source)
-                _jobs.check(outcome, f"writing {len(cells)} bytes at 0x{address:x}")
+                _write_memory(lib, address, cells, verify, progress)
 
     def verify(self, path: PathType, *, format: Optional[str] = None, pad: bool = False,
                progress: Optional[ProgressFunction] = None) -> None:
@@ -287,12 +291,11 @@ class Eeprom:
                 return
             mismatches: List[Mismatch] = []
             for address, cells in runs:
-                buffer = (c_uint8 * len(cells))()
-                outcome = _jobs.run(lambda: lib.zelReadMemory(address, buffer, len(cells), 0), progress, buffer)
-                _jobs.check(outcome, f"reading {len(cells)} bytes at 0x{address:x}")
-                mismatches += [(address + k, got, want) for k, (got, want) in enumerate(zip(bytes(buffer), cells))
+                read = _read_memory(lib, address, len(cells), progress)
+                mismatches += [(address + k, got, want) for k, (got, want) in enumerate(zip(read, cells))
                                if got != want]
             if mismatches:
+                # told as the library's memory jobs tell a differing byte
                 raise VerifyError(mismatches, [f"ERROR: byte 0x{at:x} read as 0x{got:x} instead of 0x{want:x}"
                                                for at, got, want in mismatches])
 

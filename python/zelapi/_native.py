@@ -102,7 +102,8 @@ class Library:
             try:
                 function = getattr(self._dll, name)
             except AttributeError:
-                raise LibraryError(f"{self.path} does not export {name}: the library is older than this package") from None
+                raise LibraryError(f"{self.path} does not export {name}: "
+                                   "the library is older than this package") from None
             function.restype, function.argtypes = _PROTOTYPES[name]
         setattr(self, name, function)
         return function
