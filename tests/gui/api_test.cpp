@@ -2,6 +2,7 @@
 // API as the page drives it; the EEPROM is the virtual target with a
 // backing file of the test's own.
 #include "gui/client.h"
+#include "support/test_data.h"
 #include "zelprog/process.h"
 
 #include "formats/image.h"
@@ -22,17 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 using zelprog::test::ProcessResult;
 using zelprog::test::RunProcess;
+using zeltest::RandomBytes;
+using zeltest::ReadFile;
 
 constexpr std::size_t k24c02 = 256;
-
-Bytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(n);
-    for (uint8_t &b : bytes)
-        b = static_cast<uint8_t>(random() % 0xFF);
-    return bytes;
-}
 
 std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -68,14 +62,6 @@ protected:
     void WriteFile(const std::string &path, const std::string &data) const
     {
         std::ofstream(path, std::ios::binary) << data;
-    }
-
-    std::string ReadFile(const std::string &path) const
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
     }
 
     Reply Post(const std::string &target, const std::string &body = "", const std::string &page = "") const

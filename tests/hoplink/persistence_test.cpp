@@ -1,5 +1,6 @@
 // The backing file: contents across opens, its size, one opener at a time.
 #include "bitbang.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +23,8 @@ std::string FreshPath(const char *name) {
 }
 
 std::vector<uint8_t> FileBytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string bytes = zeltest::ReadFile(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::unique_ptr<hoplink::sim::Target> Open(const std::string &config, std::string &error) {

@@ -1,6 +1,8 @@
 // A scratch folder per test, and files put in and read out of it.
 #pragma once
 
+#include "support/test_data.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -31,11 +33,7 @@ protected:
     }
 
     // Reads a file in text mode, as the image file routines see it.
-    static std::string ReadText(const std::string &path) {
-        std::ostringstream text;
-        text << std::ifstream(path).rdbuf();
-        return text.str();
-    }
+    static std::string ReadText(const std::string &path) { return zeltest::ReadFile(path, std::ios::in); }
 
     static std::vector<uint16_t> Erased(size_t words) { return std::vector<uint16_t>(words, 0xFFFF); }
 

@@ -1,5 +1,7 @@
 #include "jobs/job_fixture.h"
 
+#include "support/test_data.h"
+
 #include <cstdio>
 #include <filesystem>
 #include <random>
@@ -155,12 +157,7 @@ void WriteImageFile(const std::string &path, const std::vector<uint16_t> &words)
     ASSERT_EQ(std::fclose(file), 0);
 }
 
-std::string FileText(const std::string &path) {
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string FileText(const std::string &path) { return zeltest::ReadFile(path, std::ios::in); }
 
 bool FileExists(const std::string &path) { return std::filesystem::exists(path); }
 

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "platform/lock.h"
+#include "support/stand_in_lock.h"
 
 namespace {
 
@@ -24,37 +24,22 @@ void Tell(bool Watch::*flag) {
     watch->changed.notify_all();
 }
 
-} // namespace
-
-namespace zel::platform {
-
-struct RecursiveLock {
-    std::recursive_mutex mutex;
+class TellFoundHeld : public zeltest::LockObserver {
+    void FoundHeld() override {
+        if (watched)
+            Tell(&Watch::foundHeld);
+    }
 };
 
-RecursiveLock *NewRecursiveLock() { return new RecursiveLock; }
-
-void AcquireRecursiveLock(RecursiveLock *lock) {
-    if (lock->mutex.try_lock()) {
-        return;
-    }
-    if (watched) {
-        Tell(&Watch::foundHeld);
-    }
-    lock->mutex.lock();
-}
-
-void ReleaseRecursiveLock(RecursiveLock *lock) { lock->mutex.unlock(); }
-
-void DeleteRecursiveLock(RecursiveLock *lock) { delete lock; }
-
-} // namespace zel::platform
+} // namespace
 
 namespace zeltest {
 
 Seen WatchedCall::Start(std::function<void()> call) {
     // one watch for the process; made once, kept, as a call may outlive its caller's frame
     static Watch *const shared = new Watch;
+    static auto *const observer = new TellFoundHeld;
+    ObserveLocks(observer);
     {
         const std::lock_guard guard(shared->mutex);
         shared->foundHeld = false;

@@ -1,8 +1,7 @@
-// For the programs that watch the job's locks: they bring their own
-// recursive lock (it replaces the platform's, which the linker then leaves
-// out of the library archive). It is a real recursive mutex that also tells,
-// for the one thread under watch, whether that thread found the lock held by
-// someone else when it came to take it.
+// For the programs that watch the job's locks: over the stand-in recursive
+// lock (support/stand_in_lock.h), it tells for the one thread under watch
+// whether that thread found the lock held by someone else when it came to
+// take it.
 //
 // No timing: a watched call ends in finite time either by returning or by
 // finding a lock held (it then waits for it), so a wrong lock discipline

@@ -2,17 +2,17 @@
 // beginning or its own stop request. Start and Stop stay usable afterwards:
 // the next thread runs and the owner never waits for ever.
 //
-// This program brings its own recursive lock (it replaces the platform's,
-// which the linker then leaves out): a thread marked to be held is held inside
-// its next acquisition, the lock taken, until the process ends, as a thread
-// ended there (Windows) or given up on there (POSIX) leaves it.
+// The program watches the stand-in recursive lock: a thread marked to be held
+// is held inside its next acquisition, the lock taken, until the process
+// ends, as a thread ended there (Windows) or given up on there (POSIX)
+// leaves it.
 #include <gtest/gtest.h>
 
 #include <condition_variable>
 #include <mutex>
 
 #include "latch.h"
-#include "platform/lock.h"
+#include "support/stand_in_lock.h"
 #include "platform/thread.h"
 #include "worker.h"
 
@@ -31,29 +31,17 @@ zel::test::Latch &Reached() {
     std::abort();
 }
 
-} // namespace
-
-namespace zel::platform {
-
-struct RecursiveLock {
-    std::recursive_mutex mutex;
+// A thread marked to be held is held once it has taken the lock.
+class HoldMarked : public zeltest::LockObserver {
+    void Taken() override {
+        if (holdNextLock) {
+            Reached().count_down();
+            HoldForEver();
+        }
+    }
 };
 
-RecursiveLock *NewRecursiveLock() { return new RecursiveLock; }
-
-void AcquireRecursiveLock(RecursiveLock *lock) {
-    lock->mutex.lock();
-    if (holdNextLock) {
-        Reached().count_down();
-        HoldForEver();
-    }
-}
-
-void ReleaseRecursiveLock(RecursiveLock *lock) { lock->mutex.unlock(); }
-
-void DeleteRecursiveLock(RecursiveLock *lock) { delete lock; }
-
-} // namespace zel::platform
+} // namespace
 
 namespace zel::test {
 namespace {
@@ -77,6 +65,8 @@ class ForcedEnd : public testing::TestWithParam<HeldCase> {};
 
 TEST_P(ForcedEnd, OfAThreadInsideItsOwnBookkeepingLeavesTheObjectUsable) {
     const HeldIn where = GetParam().where;
+    static auto *const holder = new HoldMarked;
+    zeltest::ObserveLocks(holder);
     static const platform::ThreadHook hook{MarkFirstThread, nullptr};
     if (where == HeldIn::Beginning) platform::SetThreadHook(&hook);
     Worker worker({[where](Worker &w) -> uint32_t {

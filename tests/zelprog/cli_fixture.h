@@ -5,6 +5,7 @@
 
 #include "formats/image.h"
 #include "process.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,7 @@ namespace fs = std::filesystem;
 inline constexpr std::size_t k24c02 = 256;
 inline constexpr const char *kFastWrites = "SIMTWR=1"; // write cycles of 1 ms keep the tests short
 
-inline Bytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(n);
-    for (uint8_t &b : bytes)
-        b = static_cast<uint8_t>(random() % 0xFF); // never the erased value, so every byte is written
-    return bytes;
-}
+using zeltest::RandomBytes;
 
 inline std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -71,20 +65,8 @@ protected:
     {
         std::ofstream(dir_ / name, std::ios::binary) << data;
     }
-    std::string ReadBacking(const std::string &part) const
-    {
-        std::ifstream in(BackingFile(part), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    std::string Read(const std::string &name) const
-    {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    std::string ReadBacking(const std::string &part) const { return zeltest::ReadFile(BackingFile(part)); }
+    std::string Read(const std::string &name) const { return zeltest::ReadFile(dir_ / name); }
 
     fs::path dir_, state_;
 };

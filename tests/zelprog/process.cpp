@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "support/test_data.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -35,14 +37,6 @@ std::filesystem::path ScratchFile(const char *tag)
 #endif
                                          ) +
             "-" + std::to_string(serial++) + "-" + tag);
-}
-
-std::string Slurp(const std::filesystem::path &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 void Spill(const std::filesystem::path &path, const std::string &data)
@@ -124,8 +118,8 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
     }
     for (HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError})
         CloseHandle(h);
-    result.out = Slurp(scratch.out);
-    result.err = Slurp(scratch.err);
+    result.out = zeltest::ReadFile(scratch.out);
+    result.err = zeltest::ReadFile(scratch.err);
     return result;
 }
 
@@ -199,8 +193,8 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
     if (pid < 0)
         return result;
     result.exitCode = Wait(pid);
-    result.out = Slurp(scratch.out);
-    result.err = Slurp(scratch.err);
+    result.out = zeltest::ReadFile(scratch.out);
+    result.err = zeltest::ReadFile(scratch.err);
     return result;
 }
 
@@ -235,7 +229,7 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
     if (pid < 0)
         return result;
     result.exitCode = Wait(pid);
-    result.out = Slurp(scratch.out);
+    result.out = zeltest::ReadFile(scratch.out);
     return result;
 }
 
@@ -251,8 +245,8 @@ ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::micr
     std::this_thread::sleep_for(after);
     kill(pid, SIGKILL);
     result.exitCode = Wait(pid);
-    result.out = Slurp(scratch.out);
-    result.err = Slurp(scratch.err);
+    result.out = zeltest::ReadFile(scratch.out);
+    result.err = zeltest::ReadFile(scratch.err);
     return result;
 }
 

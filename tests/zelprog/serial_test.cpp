@@ -2,6 +2,7 @@
 // the counter file's promises (each number handed out once; a failure gives
 // it back; every number's fate in the log, also after a run that died).
 #include "core/serial.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -67,16 +68,9 @@ protected:
     {
         return {file_, step, first};
     }
-    static std::string Slurp(const fs::path &path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
     std::vector<std::string> LogLines() const
     {
-        std::istringstream in(Slurp(fs::path(file_) += ".log"));
+        std::istringstream in(zeltest::ReadFile(fs::path(file_) += ".log"));
         std::vector<std::string> lines;
         std::string line;
         while (std::getline(in, line))
@@ -100,7 +94,7 @@ TEST_F(Counter, ReservedNumbersAreWrittenOrGivenBackAndNeverHandedOutTwice)
         uint64_t n = 0;
         ASSERT_TRUE(counter.Reserve(n).Ok());
         EXPECT_EQ(n, 100u);
-        EXPECT_NE(Slurp(file_).find("reserved 100"), std::string::npos) << "on disk before the write";
+        EXPECT_NE(zeltest::ReadFile(file_).find("reserved 100"), std::string::npos) << "on disk before the write";
         ASSERT_TRUE(counter.Written(n, "at 0x20").Ok());
         ASSERT_TRUE(counter.Reserve(n).Ok());
         EXPECT_EQ(n, 110u);
@@ -117,7 +111,7 @@ TEST_F(Counter, ReservedNumbersAreWrittenOrGivenBackAndNeverHandedOutTwice)
     EXPECT_EQ(LogLines(), (std::vector<std::string>{
                               "100 written at 0x20", "110 given back: writing failed",
                               "110 lost: reserved by a run that did not finish (the unit may hold it)"}));
-    EXPECT_EQ(Slurp(file_).find("reserved"), std::string::npos);
+    EXPECT_EQ(zeltest::ReadFile(file_).find("reserved"), std::string::npos);
 }
 
 struct SettleCase {
@@ -147,7 +141,7 @@ TEST_F(Counter, ARunThatDiedAfterLoggingIsSettledFromTheLog)
         ASSERT_TRUE(opened.Ok()) << opened.message;
         EXPECT_EQ(counter.Next(), c.next);
         EXPECT_EQ(LogLines().size(), c.logLines);
-        EXPECT_EQ(Slurp(file_).find("reserved"), std::string::npos);
+        EXPECT_EQ(zeltest::ReadFile(file_).find("reserved"), std::string::npos);
     }
 }
 
@@ -161,7 +155,7 @@ TEST_F(Counter, WhatCannotBeTrustedIsRefusedAndChangesNothing)
         SCOPED_TRACE(bad);
         WriteCounter(bad);
         EXPECT_EQ(SerialCounter(Options(), {}).Open().code, kExitFile);
-        EXPECT_EQ(Slurp(file_), bad);
+        EXPECT_EQ(zeltest::ReadFile(file_), bad);
     }
     WriteCounter("next 18446744073709551615\n");
     SerialCounter full(Options(), {});
