@@ -3,10 +3,10 @@
 #include "formats/image.h"
 #include "formats/image_format.h"
 #include "core/parts.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -14,12 +14,15 @@
 namespace zelprog {
 namespace {
 
+using zeltest::RandomBytes;
+
 struct Cell {
     std::size_t address;
     uint8_t value;
 };
 
-struct HexCase {
+struct RecordCase {
+    ImageFormat format;
     const char *name;
     std::string text;
     std::size_t deviceSize;
@@ -27,34 +30,49 @@ struct HexCase {
     std::vector<Cell> cells;
 };
 
-TEST(IntelHex, ParsesRecordsAndNamesTheFaultyLine)
+TEST(RecordFormats, ParseRecordsAndNameTheFaultyLine)
 {
-    const std::string eof = ":00000001FF\n";
-    const std::vector<HexCase> cases = {
-        {"data at zero", ":0400000001020304F2\n" + eof, 256, nullptr, {{0, 1}, {3, 4}, {4, 0xFF}, {255, 0xFF}}},
-        {"crlf and blank lines", "\r\n:0400000001020304F2\r\n\r\n" + eof, 256, nullptr, {{0, 1}, {3, 4}}},
-        {"lowercase digits", ":02001000dead63\n" + eof, 256, nullptr, {{0x10, 0xDE}, {0x11, 0xAD}}},
-        {"segment base", ":020000020010EC\n:01000000AA55\n" + eof, 512, nullptr, {{0x100, 0xAA}, {0, 0xFF}}},
-        {"linear base", ":020000040001F9\n:01000500BB3F\n" + eof, 131072, nullptr, {{0x10005, 0xBB}, {5, 0xFF}}},
-        {"segment offset wraps", ":020000021000EC\n:02FFFF000102FD\n" + eof, 131072, nullptr,
+    constexpr ImageFormat hex = ImageFormat::IntelHex, srec = ImageFormat::SRecord;
+    const std::string eof = ":00000001FF\n", end = "S9030000FC\n";
+    const std::vector<RecordCase> cases = {
+        {hex, "data at zero", ":0400000001020304F2\n" + eof, 256, nullptr, {{0, 1}, {3, 4}, {4, 0xFF}, {255, 0xFF}}},
+        {hex, "crlf and blank lines", "\r\n:0400000001020304F2\r\n\r\n" + eof, 256, nullptr, {{0, 1}, {3, 4}}},
+        {hex, "lowercase digits", ":02001000dead63\n" + eof, 256, nullptr, {{0x10, 0xDE}, {0x11, 0xAD}}},
+        {hex, "segment base", ":020000020010EC\n:01000000AA55\n" + eof, 512, nullptr, {{0x100, 0xAA}, {0, 0xFF}}},
+        {hex, "linear base", ":020000040001F9\n:01000500BB3F\n" + eof, 131072, nullptr, {{0x10005, 0xBB}, {5, 0xFF}}},
+        {hex, "segment offset wraps", ":020000021000EC\n:02FFFF000102FD\n" + eof, 131072, nullptr,
          {{0x1FFFF, 1}, {0x10000, 2}}},
-        {"start address ignored", ":0400000500001234B1\n:01000000AA55\n" + eof, 256, nullptr, {{0, 0xAA}}},
-        {"stops at end of file", eof + "garbage\n", 256, nullptr, {{0, 0xFF}}},
-        {"bad checksum", ":01000000AA54\n" + eof, 256, "line 1: checksum is 0x54", {}},
-        {"no end record", ":01000000AA55\n", 256, "no end-of-file record", {}},
-        {"missing colon", ":01000000AA55\n01000000AA55\n" + eof, 256, "line 2: a record must begin with ':'", {}},
-        {"odd digit count", ":01000000AA5\n" + eof, 256, "line 1: a record holds an even number", {}},
-        {"count mismatch", ":0200000001FD\n" + eof, 256, "line 1: the byte count says 2", {}},
-        {"not hex", ":01000000AG55\n" + eof, 256, "line 1: 'AG' is not a hexadecimal byte", {}},
-        {"unknown type", ":00000006FA\n" + eof, 256, "line 1: record type 0x6", {}},
-        {"beyond device", ":020000040001F9\n:01000500BB3F\n" + eof, 65536, "line 2: data at address 0x10005 lies beyond", {}},
-        {"last byte fits, next does not", ":02FFFF000102FD\n" + eof, 65536, "address 0x10000 lies beyond", {}},
+        {hex, "start address ignored", ":0400000500001234B1\n:01000000AA55\n" + eof, 256, nullptr, {{0, 0xAA}}},
+        {hex, "stops at end of file", eof + "garbage\n", 256, nullptr, {{0, 0xFF}}},
+        {hex, "bad checksum", ":01000000AA54\n" + eof, 256, "line 1: checksum is 0x54", {}},
+        {hex, "no end record", ":01000000AA55\n", 256, "no end-of-file record", {}},
+        {hex, "missing colon", ":01000000AA55\n01000000AA55\n" + eof, 256, "line 2: a record must begin with ':'", {}},
+        {hex, "odd digit count", ":01000000AA5\n" + eof, 256, "line 1: a record holds an even number", {}},
+        {hex, "count mismatch", ":0200000001FD\n" + eof, 256, "line 1: the byte count says 2", {}},
+        {hex, "not hex", ":01000000AG55\n" + eof, 256, "line 1: 'AG' is not a hexadecimal byte", {}},
+        {hex, "unknown type", ":00000006FA\n" + eof, 256, "line 1: record type 0x6", {}},
+        {hex, "beyond device", ":020000040001F9\n:01000500BB3F\n" + eof, 65536, "line 2: data at address 0x10005 lies beyond", {}},
+        {hex, "last byte fits, next does not", ":02FFFF000102FD\n" + eof, 65536, "address 0x10000 lies beyond", {}},
+
+        {srec, "s1 data", "S0030000FC\nS1050010ABCD72\n" + end, 256, nullptr, {{0x10, 0xAB}, {0x11, 0xCD}, {0x12, 0xFF}}},
+        {srec, "s2 data, s8 end", "S20600FFF0010207\nS804000000FB\n", 131072, nullptr, {{0xFFF0, 1}, {0xFFF1, 2}}},
+        {srec, "s3 data, s7 end, crlf", "S3060001000055A3\r\nS70500000000FA\r\n", 131072, nullptr, {{0x10000, 0x55}}},
+        {srec, "count record ignored", "S5030001FB\nS1040000AA51\n" + end, 256, nullptr, {{0, 0xAA}}},
+        {srec, "stops at the end", end + "garbage\n", 256, nullptr, {{0, 0xFF}}},
+        {srec, "bad checksum", "S1040000AA52\n" + end, 256, "line 1: checksum is 0x52, the record's bytes give 0x51", {}},
+        {srec, "no end", "S1040000AA51\n", 256, "no termination record", {}},
+        {srec, "unknown type", "S4030000FC\n" + end, 256, "line 1: a record begins with", {}},
+        {srec, "count too short", "S1020000FD\n" + end, 256, "line 1: the byte count", {}},
+        {srec, "count mismatch", "S1050000AA51\n" + end, 256, "line 1: the byte count", {}},
+        {srec, "not hex", "S1040000AG51\n" + end, 256, "line 1: 'AG' is not", {}},
+        {srec, "beyond device", "S1040100AA50\n" + end, 256, "line 1: data at address 0x100 lies beyond", {}},
     };
-    for (const HexCase &c : cases) {
+    for (const RecordCase &c : cases) {
         SCOPED_TRACE(c.name);
         Bytes bytes;
         std::string error;
-        const bool ok = ParseIntelHex(c.text, c.deviceSize, bytes, error);
+        const auto parse = c.format == hex ? ParseIntelHex : ParseSRecord;
+        const bool ok = parse(c.text, c.deviceSize, bytes, error, nullptr);
         if (c.errorPart != nullptr) {
             EXPECT_FALSE(ok);
             EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
@@ -65,15 +83,6 @@ TEST(IntelHex, ParsesRecordsAndNamesTheFaultyLine)
         for (const Cell &cell : c.cells)
             EXPECT_EQ(bytes[cell.address], cell.value) << "address " << cell.address;
     }
-}
-
-Bytes RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 random(seed);
-    Bytes bytes(n);
-    for (uint8_t &b : bytes)
-        b = static_cast<uint8_t>(random());
-    return bytes;
 }
 
 TEST(IntelHex, EmittedFileParsesBackToTheSameBytes)
@@ -97,7 +106,7 @@ TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K)
     EXPECT_EQ(big.find(":02000004"), big.rfind(":02000004")) << "one base record only";
 }
 
-TEST(IntelHex, RangeAtAnAddressParsesBackToItsRunsAcross64K)
+TEST(Ranges, IntelHexAcross64KAndTextWordsEncodeAndDecodeAsRuns)
 {
     const Bytes bytes = RandomBytes(40, 9);
     const std::string hex = EmitIntelHex(bytes, 0xFFF0);
@@ -119,39 +128,6 @@ TEST(IntelHex, RangeAtAnAddressParsesBackToItsRunsAcross64K)
     EXPECT_EQ(runs[1].bytes, (Bytes{3, 4, 5, 6}));
     EXPECT_FALSE(DecodeRuns(ImageFormat::IntelHex, ":00000001FF\n", 256, runs, error));
     EXPECT_NE(error.find("names no byte"), std::string::npos) << error;
-}
-
-TEST(SRecord, ParsesRecordsAndNamesTheFaultyLine)
-{
-    const std::string end = "S9030000FC\n";
-    const std::vector<HexCase> cases = {
-        {"s1 data", "S0030000FC\nS1050010ABCD72\n" + end, 256, nullptr, {{0x10, 0xAB}, {0x11, 0xCD}, {0x12, 0xFF}}},
-        {"s2 data, s8 end", "S20600FFF0010207\nS804000000FB\n", 131072, nullptr, {{0xFFF0, 1}, {0xFFF1, 2}}},
-        {"s3 data, s7 end, crlf", "S3060001000055A3\r\nS70500000000FA\r\n", 131072, nullptr, {{0x10000, 0x55}}},
-        {"count record ignored", "S5030001FB\nS1040000AA51\n" + end, 256, nullptr, {{0, 0xAA}}},
-        {"stops at the end", end + "garbage\n", 256, nullptr, {{0, 0xFF}}},
-        {"bad checksum", "S1040000AA52\n" + end, 256, "line 1: checksum is 0x52, the record's bytes give 0x51", {}},
-        {"no end", "S1040000AA51\n", 256, "no termination record", {}},
-        {"unknown type", "S4030000FC\n" + end, 256, "line 1: a record begins with", {}},
-        {"count too short", "S1020000FD\n" + end, 256, "line 1: the byte count", {}},
-        {"count mismatch", "S1050000AA51\n" + end, 256, "line 1: the byte count", {}},
-        {"not hex", "S1040000AG51\n" + end, 256, "line 1: 'AG' is not", {}},
-        {"beyond device", "S1040100AA50\n" + end, 256, "line 1: data at address 0x100 lies beyond", {}},
-    };
-    for (const HexCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        Bytes bytes;
-        std::string error;
-        const bool ok = ParseSRecord(c.text, c.deviceSize, bytes, error);
-        if (c.errorPart != nullptr) {
-            EXPECT_FALSE(ok);
-            EXPECT_NE(error.find(c.errorPart), std::string::npos) << error;
-            continue;
-        }
-        ASSERT_TRUE(ok) << error;
-        for (const Cell &cell : c.cells)
-            EXPECT_EQ(bytes[cell.address], cell.value) << "address " << cell.address;
-    }
 }
 
 TEST(SRecord, EmittedFileParsesBackWithTheShortestAddressThatHoldsIt)
