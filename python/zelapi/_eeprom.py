@@ -71,11 +71,15 @@ def _byte_range(offset: int, length: Optional[int], size: int) -> Tuple[int, int
     return offset, length
 
 
+def _bytes(count: int) -> str:
+    return f"{count} byte" + ("" if count == 1 else "s")
+
+
 def _read_memory(lib: _native.Library, offset: int, length: int,
                  progress: Optional[ProgressFunction]) -> bytes:
     buffer = (c_uint8 * length)()
     outcome = _jobs.run(lambda: lib.zelReadMemory(offset, buffer, length, 0), progress, buffer)
-    _jobs.check(outcome, f"reading {length} bytes at 0x{offset:x}")
+    _jobs.check(outcome, f"reading {_bytes(length)} at 0x{offset:x}")
     return bytes(buffer)
 
 
@@ -84,7 +88,7 @@ def _write_memory(lib: _native.Library, offset: int, data: bytes, verify: bool,
     source = (c_uint8 * len(data)).from_buffer_copy(data)
     outcome = _jobs.run(lambda: lib.zelWriteMemory(offset, source, len(data), 0, _flag(verify)),
                         progress, source)
-    _jobs.check(outcome, f"writing {len(data)} bytes at 0x{offset:x}")
+    _jobs.check(outcome, f"writing {_bytes(len(data))} at 0x{offset:x}")
 
 
 def _index(value: Any, what: str) -> int:

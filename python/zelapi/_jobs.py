@@ -238,5 +238,7 @@ def check(outcome: Outcome, what: str) -> None:
     if any(_COMPARE.match(message) for message in outcome.messages):
         raise VerifyError(mismatches(outcome.messages), outcome.messages)
     if outcome.messages:
-        raise LinkError(f"{what} failed: " + "; ".join(outcome.messages))
+        reasons = (message[len("ERROR: "):] if message.startswith("ERROR: ") else message
+                   for message in outcome.messages)
+        raise LinkError(f"{what} failed: " + "; ".join(reasons))
     raise LinkError(f"{what} failed: the EEPROM stopped answering or the link was lost")
