@@ -255,7 +255,7 @@ int Main(int argc, char **argv)
     runners[app.add_subcommand("version", "Show the versions of the tool and the library")] = RunVersion;
     gui::GuiOptions guiOptions;
     bool noBrowser = false;
-    auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this machine");
+    auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this machine; with --link, the page may open that link");
     guiCommand->add_option("--port", guiOptions.port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535));
     guiCommand->add_flag("--no-browser", noBrowser, "Print the address only; do not open a browser");
@@ -289,6 +289,7 @@ int Main(int argc, char **argv)
     os::InstallInterruptHandler();
 
     guiOptions.openBrowser = !noBrowser;
+    guiOptions.link = c.link.link; // the page may open it as it stands, files and traces included
     const Status status = guiCommand->parsed() ? gui::RunGui(guiOptions) : runners.at(app.get_subcommands().front())(c);
     if (!status.Ok())
         PrintError(c.output, status);

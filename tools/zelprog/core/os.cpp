@@ -91,10 +91,12 @@ bool RandomBytes(unsigned char *bytes, std::size_t count)
     return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
-bool OpenBrowser(const std::string &url)
+bool RuntimeDirectory(std::filesystem::path &dir, std::string &error) { return StateDirectory(dir, error); }
+
+bool OpenBrowser(const std::filesystem::path &file)
 {
     const auto result = reinterpret_cast<intptr_t>(
-        ShellExecuteA(nullptr, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+        ShellExecuteW(nullptr, L"open", file.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32; // ShellExecute's own convention: above 32 is success
 }
 
@@ -150,6 +152,22 @@ bool AppendToFile(const std::filesystem::path &path, const std::string &data, st
     CloseHandle(file);
     if (!written)
         error = LastError("append to", path);
+    return written;
+}
+
+bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    DeleteFileW(path.wstring().c_str());
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("create", path);
+        return false;
+    }
+    const bool written = WriteAndFlush(file, data);
+    CloseHandle(file);
+    if (!written)
+        error = LastError("write", path);
     return written;
 }
 
@@ -223,11 +241,24 @@ bool RandomBytes(unsigned char *bytes, std::size_t count)
     return true;
 }
 
-bool OpenBrowser(const std::string &url)
+bool RuntimeDirectory(std::filesystem::path &dir, std::string &error)
+{
+    const char *runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
+    if (runtime == nullptr || runtime[0] != '/')
+        return StateDirectory(dir, error);
+    dir = std::filesystem::path(runtime) / "zelprog";
+    if (!MakeDirectory(dir, error))
+        return false;
+    std::error_code ec;
+    std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
+    return true;
+}
+
+bool OpenBrowser(const std::filesystem::path &file)
 {
     // xdg-open runs as a child; a thread of its own reaps it, so no zombie
     // is left while the server runs.
-    const char *argv[] = {"xdg-open", url.c_str(), nullptr};
+    const char *argv[] = {"xdg-open", file.c_str(), nullptr};
     pid_t child = 0;
     if (posix_spawnp(&child, "xdg-open", nullptr, nullptr, const_cast<char **>(argv), environ) != 0)
         return false;
@@ -308,6 +339,24 @@ bool AppendToFile(const std::filesystem::path &path, const std::string &data, st
     }
     if (!WriteSyncClose(fd, data)) {
         error = Errno("append to", path);
+        return false;
+    }
+    return true;
+}
+
+bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+{
+    if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+        error = Errno("remove", path);
+        return false;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = Errno("create", path);
+        return false;
+    }
+    if (!WriteSyncClose(fd, data)) {
+        error = Errno("write", path);
         return false;
     }
     return true;

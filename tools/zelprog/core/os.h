@@ -28,9 +28,19 @@ unsigned long ProcessId();
 // Fills `bytes` from the system's cryptographic random source.
 bool RandomBytes(unsigned char *bytes, std::size_t count);
 
-// Opens `url` in the user's default browser (xdg-open; the Windows shell)
-// without waiting for it. False when that could not be started.
-bool OpenBrowser(const std::string &url);
+// The per-user folder for files that last one run: $XDG_RUNTIME_DIR/zelprog
+// where the system gives one, else the state directory; made when missing.
+bool RuntimeDirectory(std::filesystem::path &dir, std::string &error);
+
+// A new file at `path` holding `data` that only this user may read: mode
+// 0600 on POSIX, made afresh (whatever stood there is removed first, a link
+// is never followed); on Windows the user's own folder keeps it theirs.
+bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error);
+
+// Opens `file` (a page on this disk) in the user's default browser
+// (xdg-open; the Windows shell) without waiting for it. False when that
+// could not be started.
+bool OpenBrowser(const std::filesystem::path &file);
 
 // Replaces the file at `path` with one holding `data`: written beside it,
 // flushed to disk, renamed over it and (on POSIX) the directory flushed, so

@@ -3,6 +3,7 @@
 #include "core/parts.h"
 #include "formats/image_format.h"
 #include "gui/assets.h"
+#include "gui/link_config.h"
 
 #include <zelapi.h>
 
@@ -77,8 +78,9 @@ bool ParseNumber(std::string_view text, long &value)
 }
 
 // The page's link choice as zelprog's link options; an empty string when
-// the choice is sound, else what is wrong with it.
-std::string LinkFromJson(const nlohmann::json &body, OpenRequest &open)
+// the choice is sound, else what is wrong with it. `commandLink` is the
+// link given on the command line ("" for none).
+std::string LinkFromJson(const nlohmann::json &body, const std::string &commandLink, OpenRequest &open)
 {
     const std::string kind = body.value("kind", "");
     LinkOptions &link = open.link;
@@ -95,10 +97,17 @@ std::string LinkFromJson(const nlohmann::json &body, OpenRequest &open)
         return link.port >= -1 ? "" : "the port must be a number from 0 up";
     }
     if (kind == "config") {
-        link.link = body.value("config", "");
-        return link.link.empty() ? "the configuration string is empty" : "";
+        const std::string text = body.value("config", "");
+        std::string problem;
+        if (text.find_first_not_of(" \t") == std::string::npos)
+            return "the configuration string is empty";
+        return PageLinkConfig(text, link.part, link.link, problem) ? "" : problem;
     }
-    return "the link kind must be virtual, lpt, usb or config";
+    if (kind == "command") {
+        link.link = commandLink;
+        return commandLink.empty() ? "no link was given on the command line (zelprog gui --link \"...\")" : "";
+    }
+    return "the link kind must be virtual, lpt, usb, config or command";
 }
 
 } // namespace
@@ -149,6 +158,7 @@ Response Api::Get(const Request &request, std::string_view path)
 {
     if (path == "/api/state") {
         nlohmann::json state = device_.State();
+        state["commandLink"] = commandLink_;
         state["parts"] = PartList();
         state["ports"] = PortList();
         return JsonResponse(request, state);
@@ -207,7 +217,7 @@ Response Api::Open(const Request &request)
     OpenRequest open;
     std::string problem;
     try {
-        problem = LinkFromJson(body, open);
+        problem = LinkFromJson(body, commandLink_, open);
     } catch (const nlohmann::json::exception &) {
         problem = "a field of the open request has the wrong type";
     }

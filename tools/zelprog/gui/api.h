@@ -11,7 +11,12 @@ namespace zelprog::gui {
 
 class Api final : public Router {
 public:
-    Api(const Guard &guard, Device &device, EventHub &hub) : guard_(guard), device_(device), hub_(hub) {}
+    // `commandLink`: the link given on the command line, which the page may
+    // open as it stands ("" for none).
+    Api(const Guard &guard, Device &device, EventHub &hub, std::string commandLink)
+        : guard_(guard), device_(device), hub_(hub), commandLink_(std::move(commandLink))
+    {
+    }
 
     std::optional<Response> Screen(const Request &header) override;
     Reply Handle(Request &request) override;
@@ -28,6 +33,7 @@ private:
     const Guard &guard_;
     Device &device_;
     EventHub &hub_;
+    std::string commandLink_;
 };
 
 } // namespace zelprog::gui

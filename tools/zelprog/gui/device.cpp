@@ -111,43 +111,53 @@ void Device::Finished(const std::string &command, const Status &status, const st
 
 Status Device::StartRead()
 {
+    auto read = std::make_shared<Bytes>();
     return Start(
         "dump",
-        [this](Session &s, const JobControl &c) {
-            return ReadRange(0, static_cast<uint32_t>(s.GetGeometry()->Bytes()), jobImage_, c);
+        [read](Session &s, const JobControl &c) {
+            return ReadRange(0, static_cast<uint32_t>(s.GetGeometry()->Bytes()), *read, c);
         },
-        [this](bool ok) {
+        [this, read](bool ok) {
             if (ok)
-                chip_ = jobImage_;
+                chip_ = std::move(*read);
         });
 }
 
-Status Device::StartWrite(Bytes image)
+Status Device::ImageFits(const Bytes &image) const
 {
-    if (image.size() != Size())
-        return Refused("the image holds " + std::to_string(image.size()) + " bytes, the EEPROM " +
-                       std::to_string(Size()));
-    jobImage_ = std::move(image);
+    if (image.size() == Size())
+        return {};
+    return Refused("the image holds " + std::to_string(image.size()) + " bytes, the EEPROM " + std::to_string(Size()));
+}
+
+Status Device::StartWrite(Bytes bytes)
+{
+    if (Status s = Startable(); !s.Ok())
+        return s;
+    if (Status s = ImageFits(bytes); !s.Ok())
+        return s;
+    auto image = std::make_shared<const Bytes>(std::move(bytes));
     return Start(
-        "program", [this](Session &s, const JobControl &c) { return ProgramImage(s, jobImage_, true, c); },
-        [this](bool ok) {
+        "program", [image](Session &s, const JobControl &c) { return ProgramImage(s, *image, true, c); },
+        [this, image](bool ok) {
             chip_.clear(); // after a failed or stopped write nothing is known
             if (ok)
-                chip_ = jobImage_;
+                chip_ = *image;
         });
 }
 
-Status Device::StartVerify(Bytes image)
+Status Device::StartVerify(Bytes bytes)
 {
-    if (image.size() != Size())
-        return Refused("the image holds " + std::to_string(image.size()) + " bytes, the EEPROM " +
-                       std::to_string(Size()));
-    jobImage_ = std::move(image);
+    if (Status s = Startable(); !s.Ok())
+        return s;
+    if (Status s = ImageFits(bytes); !s.Ok())
+        return s;
+    auto image = std::make_shared<const Bytes>(std::move(bytes));
     return Start(
-        "verify", [this](Session &s, const JobControl &c) { return VerifyImage(s, jobImage_, c); },
-        [this](bool ok) {
+        "verify", [image](Session &s, const JobControl &c) { return VerifyImage(s, *image, c); },
+        [this, image](bool ok) {
             if (ok)
-                chip_ = jobImage_;
+                chip_ = *image;
         });
 }
 

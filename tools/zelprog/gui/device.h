@@ -35,7 +35,8 @@ public:
     Status Open(const OpenRequest &request);
     Status Close();
 
-    // Each starts a job, or refuses with a Status naming why.
+    // Each starts a job, or refuses with a Status naming why; a refusal
+    // changes nothing, the running job's data included.
     Status StartRead();
     Status StartWrite(Bytes image);
     Status StartVerify(Bytes image);
@@ -53,6 +54,7 @@ private:
     using Work = std::function<Status(Session &, const JobControl &)>;
 
     Status Startable() const;
+    Status ImageFits(const Bytes &image) const;
     Status Start(std::string command, Work work, std::function<void(bool ok)> after = {});
     void Finished(const std::string &command, const Status &status, const std::function<void(bool)> &after);
 
@@ -61,8 +63,7 @@ private:
     std::unique_ptr<Session> session_; // used by the job's thread while a job runs, else by the server's
     std::thread job_;
     std::atomic<bool> stop_{false};
-    Bytes chip_;        // server thread only
-    Bytes jobImage_;    // the job's image; the job's thread owns it while the job runs
+    Bytes chip_;        // server thread only; a job's own image is held by the job alone
     nlohmann::json link_; // what the page is shown of the open link
 };
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 namespace zelprog::gui {
@@ -27,14 +28,36 @@ std::string TokenOrThrow()
     return token;
 }
 
+// The browser is opened on a file of this user's alone that sends it on to
+// the address: a command line (xdg-open's, the browser's) is there for any
+// local user to read, so the token never stands on one. The file's path, or
+// an empty one when no browser was started.
+std::filesystem::path OpenBrowserOn(const std::string &url, unsigned short port)
+{
+    std::filesystem::path dir;
+    std::string error;
+    if (os::RuntimeDirectory(dir, error)) {
+        const std::filesystem::path file = dir / ("gui-" + std::to_string(port) + ".html");
+        const std::string page = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0; url=" +
+                                 url + "\">\n<title>zelprog gui</title>\n<a href=\"" + url + "\">Open zelprog gui</a>\n";
+        if (os::WritePrivateFile(file, page, error) && os::OpenBrowser(file))
+            return file;
+        std::error_code ignored;
+        std::filesystem::remove(file, ignored);
+    }
+    std::fprintf(stderr, "zelprog gui: could not start a browser%s%s: open the address above yourself\n",
+                 error.empty() ? "" : ": ", error.c_str());
+    return {};
+}
+
 } // namespace
 
 // Declared in the order they must be built; torn down in reverse: the job
 // thread (in the device) ends before the hub and the loop it posts to.
 struct App::Parts {
-    explicit Parts(unsigned short port)
-        : hub(io), device(io, hub), server(io, port), guard(TokenOrThrow(), server.Port()), api(guard, device, hub),
-          timer(io)
+    explicit Parts(const GuiOptions &options)
+        : hub(io), device(io, hub), server(io, static_cast<unsigned short>(options.port), options.limits),
+          guard(TokenOrThrow(), server.Port()), api(guard, device, hub, options.link), timer(io)
     {
     }
 
@@ -68,7 +91,7 @@ struct App::Parts {
     bool stopping = false; // server thread only
 };
 
-App::App(unsigned short port) : parts_(std::make_unique<Parts>(port)) {}
+App::App(const GuiOptions &options) : parts_(std::make_unique<Parts>(options)) {}
 
 App::~App() = default;
 
@@ -93,7 +116,7 @@ Status RunGui(const GuiOptions &options)
         return Status::Fail(kExitUsage, "--port takes 0 (a free port) to 65535");
     std::unique_ptr<App> app;
     try {
-        app = std::make_unique<App>(static_cast<unsigned short>(options.port));
+        app = std::make_unique<App>(options);
     } catch (const boost::system::system_error &e) {
         return Status::Fail(kExitUsage, "cannot listen on 127.0.0.1:" + std::to_string(options.port) + ": " +
                                             e.code().message());
@@ -105,9 +128,13 @@ Status RunGui(const GuiOptions &options)
     std::fflush(stdout);
     std::fprintf(stderr, "zelprog gui: serving on 127.0.0.1:%u; open the address above (Ctrl-C ends)\n",
                  static_cast<unsigned>(app->Port()));
-    if (options.openBrowser && !os::OpenBrowser(app->Url()))
-        std::fprintf(stderr, "zelprog gui: could not start a browser: open the address above yourself\n");
+    std::filesystem::path opener;
+    if (options.openBrowser)
+        opener = OpenBrowserOn(app->Url(), app->Port());
     app->Run();
+    std::error_code ignored;
+    if (!opener.empty())
+        std::filesystem::remove(opener, ignored); // its token is dead now
     std::fprintf(stderr, "zelprog gui: ended\n");
     return {};
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "gui/server.h"
 
 #include <memory>
 #include <string>
@@ -11,6 +12,8 @@ namespace zelprog::gui {
 struct GuiOptions {
     int port = 0;           // 0: a free port
     bool openBrowser = true;
+    std::string link;       // --link: a link the page may open as it stands (it may name files)
+    ServerLimits limits;
 };
 
 // The server with everything behind it, bound to its port from the start.
@@ -18,7 +21,8 @@ class App {
 public:
     // Throws boost::system::system_error when the port cannot be had, and
     // std::runtime_error when the system gives no random token.
-    explicit App(unsigned short port);
+    // `options.port` must be 0 to 65535.
+    explicit App(const GuiOptions &options);
     ~App();
 
     unsigned short Port() const;

@@ -15,14 +15,22 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-constexpr std::chrono::seconds kRequestTimeout{30};
+constexpr std::chrono::seconds kBodyTimeout{30}; // 4 MiB over the loopback take far less
 constexpr std::uint32_t kMaxHeaderBytes = 16 * 1024;
 
 // One connection: requests one after another (keep-alive), each screened on
 // its header before its body is read.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(tcp::socket socket, Router &router) : stream_(std::move(socket)), router_(router) {}
+    Connection(tcp::socket socket, Router &router, std::chrono::milliseconds idleTimeout,
+               std::shared_ptr<std::size_t> open)
+        : stream_(std::move(socket)), router_(router), idleTimeout_(idleTimeout), open_(std::move(open))
+    {
+        ++*open_;
+    }
+    ~Connection() { --*open_; }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
 
     void Start() { ReadHeader(); }
 
@@ -32,7 +40,7 @@ private:
         parser_.emplace();
         parser_->header_limit(kMaxHeaderBytes);
         parser_->body_limit(kMaxBodyBytes);
-        stream_.expires_after(kRequestTimeout);
+        stream_.expires_after(idleTimeout_);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
     }
@@ -45,6 +53,7 @@ private:
             refusal->keep_alive(false); // the body, if any, stays unread
             return Send(std::move(*refusal));
         }
+        stream_.expires_after(kBodyTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec2, std::size_t) { self->OnBody(ec2); });
     }
@@ -105,11 +114,14 @@ private:
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     Router &router_;
+    std::chrono::milliseconds idleTimeout_;
+    std::shared_ptr<std::size_t> open_; // the server's count of open connections
 };
 
 } // namespace
 
-Server::Server(asio::io_context &io, unsigned short port) : io_(io), acceptor_(io)
+Server::Server(asio::io_context &io, unsigned short port, ServerLimits limits)
+    : io_(io), limits_(limits), acceptor_(io), pause_(io)
 {
     const tcp::endpoint endpoint{asio::ip::address_v4::loopback(), port};
     acceptor_.open(endpoint.protocol());
@@ -128,16 +140,37 @@ void Server::Stop()
 {
     beast::error_code ignored;
     acceptor_.close(ignored);
+    pause_.cancel();
 }
 
+// An accept that failed (no descriptor left, or a connection gone before it
+// was taken) leaves the others waiting: after a pause the server takes them.
 void Server::Accept()
 {
     acceptor_.async_accept(io_, [this](beast::error_code ec, tcp::socket socket) {
-        if (ec)
-            return; // the acceptor was closed
-        std::make_shared<Connection>(std::move(socket), *router_)->Start();
-        Accept();
+        if (ec == asio::error::operation_aborted || !acceptor_.is_open())
+            return; // stopped
+        if (!ec) {
+            Take(std::move(socket));
+            Accept();
+            return;
+        }
+        pause_.expires_after(limits_.acceptPause);
+        pause_.async_wait([this](beast::error_code waited) {
+            if (!waited && acceptor_.is_open())
+                Accept();
+        });
     });
+}
+
+void Server::Take(tcp::socket socket)
+{
+    if (*open_ >= limits_.maxConnections) {
+        beast::error_code ignored;
+        socket.close(ignored); // refused at once: the pages' own connections are few
+        return;
+    }
+    std::make_shared<Connection>(std::move(socket), *router_, limits_.idleTimeout, open_)->Start();
 }
 
 } // namespace zelprog::gui

@@ -32,12 +32,20 @@ export class LinkPanel {
     this.port.textContent = "";
     this.port.append(new Option("default", "-1"));
     state.ports.forEach((name, i) => this.port.append(new Option(name, String(i))));
+    const command = this.kind.querySelector("option[value=command]");
+    command.hidden = !state.commandLink;
+    if (state.commandLink) {
+      $("link-command-row").textContent = state.commandLink;
+      this.kind.value = "command";
+    }
+    this.showKind();
   }
 
   showKind() {
     const kind = this.kind.value;
     $("link-port-row").hidden = kind !== "lpt" && kind !== "usb";
     $("link-config-row").hidden = kind !== "config";
+    $("link-command-row").hidden = kind !== "command";
   }
 
   partBytes() {
