@@ -3,14 +3,30 @@
 #include "zelapi.h"
 
 #include "eeprom/device.h"
+#include "jobs/worker.h"
 #include "spi/link.h"
 #include "spi/pio.h"
+
+namespace {
+
+// The link or the lines are about to change under a running background job:
+// it is stopped first, as zelStop does. From a job's own callback the job is
+// only asked to end (it cannot be waited for there); the change itself makes
+// that job, or a blocking job on another thread, fail.
+void StopJobBeforeChange() {
+    if (zel::ZelWorker *worker = zel::ZelWorker::Instance()) {
+        worker->StopJob();
+    }
+}
+
+} // namespace
 
 extern "C" {
 
 int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits) {
     try {
         const std::string config = zel::ComposeLinkConfig(kind, port);
+        StopJobBeforeChange();
         return zel::OpenLink(config.c_str(), linkParam, sizeBits, blockBits) ? 1 : 0;
     } catch (...) {
         return 0;
@@ -19,6 +35,10 @@ int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits) {
 
 int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits) {
     try {
+        if (config == nullptr) {
+            return 0;   // nothing to open: the link and any job stay as they are
+        }
+        StopJobBeforeChange();
         return zel::OpenLink(config, linkParam, sizeBits, blockBits) ? 1 : 0;
     } catch (...) {
         return 0;
@@ -27,6 +47,7 @@ int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits)
 
 int zelClose(void) {
     try {
+        StopJobBeforeChange();
         zel::CloseLink();
     } catch (...) {
     }
@@ -42,7 +63,13 @@ int zelGetAvailableSpiPorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
 }
 
 int zelSetPioLines(int clock, int data, int writeProtect) {
-    zel::SetPioLines(clock, data, writeProtect);
+    try {
+        if (zel::LinesWouldChange(clock, data, writeProtect)) {
+            StopJobBeforeChange();
+            zel::SetPioLines(clock, data, writeProtect);
+        }
+    } catch (...) {
+    }
     return 1;
 }
 

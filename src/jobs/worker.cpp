@@ -4,9 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "jobs/progress.h"
 #include "platform/abandon.h"
 #include "platform/thread.h"
+#include "spi/transport.h"
 
 namespace zel {
 namespace {
@@ -28,12 +28,27 @@ bool StoreForCurrentJob(std::atomic<int> &field, int value) {
     return true;
 }
 
+// A job, or a background start, on this thread; a blocking job also counts
+// in `blocking`, which other threads see.
 class JobScope {
 public:
-    JobScope() { ++jobsOnThisThread; }
-    ~JobScope() { --jobsOnThisThread; }
+    explicit JobScope(std::atomic<int> *blocking = nullptr) : blocking_(blocking) {
+        ++jobsOnThisThread;
+        if (blocking_ != nullptr) {
+            ++*blocking_;
+        }
+    }
+    ~JobScope() {
+        if (blocking_ != nullptr) {
+            --*blocking_;
+        }
+        --jobsOnThisThread;
+    }
     JobScope(const JobScope &) = delete;
     JobScope &operator=(const JobScope &) = delete;
+
+private:
+    std::atomic<int> *blocking_;
 };
 
 } // namespace
@@ -48,7 +63,13 @@ ZelWorker *ZelWorker::Instance() {
 
 bool ZelWorker::BackgroundJobRunning() { return onWorkerThread || IsRunning(); }
 
-bool ZelWorker::MayStartJob() { return jobsOnThisThread == 0 && !BackgroundJobRunning(); }
+bool ZelWorker::MayStartJob() {
+    return jobsOnThisThread == 0 && blockingJobs_ == 0 && !BackgroundJobRunning();
+}
+
+bool ZelWorker::JobOwnsBus() {
+    return jobsOnThisThread > 0 || blockingJobs_ > 0 || BackgroundJobRunning();
+}
 
 int ZelWorker::RunJob(Body body, bool blocking) {
     if (blocking) {
@@ -84,12 +105,16 @@ uint32_t ZelWorker::Run() {
 int ZelWorker::RunGuarded(Body body) {
     int result = 0;
     {
-        const JobScope scope;
+        const JobScope scope(onWorkerThread ? nullptr : &blockingJobs_);
+        const JobLinkScope link;
         try {
             Job job;
             result = TakeSettings(&job) ? (this->*body)(job) : 0;
         } catch (...) {
             result = 0;
+        }
+        if (LinkChangedUnderJob()) {
+            result = 0;   // whatever it did, it was not all done on the link it began with
         }
     }
     // the job has ended: its one result is final, and a host may start the
@@ -112,6 +137,7 @@ void ZelWorker::StopJob() {
 void ZelWorker::RetireLock() {
     retiredLocks_.push_back(lock_.exchange(CreateLock()));
     dispatch_.GiveUpOnRunningCallback();
+    RetireTransportLock();
 }
 
 bool ZelWorker::TakeSettings(Job *job) {
@@ -136,7 +162,8 @@ bool ZelWorker::TellMismatch(const char *text) {
 }
 
 bool ZelWorker::KeepGoing() const {
-    return !platform::CurrentThreadAbandoned() && !(onWorkerThread && StopRequested());
+    return !platform::CurrentThreadAbandoned() && !LinkChangedUnderJob() &&
+           !(onWorkerThread && StopRequested());
 }
 
 // A thread that a stop gave up on no longer speaks for any job: it stores
@@ -195,12 +222,7 @@ void ZelWorker::SetPath(const char *path) {
 
 bool JobRunning() {
     ZelWorker *worker = ZelWorker::Instance();
-    return worker != nullptr && worker->BackgroundJobRunning();
-}
-
-bool ReportProgress(int percent) {
-    ZelWorker *worker = ZelWorker::Instance();
-    return worker != nullptr && worker->SetProgress(percent);
+    return worker != nullptr && worker->JobOwnsBus();
 }
 
 } // namespace zel

@@ -50,10 +50,14 @@ public:
 
     // The worker thread runs a background job; always true on that thread.
     bool BackgroundJobRunning();
-    // No background job runs and the calling thread is not inside a job or
-    // a background start (a handler that starts a job from such a callback
-    // is refused; from the final OnResult of a blocking job it may).
+    // No job runs (a blocking one on any thread, or a background one) and
+    // the calling thread is not inside a background start (a handler that
+    // starts a job from such a callback is refused; from the final OnResult
+    // of a blocking job it may).
     bool MayStartJob();
+    // A job runs, or this thread is inside one or a background start: the
+    // single device routines refuse then.
+    bool JobOwnsBus();
 
     // Blocking: runs the body here and returns its result. Background:
     // StartJob, 1 when the worker thread started.
@@ -144,6 +148,7 @@ private:
     Body job_ = &ZelWorker::RunProgram;      // what the worker thread runs; set before its start
     std::atomic<uint64_t> startedJob_{0};    // serial of the last background start
     std::atomic<uint64_t> activeJob_{0};     // serial of the background job not yet ended, 0: none
+    std::atomic<int> blockingJobs_{0};       // blocking jobs whose result is not yet told
     // Guards the stores of progress_ and result_ together with their
     // callbacks. Replaced after a forced end, which may leave it held for
     // ever; retired locks are kept, never destroyed.
@@ -154,8 +159,7 @@ private:
     HandlerDispatch dispatch_;               // the installed handler; replaced at any time
 };
 
-// A background job runs (or this is its thread): the single device routines
-// refuse then.
+// A job owns the bus (see JobOwnsBus): the single device routines refuse then.
 bool JobRunning();
 
 } // namespace zel

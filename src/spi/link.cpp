@@ -1,8 +1,8 @@
 #include "spi/link.h"
 
 #include "eeprom/device.h"
-#include "hoplink.h"
 #include "platform/abandon.h"
+#include "spi/transport.h"
 
 namespace zel {
 namespace {
@@ -22,12 +22,13 @@ bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
     if (config == nullptr || platform::CurrentThreadAbandoned()) {
         return false;   // nothing to hand the transport
     }
-    if (hoplink_open(config, kReservedOpenArgument, static_cast<uint16_t>(linkParam)) == 0) {
+    const LinkChangeScope change;   // an open closes the link it replaces, even when it fails
+    if (TransportOpen(config, kReservedOpenArgument, static_cast<uint16_t>(linkParam)) == 0) {
         return false;
     }
-    hoplink_cpu_stop();   // before any PIO line is touched; nothing ever restarts it
+    TransportCpuStop();   // before any PIO line is touched; nothing ever restarts it
     if (!AttachDevice(sizeBits, blockBits)) {
-        hoplink_close();
+        TransportClose();
         return false;
     }
     return true;
@@ -35,12 +36,13 @@ bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
 
 void CloseLink() {
     if (!platform::CurrentThreadAbandoned()) {
-        hoplink_close();
+        const LinkChangeScope change;
+        TransportClose();
     }
 }
 
 bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
-    return !platform::CurrentThreadAbandoned() && hoplink_enumerate_strings(a, b, c, d) == 0;
+    return TransportEnumerate(a, b, c, d) == 0;
 }
 
 std::string ComposeLinkConfig(int kind, int port) {

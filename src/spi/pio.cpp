@@ -3,9 +3,9 @@
 #include <atomic>
 #include <cstdio>
 
-#include "hoplink.h"
 #include "platform/abandon.h"
 #include "platform/thread.h"
+#include "spi/transport.h"
 
 namespace zel {
 namespace {
@@ -37,10 +37,10 @@ uint16_t WithLine(uint16_t shadow, int line, bool set) {
 }
 
 // Sets the line's bit in `shadow` and gives the value to send. A thread that
-// a stop gave up on changes no shadow (the next job sends them); the owner
-// cannot give up on it in between.
+// a stop gave up on, or a job whose link changed, changes no shadow (the next
+// job sends them); the owner cannot give up on the thread in between.
 bool UpdateShadow(uint16_t &shadow, int line, bool set, uint16_t &value) {
-    if (!platform::BeginOwnerAccess()) {
+    if (LinkChangedUnderJob() || !platform::BeginOwnerAccess()) {
         return false;
     }
     shadow = WithLine(shadow, line, set);
@@ -63,26 +63,26 @@ bool CountFailure() {
 
 } // namespace
 
+// An access that was never handed to the transport (a thread given up on, a
+// job whose link changed) prints nothing; a job's refused access still
+// counts, so that its step fails.
 void WriteRegister(uint32_t address, uint16_t value) {
-    // an abandoned worker must not reach the bus; it writes nothing
-    if (platform::CurrentThreadAbandoned()) {
-        return;
-    }
-    if (hoplink_write(address, value) != 0 && CountFailure()) {
+    const Access access = TransportWrite(address, value);
+    if (access == Access::Failed && CountFailure()) {
         std::printf("WRITE FAIL!\n");
+    } else if (access == Access::Refused) {
+        CountFailure();
     }
 }
 
 uint16_t ReadRegister(uint32_t address) {
-    if (platform::CurrentThreadAbandoned()) {
-        return 0xFFFF;
-    }
     uint16_t word = 0;
-    if (hoplink_read(address, &word) != 0) {
-        CountFailure();
-        return 0xFFFF;
+    const Access access = TransportRead(address, &word);
+    if (access == Access::Done) {
+        return word;
     }
-    return word;
+    CountFailure();
+    return 0xFFFF;
 }
 
 uint32_t FailedAccesses() { return failedAccesses; }
@@ -118,12 +118,21 @@ void SetWriteProtect(bool high) {
     SetLineEnable(writeProtectLine, true);
 }
 
+// 0 or less keeps the line; line 0 can therefore never be chosen.
+bool LinesWouldChange(int clock, int data, int writeProtect) {
+    const auto moves = [](int line, const std::atomic<int> &now) { return line > 0 && line != now; };
+    return moves(clock, clockLine) || moves(data, dataLine) || moves(writeProtect, writeProtectLine);
+}
+
 void SetPioLines(int clock, int data, int writeProtect) {
+    if (!LinesWouldChange(clock, data, writeProtect)) {
+        return;
+    }
     // a handler on a thread given up on does not move the next job's lines
     if (!platform::BeginOwnerAccess()) {
         return;
     }
-    // 0 or less keeps the line; line 0 can therefore never be chosen
+    const LinkChangeScope change;
     if (clock > 0) {
         clockLine = clock;
     }

@@ -24,6 +24,8 @@ uint32_t FailedAccesses();
 // Bit of `line` in an input value: lines outside 0..15 name no bit and read high.
 int LineBit(uint16_t inputs, int line);
 
+// Whether SetPioLines with these arguments would move a line.
+bool LinesWouldChange(int clock, int data, int writeProtect);
 void SetPioLines(int clock, int data, int writeProtect);
 int ClockLine();
 int DataLine();
