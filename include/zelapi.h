@@ -5,6 +5,32 @@
  * Every function returns 1 for success and 0 for failure unless its comment
  * says otherwise. The plain functions have C linkage; SetZelHandler,
  * zelReadHeader and the class ZelHandler are C++ only.
+ *
+ * Calls during a job. "During a job" is: while a background job runs, or
+ * while a blocking job runs on another thread, or from a callback of a job
+ * up to its final OnResult. That final OnResult comes once the job has
+ * ended: from it every call does what it does outside a job. A job never
+ * reports success for a link, lines or geometry that changed under it.
+ *   zelInit, zelInitTrans, zelClose, and zelSetPioLines when it moves a
+ *     line: a running background job is stopped first, as zelStop does,
+ *     then the call does what it does. A job that cannot be waited for (the
+ *     call comes from its own callback, or it is a blocking job on another
+ *     thread) ends with result 0 and sends nothing more over the link once
+ *     the change has begun (from its callback: once the callback returns).
+ *     From the OnResult(0) of a background start the job has not begun yet:
+ *     it starts on the link as the call leaves it. zelSetPioLines that moves
+ *     no line changes nothing and stops nothing.
+ *   zelGetAvailableSpiPorts: runs between two transport calls of the job,
+ *     which goes on.
+ *   zelCheckSize, zelWriteHeader, zelReadHeader, zelSetPageWrite and the
+ *     job exports: refused with 0; nothing is done and the job goes on.
+ *   zelStop: stops a background job; from that job's callback it only asks
+ *     (the job ends at its next byte or chunk with result 0). It does not
+ *     end a blocking job.
+ *   zelGetProgress, zelGetResult, zelIsBusy, zelGetDeviceAddress,
+ *     zelGetGeometry, zelGetVersion: answer at once; the job goes on.
+ *   SetZelHandler, zelSetCallbacks: see SetZelHandler.
+ * The library never calls the transport from two threads at once.
  */
 #ifndef ZELAPI_H
 #define ZELAPI_H
@@ -34,13 +60,16 @@ extern "C" {
  * target processor and finds the EEPROM. sizeBits: the EEPROM holds
  * 2^sizeBits bytes (0: unknown, see zelReadHeader); blockBits: which
  * device-address bits carry the top memory-address bits (4: 0x08, 2: 0x04,
- * 1: 0x02). 1 when the link is open and an EEPROM answered. */
+ * 1: 0x02). 1 when the link is open and an EEPROM answered. A background
+ * job is stopped first (see "Calls during a job" above). */
 ZELAPI int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits);
 
-/* As zelInit, with the transport configuration string given whole. */
+/* As zelInit, with the transport configuration string given whole (null:
+ * 0, nothing done). */
 ZELAPI int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits);
 
-/* Closes the link. Always 1. The target processor stays stopped. */
+/* Closes the link. Always 1. The target processor stays stopped. A
+ * background job is stopped first (see "Calls during a job" above). */
 ZELAPI int zelClose(void);
 
 /* Passes its four arguments to the transport's port enumeration
@@ -50,7 +79,7 @@ ZELAPI int zelGetAvailableSpiPorts(intptr_t a, intptr_t b, intptr_t c, intptr_t 
 
 /* Chooses the PIO lines of the bus clock, bus data and write-protect
  * signals (defaults 6, 7, 8). An argument of 0 or less keeps its line.
- * Always 1. */
+ * Always 1. A call that moves a line stops a background job first. */
 ZELAPI int zelSetPioLines(int clock, int data, int writeProtect);
 
 /* The EEPROM's bus address found by the last successful open (0xA0..0xAE),
@@ -58,7 +87,8 @@ ZELAPI int zelSetPioLines(int clock, int data, int writeProtect);
 ZELAPI int zelGetDeviceAddress(void);
 
 /* Checks that the last word of the configured size can be changed and put
- * back. 1 when it can; the EEPROM is left as it was. */
+ * back. 1 when it can; the EEPROM is left as it was. Refused during a job,
+ * as zelWriteHeader and zelReadHeader are. */
 ZELAPI int zelCheckSize(void);
 
 /* Writes the geometry header (size and block bits) into the EEPROM. */
@@ -75,7 +105,8 @@ ZELAPI int zelGetResult(void);
 /* 1 while a background job runs. */
 ZELAPI int zelIsBusy(void);
 
-/* Stops a background job (it ends with result 0). Always 1. */
+/* Stops a background job (it ends with result 0). Always 1. From that
+ * job's own callback it only asks: the job ends at its next step. */
 ZELAPI int zelStop(void);
 
 /* Writes the image file `path` into the EEPROM (only bytes that differ),
