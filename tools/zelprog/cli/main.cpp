@@ -287,6 +287,7 @@ int Main(int argc, char **argv)
     c.output.terminal = os::StderrIsTerminal();
     os::UseBinaryStdio();
     os::InstallInterruptHandler();
+    os::IgnoreFileSizeSignal();
 
     guiOptions.openBrowser = !noBrowser;
     guiOptions.link = c.link.link; // the page may open it as it stands, files and traces included

@@ -1,5 +1,7 @@
 #include "core/file_io.h"
 
+#include "core/os.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +10,8 @@ namespace zelprog {
 namespace {
 
 std::string Describe(const std::string &path) { return path == "-" ? "standard input" : "'" + path + "'"; }
+
+std::string IsDirectory(const std::string &path) { return "'" + path + "' is a directory: name a file"; }
 
 bool ReadStream(std::FILE *f, std::string &data)
 {
@@ -27,6 +31,10 @@ bool ReadWholeFile(const std::string &path, std::string &data, std::string &erro
         if (ReadStream(stdin, data))
             return true;
         error = "cannot read standard input";
+        return false;
+    }
+    if (os::KindOf(path) == os::FileKind::Directory) {
+        error = IsDirectory(path);
         return false;
     }
     std::FILE *f = std::fopen(path.c_str(), "rb");
@@ -49,36 +57,34 @@ bool WriteWholeFile(const std::string &path, std::string_view data, std::string 
             error = "cannot write to standard output";
         return ok;
     }
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) {
-        error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
+    switch (os::KindOf(path)) {
+    case os::FileKind::Directory:
+        error = IsDirectory(path);
         return false;
+    case os::FileKind::Special:
+        return os::WriteInPlace(path, data, error);
+    case os::FileKind::Missing:
+    case os::FileKind::Regular:
+        break;
     }
-    const bool written = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed)
-        error = "cannot write '" + path + "' (disk full?)";
-    return written && closed;
+    return os::ReplaceWholeFile(path, data, error);
 }
 
 bool CanWriteFile(const std::string &path, std::string &error)
 {
     if (path == "-")
         return true;
-    std::FILE *f = std::fopen(path.c_str(), "r+b");
-    bool made = false;
-    if (f == nullptr && errno == ENOENT) {
-        f = std::fopen(path.c_str(), "ab");
-        made = f != nullptr;
-    }
-    if (f == nullptr) {
-        error = "cannot open '" + path + "' for writing: " + std::strerror(errno);
+    switch (os::KindOf(path)) {
+    case os::FileKind::Directory:
+        error = IsDirectory(path);
         return false;
+    case os::FileKind::Special:
+        return true; // opened once the data is there: opening a FIFO waits for its reader
+    case os::FileKind::Missing:
+    case os::FileKind::Regular:
+        break;
     }
-    std::fclose(f);
-    if (made)
-        std::remove(path.c_str());
-    return true;
+    return os::CanReplaceFile(path, error);
 }
 
 } // namespace zelprog

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +46,33 @@ bool MakeDirectory(const std::filesystem::path &dir, std::string &error)
     error = "cannot create the state directory " + dir.string() + ": " + ec.message();
     return false;
 }
+
+// The file a symbolic link names, so that replacing it keeps the link;
+// else the path itself.
+std::filesystem::path Resolved(const std::filesystem::path &path)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec))
+        return path;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
+    return ec ? path : target;
+}
+
+// A name beside `path` for the file that will replace it: "NAME.tmp-" and
+// eight random hexadecimal digits, so that no two writers meet.
+bool NameBeside(const std::filesystem::path &path, std::filesystem::path &next)
+{
+    unsigned char random[4];
+    if (!RandomBytes(random, sizeof random))
+        return false;
+    char tag[16];
+    std::snprintf(tag, sizeof tag, ".tmp-%02x%02x%02x%02x", random[0], random[1], random[2], random[3]);
+    next = path;
+    next += tag;
+    return true;
+}
+
+constexpr int kNameAttempts = 16; // new names tried while each is taken already
 
 #ifdef _WIN32
 BOOL WINAPI OnConsoleEvent(DWORD event)
@@ -108,7 +136,7 @@ std::string LastError(const std::string &what, const std::filesystem::path &path
 }
 
 // Writes all of `data` to the open file and flushes it to disk.
-bool WriteAndFlush(HANDLE file, const std::string &data)
+bool WriteAndFlush(HANDLE file, std::string_view data)
 {
     DWORD written = 0;
     return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
@@ -117,27 +145,112 @@ bool WriteAndFlush(HANDLE file, const std::string &data)
 
 } // namespace
 
-bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+void IgnoreFileSizeSignal() {}
+
+FileKind KindOf(const std::filesystem::path &path)
 {
-    std::filesystem::path next = path;
-    next += ".new";
-    HANDLE file = CreateFileW(next.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path.wstring().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return FileKind::Missing;
+    BY_HANDLE_FILE_INFORMATION info{};
+    FileKind kind = FileKind::Special; // a console, NUL, a pipe, a serial port
+    if (GetFileType(file) == FILE_TYPE_DISK)
+        kind = GetFileInformationByHandle(file, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                   ? FileKind::Directory
+                   : FileKind::Regular;
+    CloseHandle(file);
+    return kind;
+}
+
+namespace {
+
+bool ReadOnly(const std::filesystem::path &path)
+{
+    const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+HANDLE CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (!NameBeside(path, next))
+            return INVALID_HANDLE_VALUE;
+        HANDLE file = CreateFileW(next.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return file;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
+} // namespace
+
+bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error)
+{
+    const std::filesystem::path path = Resolved(given);
+    if (ReadOnly(path)) {
+        error = "cannot open '" + given.string() + "' for writing: the file is read-only";
+        return false;
+    }
+    std::filesystem::path next;
+    HANDLE file = CreateBeside(path, next);
     if (file == INVALID_HANDLE_VALUE) {
-        error = LastError("create", next);
+        error = LastError("open for writing", given);
         return false;
     }
     const bool written = WriteAndFlush(file, data);
+    const DWORD failure = GetLastError();
     CloseHandle(file);
     if (!written) {
-        error = LastError("write", next);
+        DeleteFileW(next.wstring().c_str());
+        SetLastError(failure);
+        error = LastError("write", given);
         return false;
     }
     if (!MoveFileExW(next.wstring().c_str(), path.wstring().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = LastError("replace", path);
+        const DWORD refused = GetLastError();
+        DeleteFileW(next.wstring().c_str());
+        SetLastError(refused);
+        error = LastError("replace", given);
         return false;
     }
     return true;
+}
+
+bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
+{
+    const std::filesystem::path path = Resolved(given);
+    if (ReadOnly(path)) {
+        error = "cannot open '" + given.string() + "' for writing: the file is read-only";
+        return false;
+    }
+    std::filesystem::path next;
+    HANDLE file = CreateBeside(path, next);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("open for writing", given);
+        return false;
+    }
+    CloseHandle(file);
+    DeleteFileW(next.wstring().c_str());
+    return true;
+}
+
+bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error)
+{
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = LastError("open", path);
+        return false;
+    }
+    DWORD written = 0;
+    const bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+                    written == data.size();
+    CloseHandle(file);
+    if (!ok)
+        error = LastError("write", path);
+    return ok;
 }
 
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
@@ -273,7 +386,7 @@ std::string Errno(const std::string &what, const std::filesystem::path &path)
     return "cannot " + what + " '" + path.string() + "': " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, const std::string &data)
+bool WriteAll(int fd, std::string_view data)
 {
     std::size_t done = 0;
     while (done < data.size()) {
@@ -288,7 +401,7 @@ bool WriteAll(int fd, const std::string &data)
 }
 
 // Writes `data` to the open file, flushes it to disk and closes it.
-bool WriteSyncClose(int fd, const std::string &data)
+bool WriteSyncClose(int fd, std::string_view data)
 {
     const bool written = WriteAll(fd, data) && fsync(fd) == 0;
     return close(fd) == 0 && written;
@@ -306,25 +419,126 @@ bool SyncDirectory(const std::filesystem::path &dir)
 
 } // namespace
 
-bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error)
+void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
+
+FileKind KindOf(const std::filesystem::path &path)
 {
-    std::filesystem::path next = path;
-    next += ".new";
-    const int fd = open(next.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0)
+        return FileKind::Missing;
+    if (S_ISREG(info.st_mode))
+        return FileKind::Regular;
+    return S_ISDIR(info.st_mode) ? FileKind::Directory : FileKind::Special;
+}
+
+namespace {
+
+// An existing file that this process may not write is not replaced either.
+bool MayWrite(const std::filesystem::path &path, const std::filesystem::path &given, std::string &error)
+{
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT)
+        return true;
+    error = Errno("open for writing", given);
+    return false;
+}
+
+int CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
+{
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        if (!NameBeside(path, next))
+            return -1;
+        const int fd = open(next.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// The replaced file's owner (where the system allows it: for root, or a
+// group of the user's) and mode go to the new file; the owner first, since a
+// change of owner clears the set-id bits. Only the mode must take.
+bool TakeOverAttributes(int fd, const std::filesystem::path &path)
+{
+    struct stat old {}, made {};
+    if (stat(path.c_str(), &old) != 0)
+        return errno == ENOENT; // a new file keeps the mode that the umask gave it
+    if (fstat(fd, &made) != 0)
+        return false;
+    if ((made.st_uid != old.st_uid || made.st_gid != old.st_gid) && fchown(fd, old.st_uid, old.st_gid) != 0)
+        errno = 0; // not allowed: the new file belongs to this user
+    return fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Removes the new file after a failure and keeps the failure's errno.
+void Discard(const std::filesystem::path &next)
+{
+    const int failure = errno;
+    unlink(next.c_str());
+    errno = failure;
+}
+
+} // namespace
+
+bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error)
+{
+    const std::filesystem::path path = Resolved(given);
+    if (!MayWrite(path, given, error))
+        return false;
+    std::filesystem::path next;
+    const int fd = CreateBeside(path, next);
     if (fd < 0) {
-        error = Errno("create", next);
+        error = Errno("open for writing", given);
+        return false;
+    }
+    if (!TakeOverAttributes(fd, path)) {
+        Discard(next);
+        close(fd);
+        error = Errno("give the new file the mode of", given);
         return false;
     }
     if (!WriteSyncClose(fd, data)) {
-        error = Errno("write", next);
+        Discard(next);
+        error = Errno("write", given);
         return false;
     }
     if (rename(next.c_str(), path.c_str()) != 0) {
-        error = Errno("replace", path);
+        Discard(next);
+        error = Errno("replace", given);
         return false;
     }
     if (!SyncDirectory(path.parent_path())) {
-        error = Errno("flush the directory of", path);
+        error = Errno("flush the directory of", given);
+        return false;
+    }
+    return true;
+}
+
+bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
+{
+    const std::filesystem::path path = Resolved(given);
+    if (!MayWrite(path, given, error))
+        return false;
+    std::filesystem::path next;
+    const int fd = CreateBeside(path, next);
+    if (fd < 0) {
+        error = Errno("open for writing", given);
+        return false;
+    }
+    close(fd);
+    unlink(next.c_str());
+    return true;
+}
+
+bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error)
+{
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = Errno("open", path);
+        return false;
+    }
+    const bool written = WriteAll(fd, data);
+    if (close(fd) != 0 || !written) {
+        error = Errno("write", path);
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace zelprog::os {
 
@@ -42,11 +43,29 @@ bool WritePrivateFile(const std::filesystem::path &path, const std::string &data
 // could not be started.
 bool OpenBrowser(const std::filesystem::path &file);
 
-// Replaces the file at `path` with one holding `data`: written beside it,
-// flushed to disk, renamed over it and (on POSIX) the directory flushed, so
-// that whenever the process or the machine stops, `path` holds the old
-// contents or the new ones, whole.
-bool ReplaceWholeFile(const std::filesystem::path &path, const std::string &data, std::string &error);
+// A write past the file-size limit fails (EFBIG) instead of ending the
+// process, so that the half-written file can still be removed.
+void IgnoreFileSizeSignal();
+
+// What a path names, symbolic links followed. Regular files (and paths that
+// name nothing yet) are replaced whole; anything else that is not a
+// directory (a device, a FIFO, a console) is written in place.
+enum class FileKind { Missing, Regular, Directory, Special };
+FileKind KindOf(const std::filesystem::path &path);
+
+// Replaces the regular file at `path` (or makes it) with one holding `data`:
+// a new file made exclusively beside it, with the old file's mode (and, where
+// the system lets us, its owner), written, flushed to disk, moved over it and
+// the directory flushed. Whenever the process or the machine stops, `path`
+// holds the old contents or the new ones, whole; on a failure the new file is
+// removed. A symbolic link keeps pointing at the file it named, which is the
+// one replaced. An existing file this process may not write is refused.
+bool ReplaceWholeFile(const std::filesystem::path &path, std::string_view data, std::string &error);
+// Whether ReplaceWholeFile could replace `path`: a file is made beside it
+// and removed again.
+bool CanReplaceFile(const std::filesystem::path &path, std::string &error);
+// Writes `data` into the existing device or FIFO at `path`, as it is.
+bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error);
 
 // Appends `data` to the file at `path` (made when missing) and flushes it to disk.
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error);
