@@ -17,6 +17,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 extern char **environ;
@@ -128,6 +129,8 @@ bool CanInterrupt() { return false; }
 ProcessResult RunAndInterrupt(const std::vector<std::string> &, const std::string &) { return {}; }
 
 ProcessResult RunAndKill(const std::vector<std::string> &, std::chrono::microseconds) { return {}; }
+
+ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &, unsigned long) { return {}; }
 
 void SetEnv(const std::string &name, const std::string &value) { _putenv_s(name.c_str(), value.c_str()); }
 
@@ -247,6 +250,19 @@ ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::micr
     result.exitCode = Wait(pid);
     result.out = zeltest::ReadFile(scratch.out);
     result.err = zeltest::ReadFile(scratch.err);
+    return result;
+}
+
+ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes)
+{
+    // the limit is this process's while the child starts, which inherits it
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limited = saved;
+    limited.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limited);
+    ProcessResult result = RunProcess(args);
+    setrlimit(RLIMIT_FSIZE, &saved);
     return result;
 }
 

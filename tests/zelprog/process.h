@@ -25,6 +25,10 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
 // it ended before). Only where signals exist.
 ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after);
 
+// Runs the program with its files limited to `bytes` (RLIMIT_FSIZE). Only
+// where signals exist.
+ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes);
+
 void SetEnv(const std::string &name, const std::string &value);
 void UnsetEnv(const std::string &name);
 

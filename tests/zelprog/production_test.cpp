@@ -72,40 +72,109 @@ protected:
     std::string counter_;
 };
 
-TEST_F(ZelprogProduction, HundredUnitsGetConsecutiveNumbersAndAFailedWriteSkipsNone)
+TEST_F(ZelprogProduction, HundredUnitsGetEveryNumberOnceAndAFailedWriteLosesOnlyItsOwn)
 {
 #ifdef _WIN32
     constexpr int kUnits = 30; // each process start costs far more under wine
 #else
     constexpr int kUnits = 100;
 #endif
-    int faults = 0;
+    uint64_t next = kFirst;
+    std::set<uint64_t> lost;
     for (int i = 0; i < kUnits; ++i) {
         SCOPED_TRACE("unit " + std::to_string(i));
         const std::string unit = std::to_string(i);
         if (i % 9 == 4) {
-            const std::string before = ReadCounter();
             SetEnv("HOPLINK_SIM", "SIMTWR=0 SIMFAULT=nak:3"); // the first data byte of the write is refused
             const ProcessResult failed = Serial(unit);
             SetEnv("HOPLINK_SIM", "SIMTWR=0");
             EXPECT_EQ(failed.exitCode, 1) << failed.err;
-            EXPECT_EQ(ReadCounter(), before) << "a failed write leaves the counter as it was";
-            ++faults;
+            lost.insert(next++); // the address bytes reached the EEPROM
         }
         const ProcessResult r = Serial(unit, i == 0);
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(Printed(r), kFirst + static_cast<uint64_t>(i)) << r.out;
+        EXPECT_EQ(Printed(r), next) << r.out;
+        EXPECT_EQ(NumberIn(unit), next);
+        ++next;
     }
-    for (int i = 0; i < kUnits; ++i)
-        EXPECT_EQ(NumberIn(std::to_string(i)), kFirst + static_cast<uint64_t>(i)) << "unit " << i;
     const auto fates = Fates();
-    ASSERT_EQ(fates.size(), static_cast<std::size_t>(kUnits));
-    int givenBack = 0;
-    for (const auto &[number, list] : fates) {
-        EXPECT_EQ(list.back(), "written") << number;
-        givenBack += static_cast<int>(list.size()) - 1;
+    ASSERT_EQ(fates.size(), next - kFirst) << "every number once";
+    for (const auto &[number, list] : fates)
+        EXPECT_EQ(list, std::vector<std::string>{lost.count(number) ? "lost" : "written"}) << number;
+}
+
+struct SerialFailure {
+    const char *name;
+    const char *simulation;
+    int exitCode;
+    const char *fate;
+};
+
+TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber)
+{
+    Write("fw.bin", AsString(RandomBytes(k24c02, 8)));
+    const std::vector<SerialFailure> cases = {
+        {"a worn cell after the serial number", "SIMTWR=0 SIMFAULT=worn:0x80", 1, "lost"},
+        {"Ctrl-C while writing", "SIMTWR=10", 130, "lost"}, // 32 page cycles of 10 ms
+        {"the image's temporary file is too large to write", "SIMTWR=0", 4, "given"},
+    };
+    ASSERT_EQ(Serial("setup", true).exitCode, 0);
+    uint64_t next = kFirst + 1;
+    for (const SerialFailure &c : cases) {
+        SCOPED_TRACE(c.name);
+        const bool interrupt = c.exitCode == 130, limit = c.exitCode == 4;
+        if ((interrupt || limit) && !CanInterrupt())
+            continue; // neither signals nor a file-size limit on this platform
+        const std::string unit = std::string("u") + std::to_string(c.exitCode);
+        std::vector<std::string> args = {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit), "--part",
+                                         "24c02", "program", Path("fw.bin"), "--serial-at", "0x20", "--counter", counter_};
+        SetEnv("HOPLINK_SIM", c.simulation);
+        ProcessResult r;
+        if (interrupt)
+            r = RunAndInterrupt(args, "Writing...");
+        else if (limit)
+            r = RunWithFileSizeLimit(args, 1024); // the counter and its log fit, the image's text does not
+        else
+            r = RunProcess(args);
+        SetEnv("HOPLINK_SIM", "SIMTWR=0");
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(Fates()[next], std::vector<std::string>{c.fate});
+        const ProcessResult after = Serial(unit);
+        ASSERT_EQ(after.exitCode, 0) << after.err;
+        const uint64_t expected = std::string(c.fate) == "lost" ? next + 1 : next;
+        EXPECT_EQ(Printed(after), expected) << "a lost number is never handed out again";
+        next = expected + 1;
     }
-    EXPECT_EQ(givenBack, faults);
+}
+
+// The files beside the counter: its name and what follows it.
+std::set<std::string> CounterFiles(const fs::path &dir)
+{
+    std::set<std::string> names;
+    for (const fs::directory_entry &entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string().rfind("units.counter", 0) == 0)
+            names.insert(entry.path().filename().string());
+    return names;
+}
+
+TEST_F(ZelprogProduction, ARefusedOrFailedNewCounterLeavesNoFileThatStopsTheNextTry)
+{
+    std::vector<std::string> tooNarrow = SerialArgs("0");
+    tooNarrow.insert(tooNarrow.end(), {"--first", "1000", "--width", "1"});
+    const ProcessResult refused = RunProcess(tooNarrow);
+    EXPECT_EQ(refused.exitCode, 2) << refused.err;
+    EXPECT_NE(refused.err.find("1000, does not fit 1 bytes"), std::string::npos) << refused.err;
+    EXPECT_EQ(CounterFiles(dir_), std::set<std::string>{});
+    if (CanInterrupt()) {
+        std::vector<std::string> args = SerialArgs("0");
+        args.insert(args.end(), {"--first", "1000"});
+        const ProcessResult full = RunWithFileSizeLimit(args, 16); // as on a full disk
+        EXPECT_EQ(full.exitCode, 4) << full.err;
+        EXPECT_EQ(CounterFiles(dir_), std::set<std::string>{"units.counter.lock"});
+    }
+    const ProcessResult corrected = Serial("0", true);
+    EXPECT_EQ(corrected.exitCode, 0) << corrected.err;
+    EXPECT_EQ(Printed(corrected), kFirst);
 }
 
 TEST_F(ZelprogProduction, TwoStationsOnOneCounterNeverWriteTheSameNumber)

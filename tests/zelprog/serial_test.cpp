@@ -1,6 +1,7 @@
 // Serial numbers without a device: the bytes a number is written as, and
-// the counter file's promises (each number handed out once; a failure gives
-// it back; every number's fate in the log, also after a run that died).
+// the counter file's promises (each number handed out once; a failure
+// before the write's job started gives it back, one after loses it; every
+// number's fate in the log, also after a run that died).
 #include "core/serial.h"
 #include "support/test_data.h"
 
@@ -112,6 +113,55 @@ TEST_F(Counter, ReservedNumbersAreWrittenOrGivenBackAndNeverHandedOutTwice)
                               "100 written at 0x20", "110 given back: writing failed",
                               "110 lost: reserved by a run that did not finish (the unit may hold it)"}));
     EXPECT_EQ(zeltest::ReadFile(file_).find("reserved"), std::string::npos);
+}
+
+struct WriteCase {
+    const char *name;
+    bool jobStarted;
+    bool fails;
+    uint64_t next;     // the counter's next number afterwards
+    const char *logged; // the log line, without the time
+};
+
+TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted)
+{
+    const std::vector<WriteCase> cases = {
+        {"written", true, false, 8, "7 written at 0x20"},
+        {"failed before its job", false, true, 7, "7 given back: no temporary file"},
+        {"failed in its job", true, true, 8, "7 lost: no temporary file (the unit may hold it)"},
+    };
+    for (const WriteCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(fs::path(file_) += ".log");
+        WriteCounter("next 7\n");
+        {
+            SerialCounter counter(Options(), {});
+            ASSERT_TRUE(counter.Open().Ok());
+            uint64_t number = 0;
+            const Status status = WriteSerial(counter, SerialFormat{}, "at 0x20", {},
+                                              [&](const Bytes &bytes, const JobControl &control) {
+                                                  EXPECT_EQ(bytes, (Bytes{7, 0, 0, 0}));
+                                                  if (c.jobStarted)
+                                                      control.started();
+                                                  return c.fails ? Status::Fail(kExitFile, "no temporary file")
+                                                                 : Status{};
+                                              },
+                                              number);
+            EXPECT_EQ(status.Ok(), !c.fails) << status.message;
+            EXPECT_EQ(number, 7u);
+        }
+        EXPECT_EQ(LogLines(), std::vector<std::string>{c.logged});
+        SerialCounter reopened(Options(), {});
+        ASSERT_TRUE(reopened.Open().Ok());
+        EXPECT_EQ(reopened.Next(), c.next);
+    }
+}
+
+TEST_F(Counter, AFirstNumberThatDoesNotFitIsRefusedBeforeAnyFileIsMade)
+{
+    EXPECT_EQ(CheckSerialArguments(Options(256), SerialFormat{1, SerialEncoding::LittleEndian}).code, kExitUsage);
+    EXPECT_TRUE(CheckSerialArguments(Options(255), SerialFormat{1, SerialEncoding::LittleEndian}).Ok());
+    EXPECT_TRUE(fs::is_empty(dir_));
 }
 
 struct SettleCase {

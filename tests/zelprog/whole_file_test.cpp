@@ -8,7 +8,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <sys/resource.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,24 +42,6 @@ protected:
 
 #ifndef _WIN32
 
-// Limits the size of the files that this process and its children write.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limited = saved_;
-        limited.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limited);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved_); }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
-    rlimit saved_{};
-};
-
 struct LimitedDump {
     const char *file;
     std::vector<std::string> args;
@@ -82,13 +63,9 @@ TEST_F(ZelprogWholeFiles, ADumpPastTheFileSizeLimitLeavesTheOldFileAndNoOther)
         if (replaces)
             Write(c.file, old_);
         const std::set<std::string> before = Names();
-        std::vector<std::string> args = {"-q", "dump", Path(c.file)};
+        std::vector<std::string> args = {ZELPROG_PATH, "-q", "dump", Path(c.file)};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        ProcessResult r;
-        {
-            FileSizeLimit limit(8192);
-            r = Zel(args);
-        }
+        const ProcessResult r = RunWithFileSizeLimit(args, 8192);
         EXPECT_EQ(r.exitCode, 4) << r.err;
         EXPECT_NE(r.err.find("cannot write '" + Path(c.file) + "'"), std::string::npos) << r.err;
         EXPECT_EQ(Names(), before);

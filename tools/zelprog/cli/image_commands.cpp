@@ -49,9 +49,9 @@ Status RunProgram(const Command &c)
     SerialUse use;
     if (c.serial.at)
         status = UseSerial(c, session, reporter,
-                           [&](const Bytes &serial) {
+                           [&](const Bytes &serial, const JobControl &control) {
                                return WritePlan(session, WithSerialBytes(plan, static_cast<uint32_t>(*c.serial.at), serial),
-                                                true, reporter.Control());
+                                                true, control);
                            },
                            use);
     else

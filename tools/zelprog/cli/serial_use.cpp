@@ -12,10 +12,12 @@
 namespace zelprog {
 
 Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
-                 const std::function<Status(const Bytes &)> &write, SerialUse &use)
+                 const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use)
 {
     const SerialOptions &serial = c.serial;
     Status status = CheckRange(session, *serial.at, static_cast<uint64_t>(serial.format.width));
+    if (status.Ok())
+        status = CheckSerialArguments(serial.counter, serial.format);
     if (!status.Ok())
         return status;
     SerialCounter counter(serial.counter, reporter.Control());
@@ -26,10 +28,10 @@ Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
     EncodeSerial(counter.Next(), serial.format, bytes);
     const std::string where = "at 0x" + ToHex(*serial.at) + " (" + SerialEncodingName(serial.format.encoding) + ", " +
                               std::to_string(serial.format.width) + " bytes: " + BytesText(bytes) + ")";
-    return WriteSerial(counter, serial.format, where,
-                       [&](const Bytes &encoded) {
+    return WriteSerial(counter, serial.format, where, reporter.Control(),
+                       [&](const Bytes &encoded, const JobControl &control) {
                            use.bytes = encoded;
-                           return write(encoded);
+                           return write(encoded, control);
                        },
                        use.number);
 }
@@ -60,7 +62,7 @@ Status RunSerial(const Command &c)
     const auto at = static_cast<uint32_t>(*c.serial.at);
     SerialUse use;
     status = UseSerial(c, session, reporter,
-                       [&](const Bytes &serial) { return WriteRange(at, serial, true, reporter.Control()); }, use);
+                       [&](const Bytes &serial, const JobControl &control) { return WriteRange(at, serial, true, control); }, use);
     reporter.Finish();
     if (status.Ok())
         PrintSerialResult(c, "serial", use, "wrote serial " + std::to_string(use.number) + ", verified");

@@ -16,9 +16,10 @@ struct SerialUse {
 };
 
 // Takes the counter's next number and lets `write` put its bytes at the
-// serial address; the counter records what came of it.
+// serial address through jobs that follow the control it is given; the
+// counter records what came of it.
 Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
-                 const std::function<Status(const Bytes &)> &write, SerialUse &use);
+                 const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use);
 // The number on standard output (or in the result event), `text` as a note.
 void PrintSerialResult(const Command &c, const char *command, const SerialUse &use, const std::string &text);
 

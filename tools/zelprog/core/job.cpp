@@ -131,6 +131,8 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
         HandlerScope scope(events);
         if (start() == 0)
             return {JobOutcome::Refused, 0};
+        if (control.started)
+            control.started();
         while (true) {
             if (StopRequested(control)) {
                 zelStop();

@@ -19,6 +19,9 @@ enum class JobOutcome { Succeeded, Failed, Refused, Interrupted };
 struct JobControl {
     EventSink sink;                      // null: the events are dropped
     std::function<bool()> stopRequested; // polled while the job runs; null: never
+    // Called when the library has taken a job: from then on the job may have
+    // reached the bus. Null: not told.
+    std::function<void()> started = nullptr;
 };
 
 struct JobReport {

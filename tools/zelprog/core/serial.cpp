@@ -114,6 +114,13 @@ uint64_t SizeOf(const std::filesystem::path &file)
     return ec ? 0 : static_cast<uint64_t>(size);
 }
 
+Status DoesNotFit(const char *which, uint64_t value, const SerialFormat &format)
+{
+    return Status::Fail(kExitUsage, std::string("the ") + which + " serial number, " + std::to_string(value) +
+                                        ", does not fit " + std::to_string(format.width) + " bytes of " +
+                                        SerialEncodingName(format.encoding) + ": nothing was written");
+}
+
 bool Fits(uint64_t value, int digits)
 {
     for (int i = 0; i < digits; ++i)
@@ -299,6 +306,12 @@ Status SerialCounter::Written(uint64_t number, const std::string &where)
     return status.Ok() ? Store(std::nullopt) : status;
 }
 
+Status SerialCounter::Lose(uint64_t number, const std::string &why)
+{
+    const Status status = Log(number, "lost: " + why);
+    return status.Ok() ? Store(std::nullopt) : status;
+}
+
 Status SerialCounter::GiveBack(uint64_t number, const std::string &why)
 {
     Status status = Log(number, "given back: " + why);
@@ -308,22 +321,33 @@ Status SerialCounter::GiveBack(uint64_t number, const std::string &why)
     return Store(std::nullopt);
 }
 
+Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format)
+{
+    Bytes bytes;
+    if (options.first && !EncodeSerial(*options.first, format, bytes))
+        return DoesNotFit("first", *options.first, format);
+    return {};
+}
+
 Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
-                   const std::function<Status(const Bytes &)> &write, uint64_t &number)
+                   const JobControl &control,
+                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number)
 {
     Bytes bytes;
     if (!EncodeSerial(counter.Next(), format, bytes))
-        return Status::Fail(kExitUsage, "the next serial number, " + std::to_string(counter.Next()) + ", does not fit " +
-                                            std::to_string(format.width) + " bytes of " +
-                                            SerialEncodingName(format.encoding) + ": nothing was written");
+        return DoesNotFit("next", counter.Next(), format);
     Status status = counter.Reserve(number);
     if (!status.Ok())
         return status;
-    status = write(bytes);
+    bool started = false;
+    JobControl watched = control;
+    watched.started = [&started] { started = true; };
+    status = write(bytes, watched);
     if (status.Ok())
         return counter.Written(number, where);
-    const Status back = counter.GiveBack(number, status.message);
-    return back.Ok() ? status : back;
+    const Status recorded = started ? counter.Lose(number, status.message + " (the unit may hold it)")
+                                    : counter.GiveBack(number, status.message);
+    return recorded.Ok() ? status : recorded;
 }
 
 } // namespace zelprog

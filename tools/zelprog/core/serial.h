@@ -2,13 +2,17 @@
 // number once, and the bytes a number is written as.
 //
 // The counter file holds the next number and, while a run writes one, the
-// number it reserved and the size of the log at that moment. A number is reserved (on disk) before any byte of it
-// reaches the EEPROM, so a run killed at any moment can skip a number but
-// never hand one out twice; a failed write gives the number back. Each
-// number's fate is appended to FILE.log, one line a unit:
+// number it reserved and the size of the log at that moment. A number is
+// reserved (on disk) before any byte of it reaches the EEPROM, so a run
+// killed at any moment can skip a number but never hand one out twice. A
+// write that failed before its job started gives the number back; once the
+// job has started, some of its bytes may be in the EEPROM, so the number is
+// lost: never handed out again. Each number's fate is appended to FILE.log,
+// one line a unit:
 //     2026-12-08T07:20:01Z 1234 written at 0x20 (le, 4 bytes)
-//     2026-12-08T07:20:09Z 1235 given back: writing 0x20..0x23 failed
-//     2026-12-08T07:21:30Z 1236 lost: reserved by a run that did not finish
+//     2026-12-08T07:20:05Z 1235 given back: cannot write '/tmp/...': File too large
+//     2026-12-08T07:20:09Z 1236 lost: writing 0x20..0x23 failed (the unit may hold it)
+//     2026-12-08T07:21:30Z 1237 lost: reserved by a run that did not finish (the unit may hold it)
 // FILE.lock keeps a second zelprog out while one uses the counter.
 #pragma once
 
@@ -68,8 +72,10 @@ public:
     Status Reserve(uint64_t &number);
     // The reserved number is in the EEPROM: logged, reservation cleared.
     Status Written(uint64_t number, const std::string &where);
-    // The reserved number did not get written: logged, the counter set back to it.
+    // No byte of the reserved number reached the EEPROM: logged, the counter set back to it.
     Status GiveBack(uint64_t number, const std::string &why);
+    // The write of the reserved number started and failed: logged, never handed out again.
+    Status Lose(uint64_t number, const std::string &why);
 
 private:
     Status Lock();
@@ -85,11 +91,17 @@ private:
     uint64_t next_ = 0;
 };
 
+// A usage error unless the first number of a new counter fits the format:
+// checked before any file is made.
+Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format);
+
 // Reserves the counter's next number, hands its bytes to `write` (which puts
-// them into the EEPROM, verified) and records the outcome: written when
-// `write` succeeds, else given back. `where` completes the log line
-// ("at 0x20 (le, 4 bytes)").
+// them into the EEPROM, verified, through jobs that follow `control`) and
+// records the outcome: written when `write` succeeds; else lost once a job
+// of `write` has started, given back when none has. `where` completes the
+// log line ("at 0x20 (le, 4 bytes)").
 Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
-                   const std::function<Status(const Bytes &)> &write, uint64_t &number);
+                   const JobControl &control,
+                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number);
 
 } // namespace zelprog
