@@ -154,7 +154,7 @@ test("an edited byte: Verify colours it, lists it and marks its page", async () 
     assert.match(await cellClass(page, offset), /differs/);
     const others = await page.$$eval("#hex .b.differs", (cells) => cells.map((c) => window.zel.editor.indexOf(c)));
     assert.deepEqual(others, [offset], "only the edited byte differs");
-    assert.match(await logText(page), /ERROR: word 0x11 read as 0x[0-9a-f]+ instead of 0x[0-9a-f]+/);
+    assert.match(await logText(page), /ERROR: byte 0x23 read as 0x[0-9a-f]+ instead of 0x[0-9a-f]+/);
     const pages = await page.evaluate(() => window.zel.pagemap.states.flatMap((s, p) => (s === "differs" ? [p] : [])));
     assert.deepEqual(pages, [Math.floor(offset / 8)]);
     const pixel = await page.evaluate((p) => {

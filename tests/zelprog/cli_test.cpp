@@ -72,10 +72,14 @@ TEST_F(ZelprogCli, MismatchesExitOneAndAreListed)
         args.insert(args.end(), c.extra.begin(), c.extra.end());
         const ProcessResult r = Zel(args);
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(CountOf(r.err, "ERROR: word 0x"), c.shown) << r.err;
-        EXPECT_NE(r.err.find("ERROR: word 0x2 read as 0x"), std::string::npos) << "word index of the second change";
+        EXPECT_EQ(CountOf(r.err, "ERROR: byte 0x"), c.shown) << r.err;
+        EXPECT_EQ(CountOf(r.err, "ERROR: word"), 0u) << "every option takes byte addresses";
+        char second[64];
+        std::snprintf(second, sizeof second, "ERROR: byte 0x4 read as 0x%x instead of 0x%x\n", programmed[4],
+                      other[4]);
+        EXPECT_NE(r.err.find(second), std::string::npos) << "the byte address and values of the second change";
         EXPECT_EQ(r.err.find("5 more of 25") != std::string::npos, c.summary) << r.err;
-        EXPECT_NE(r.err.find("verifying failed: 25 words differ"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("verifying failed: 25 bytes differ"), std::string::npos) << r.err;
     }
 }
 
@@ -270,7 +274,7 @@ TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay)
          "cannot open", nullptr},
         {"store a header", {"--part", "24c02", "write-header"}, 0, "", "wrote the geometry header", nullptr},
         {"sized from the header without reading it all", {"--link", defaultFile, "verify", Path("a.bin")}, 1, "",
-         "ERROR: word 0x0 read as", "learn its size"},
+         "ERROR: byte 0x1 read as", "learn its size"}, // the header: bytes 1-4 of a 24c02
         {"image without the header", {"--link", defaultFile, "program", Path("a.bin")}, 0, "",
          "the image does not carry the geometry header", nullptr},
         {"header gone", {"--link", defaultFile, "info"}, 0, "none (no valid geometry header)", "", nullptr},

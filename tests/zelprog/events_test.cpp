@@ -42,5 +42,33 @@ TEST(Events, EachKindPrintsItsKeysInOrder)
     }
 }
 
+struct MismatchCase {
+    const char *message;
+    std::vector<std::string> lines; // the events' lines
+};
+
+TEST(Events, TheLibrarysVerifyMessagesBecomeOneMismatchForEachByteByItsAddress)
+{
+    const std::vector<MismatchCase> cases = {
+        {"ERROR: word 0x10 read as 0x3ea instead of 0xe145",
+         {R"({"event":"message","text":"ERROR: byte 0x20 read as 0xea instead of 0x45","address":32,"read":234,"expected":69})",
+          R"({"event":"message","text":"ERROR: byte 0x21 read as 0x3 instead of 0xe1","address":33,"read":3,"expected":225})"}},
+        {"ERROR: word 0x0 read as 0x12ff instead of 0x34ff",
+         {R"({"event":"message","text":"ERROR: byte 0x1 read as 0x12 instead of 0x34","address":1,"read":18,"expected":52})"}},
+        {"ERROR: byte 0x7fff read as 0x0 instead of 0xff",
+         {R"({"event":"message","text":"ERROR: byte 0x7fff read as 0x0 instead of 0xff","address":32767,"read":0,"expected":255})"}},
+        {"ERROR: the EEPROM did not finish its write cycle within 20 ms", {}},
+        {"ERROR: word 0x10 read as 0x3ea instead of 0xe145 and more", {}},
+        {"ERROR: byte 0x10 read as 0x100 instead of 0x1", {}},
+    };
+    for (const MismatchCase &c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> lines;
+        for (const Event &event : MismatchEvents(c.message))
+            lines.push_back(event.dump());
+        EXPECT_EQ(lines, c.lines);
+    }
+}
+
 } // namespace
 } // namespace zelprog

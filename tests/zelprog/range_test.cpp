@@ -196,8 +196,8 @@ TEST_F(ZelprogRange, PageWritesProgramA24c256AndATooLargePageShowsAsMismatches)
         const ProcessResult r = Zel(program);
         EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
         if (c.exitCode != 0) {
-            EXPECT_NE(r.err.find("ERROR: word 0x"), std::string::npos) << r.err;
-            EXPECT_NE(r.err.find("words differ"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("ERROR: byte 0x"), std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("bytes differ"), std::string::npos) << r.err;
             EXPECT_NE(ReadBacking("24c256"), AsString(image));
             continue;
         }

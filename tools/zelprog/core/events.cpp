@@ -48,6 +48,41 @@ Event MessageEvent(std::string_view text)
     return event;
 }
 
+Event MismatchEvent(uint64_t address, unsigned read, unsigned expected)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "ERROR: byte 0x%llx read as 0x%x instead of 0x%x",
+                  static_cast<unsigned long long>(address), read, expected);
+    Event event = MessageEvent(text);
+    event["address"] = address;
+    event["read"] = read;
+    event["expected"] = expected;
+    return event;
+}
+
+std::vector<Event> MismatchEvents(std::string_view message)
+{
+    const std::string text(message);
+    char unit[8] = {};
+    unsigned long long index = 0;
+    unsigned read = 0, expected = 0;
+    int end = 0;
+    if (std::sscanf(text.c_str(), "ERROR: %5s 0x%llx read as 0x%x instead of 0x%x%n", unit, &index, &read, &expected,
+                    &end) != 4 ||
+        static_cast<std::size_t>(end) != text.size())
+        return {};
+    const std::string_view kind = unit;
+    if (kind == "byte" && read <= 0xFF && expected <= 0xFF)
+        return {MismatchEvent(index, read, expected)};
+    if (kind != "word" || read > 0xFFFF || expected > 0xFFFF)
+        return {};
+    std::vector<Event> events;
+    for (unsigned shift : {0u, 8u})
+        if ((read >> shift & 0xFF) != (expected >> shift & 0xFF))
+            events.push_back(MismatchEvent(2 * index + shift / 8, read >> shift & 0xFF, expected >> shift & 0xFF));
+    return events;
+}
+
 Event NoteEvent(std::string_view text)
 {
     Event event = Named("note");

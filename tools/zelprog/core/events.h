@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace zelprog {
 
@@ -25,8 +26,18 @@ Event StateEvent(std::string_view state);
 // {"event":"progress","state":...,"percent":0..100,"bytesPerSecond":...,"secondsLeft":...};
 // the rate and the time left are 0 while unknown, rounded to a tenth.
 Event ProgressEvent(std::string_view state, int percent, double bytesPerSecond, double secondsLeft);
-// A mismatch text of a job ("ERROR: word 0x10 read as ..."), or a summary of them.
+// A message of a job, or a summary of them: {"event":"message","text":...}
 Event MessageEvent(std::string_view text);
+// One byte that a verify read back differently, by its byte address:
+// {"event":"message","text":"ERROR: byte 0x20 read as 0xea instead of 0x45",
+//  "address":32,"read":234,"expected":69}
+Event MismatchEvent(uint64_t address, unsigned read, unsigned expected);
+// The byte mismatches that one of the library's verify messages tells: the
+// whole-image jobs compare 16-bit words ("ERROR: word 0x10 read as 0x3ea
+// instead of 0xe145" is about the bytes 0x20 and 0x21, low byte first), one
+// event for each of its bytes that differs; the range jobs' byte message is
+// one. Empty for any other text.
+std::vector<Event> MismatchEvents(std::string_view message);
 // Something the user should know that is not an error:
 // {"event":"note","text":"the image does not carry the geometry header, ..."}
 Event NoteEvent(std::string_view text);

@@ -20,7 +20,7 @@ Status PathTooLong()
 Status RunImageJob(uint64_t bytes, const std::function<int()> &start, const std::string &what,
                    const JobControl &control)
 {
-    return JobStatus(RunJob(start, bytes, control), what, "words");
+    return JobStatus(RunJob(start, bytes, control), what);
 }
 
 // The library reads and writes images as text files by path.

@@ -6,6 +6,8 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace zelprog {
 namespace {
@@ -55,9 +57,15 @@ public:
         const std::string text = Trimmed(message);
         if (text.empty())
             return; // the separator line before each message
+        const std::vector<Event> mismatches = MismatchEvents(text);
         std::lock_guard<std::mutex> hold(mutex_);
-        ++messages_;
-        Tell(MessageEvent(text));
+        for (const Event &mismatch : mismatches)
+            Tell(mismatch);
+        mismatches_ += static_cast<int>(mismatches.size());
+        if (mismatches.empty()) {
+            failure_ = text;
+            Tell(MessageEvent(text));
+        }
     }
 
     // Returns after `timeout` or as soon as a callback arrives.
@@ -67,10 +75,11 @@ public:
         activity_.wait_for(hold, timeout, [this] { return woken_; });
         woken_ = false;
     }
-    int Messages() const
+    // What the job told, after it ended.
+    JobReport Report(JobOutcome outcome) const
     {
         std::lock_guard<std::mutex> hold(mutex_);
-        return messages_;
+        return {outcome, mismatches_, failure_};
     }
 
 private:
@@ -104,7 +113,8 @@ private:
     std::string state_ = "Working...";
     Clock::time_point phaseStart_ = Clock::now();
     int lastPercent_ = -1;
-    int messages_ = 0;
+    int mismatches_ = 0;
+    std::string failure_;
 };
 
 // The handler is installed only while the job runs, so that no callback can
@@ -117,6 +127,13 @@ public:
     HandlerScope &operator=(const HandlerScope &) = delete;
 };
 
+// "ERROR: the EEPROM did not ..." reads as "the EEPROM did not ..." after "writing failed: ".
+std::string WithoutErrorMark(const std::string &text)
+{
+    constexpr std::string_view kMark = "ERROR: ";
+    return text.rfind(kMark, 0) == 0 ? text.substr(kMark.size()) : text;
+}
+
 bool StopRequested(const JobControl &control) { return control.stopRequested && control.stopRequested(); }
 
 } // namespace
@@ -124,13 +141,13 @@ bool StopRequested(const JobControl &control) { return control.stopRequested && 
 JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control)
 {
     if (StopRequested(control))
-        return {JobOutcome::Interrupted, 0}; // the stop came before the job began
+        return {JobOutcome::Interrupted}; // the stop came before the job began
     JobEvents events(bytes, control.sink);
     JobOutcome outcome;
     {
         HandlerScope scope(events);
         if (start() == 0)
-            return {JobOutcome::Refused, 0};
+            return {JobOutcome::Refused};
         if (control.started)
             control.started();
         while (true) {
@@ -147,10 +164,10 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
             events.WaitForActivity(kPollPeriod);
         }
     }
-    return {outcome, events.Messages()};
+    return events.Report(outcome);
 }
 
-Status JobStatus(const JobReport &report, const std::string &what, const char *unit)
+Status JobStatus(const JobReport &report, const std::string &what)
 {
     switch (report.outcome) {
     case JobOutcome::Succeeded:
@@ -162,10 +179,11 @@ Status JobStatus(const JobReport &report, const std::string &what, const char *u
     case JobOutcome::Failed:
         break;
     }
-    return Status::Fail(kExitJobFailed, what + " failed" +
-                                            (report.messages > 0
-                                                 ? ": " + std::to_string(report.messages) + " " + unit + " differ"
-                                                 : " (the EEPROM did not answer as expected)"));
+    if (report.mismatches > 0)
+        return Status::Fail(kExitJobFailed, what + " failed: " + std::to_string(report.mismatches) + " bytes differ");
+    if (!report.failure.empty())
+        return Status::Fail(kExitJobFailed, what + " failed: " + WithoutErrorMark(report.failure));
+    return Status::Fail(kExitJobFailed, what + " failed (the EEPROM did not answer as expected)");
 }
 
 } // namespace zelprog

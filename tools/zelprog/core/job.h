@@ -26,17 +26,20 @@ struct JobControl {
 
 struct JobReport {
     JobOutcome outcome = JobOutcome::Refused;
-    int messages = 0; // mismatch messages the job told
+    int mismatches = 0;  // bytes that the job's verify found different
+    std::string failure{}; // the last message of the job that told no mismatch
 };
 
 // `start` calls one job export with blocking = 0 and returns what it
 // returned. `bytes` is what one pass of the job moves (0: no rate is told).
-// No callback of the job reaches the sink after this returns.
+// The library's mismatch messages reach the sink as one event a byte
+// (MismatchEvents), its other messages as they are. No callback of the job
+// reaches the sink after this returns.
 JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control);
 
-// The outcome as a command's status: "`what` failed: N `unit` differ", or
-// interrupted, or refused.
-Status JobStatus(const JobReport &report, const std::string &what, const char *unit);
+// The outcome as a command's status: "`what` failed: N bytes differ", or
+// the library's own message of the failure, or interrupted, or refused.
+Status JobStatus(const JobReport &report, const std::string &what);
 
 // The library takes paths of at most this many characters.
 inline constexpr std::size_t kMaxLibraryPath = 247;

@@ -4,7 +4,6 @@
 
 #include <zelapi.h>
 
-#include <cstdio>
 
 namespace zelprog {
 namespace {
@@ -12,14 +11,6 @@ namespace {
 std::string RangeText(uint64_t address, uint64_t length)
 {
     return "0x" + ToHex(address) + "..0x" + ToHex(address + length - 1);
-}
-
-std::string MismatchText(uint64_t address, unsigned read, unsigned expected)
-{
-    char text[96];
-    std::snprintf(text, sizeof text, "ERROR: byte 0x%llx read as 0x%x instead of 0x%x",
-                  static_cast<unsigned long long>(address), read, expected);
-    return text;
 }
 
 // Tells each byte of `read` that differs from `expected`; the count.
@@ -31,7 +22,7 @@ int Compare(uint32_t address, const Bytes &expected, const Bytes &read, const Jo
             continue;
         ++differ;
         if (control.sink)
-            control.sink(MessageEvent(MismatchText(address + i, read[i], expected[i])));
+            control.sink(MismatchEvent(address + i, read[i], expected[i]));
     }
     return differ;
 }
@@ -54,7 +45,7 @@ Status ReadRange(uint32_t address, uint32_t length, Bytes &bytes, const JobContr
     Bytes buffer(length);
     const JobReport report =
         RunJob([&] { return zelReadMemory(address, buffer.data(), length, 0); }, length, control);
-    Status status = JobStatus(report, "reading " + RangeText(address, length), "bytes");
+    Status status = JobStatus(report, "reading " + RangeText(address, length));
     if (status.Ok())
         bytes = std::move(buffer);
     return status;
@@ -65,7 +56,7 @@ Status WriteRange(uint32_t address, const Bytes &bytes, bool verify, const JobCo
     const auto length = static_cast<uint32_t>(bytes.size());
     const JobReport report = RunJob(
         [&] { return zelWriteMemory(address, bytes.data(), length, 0, verify ? 1 : 0); }, length, control);
-    return JobStatus(report, "writing " + RangeText(address, length), "bytes");
+    return JobStatus(report, "writing " + RangeText(address, length));
 }
 
 Status VerifyRange(uint32_t address, const Bytes &expected, const JobControl &control)

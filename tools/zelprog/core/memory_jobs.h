@@ -21,7 +21,7 @@ Status ReadRange(uint32_t address, uint32_t length, Bytes &bytes, const JobContr
 // byte that differs.
 Status WriteRange(uint32_t address, const Bytes &bytes, bool verify, const JobControl &control);
 // Reads the range and tells each byte that differs from `expected` as the
-// library's verify does ("ERROR: byte 0x%x read as 0x%x instead of 0x%x").
+// library's verify does (MismatchEvent).
 Status VerifyRange(uint32_t address, const Bytes &expected, const JobControl &control);
 
 } // namespace zelprog
