@@ -244,12 +244,14 @@ TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi)
     const auto mismatch = Job("/api/verify", AsString(other));
     ASSERT_FALSE(mismatch.empty());
     EXPECT_EQ(mismatch.back()["event"], "error");
-    std::vector<std::string> messages;
+    std::vector<nlohmann::json> messages;
     for (const auto &e : mismatch)
         if (e["event"] == "message")
-            messages.push_back(e["text"]);
+            messages.push_back(e);
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_NE(messages[0].find("0x8"), std::string::npos) << "byte 0x11 is in word 0x8: " << messages[0];
+    EXPECT_EQ(messages[0]["address"], 0x11) << "by its byte address: " << messages[0].dump();
+    EXPECT_EQ(messages[0]["expected"], other[0x11]);
+    EXPECT_EQ(messages[0]["read"], image[0x11]);
 
     EXPECT_EQ(Job("/api/read").back()["event"], "result");
     const Reply chip = client_->Send({http::verb::get, "/api/chip", "", {}});
