@@ -6,6 +6,7 @@
 #include "jobs/worker.h"
 #include "spi/link.h"
 #include "spi/pio.h"
+#include "spi/transport.h"
 
 namespace {
 
@@ -19,6 +20,20 @@ void StopJobBeforeChange() {
     }
 }
 
+// The open and the attach are one change of the link: the attach's accesses
+// go through even from a job's callback, whose job is refused from then on.
+bool OpenAndAttach(const char *config, int linkParam, int sizeBits, int blockBits) {
+    const zel::LinkChangeScope change;
+    if (!zel::OpenLink(config, linkParam)) {
+        return false;
+    }
+    if (!zel::AttachDevice(sizeBits, blockBits)) {
+        zel::CloseLink();
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" {
@@ -27,7 +42,7 @@ int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits) {
     try {
         const std::string config = zel::ComposeLinkConfig(kind, port);
         StopJobBeforeChange();
-        return zel::OpenLink(config.c_str(), linkParam, sizeBits, blockBits) ? 1 : 0;
+        return OpenAndAttach(config.c_str(), linkParam, sizeBits, blockBits) ? 1 : 0;
     } catch (...) {
         return 0;
     }
@@ -39,7 +54,7 @@ int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits)
             return 0;   // nothing to open: the link and any job stay as they are
         }
         StopJobBeforeChange();
-        return zel::OpenLink(config, linkParam, sizeBits, blockBits) ? 1 : 0;
+        return OpenAndAttach(config, linkParam, sizeBits, blockBits) ? 1 : 0;
     } catch (...) {
         return 0;
     }

@@ -1,6 +1,5 @@
 #include "spi/link.h"
 
-#include "eeprom/device.h"
 #include "platform/abandon.h"
 #include "spi/transport.h"
 
@@ -18,7 +17,7 @@ constexpr int kNoPort = -1;
 
 // A thread that a stop gave up on (a host's handler released after the
 // forced end) neither opens, closes nor enumerates: the link is the next job's.
-bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
+bool OpenLink(const char *config, int linkParam) {
     if (config == nullptr || platform::CurrentThreadAbandoned()) {
         return false;   // nothing to hand the transport
     }
@@ -27,10 +26,6 @@ bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits) {
         return false;
     }
     TransportCpuStop();   // before any PIO line is touched; nothing ever restarts it
-    if (!AttachDevice(sizeBits, blockBits)) {
-        TransportClose();
-        return false;
-    }
     return true;
 }
 

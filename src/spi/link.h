@@ -1,4 +1,4 @@
-// The transport link: open (processor stop, EEPROM attach), close, ports.
+// The transport link: open (and processor stop), close, ports.
 #pragma once
 
 #include <cstdint>
@@ -6,7 +6,9 @@
 
 namespace zel {
 
-bool OpenLink(const char *config, int linkParam, int sizeBits, int blockBits);
+// Opens the link and stops the target processor; the caller then attaches
+// the device, within a LinkChangeScope of its own around both.
+bool OpenLink(const char *config, int linkParam);
 void CloseLink();
 bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
 std::string ComposeLinkConfig(int kind, int port);   // "SPITRANS=LPT SPIPORT=3"

@@ -88,8 +88,11 @@ JobLinkScope::JobLinkScope() : outer_(jobEpoch) { jobEpoch = linkEpoch.load(); }
 
 JobLinkScope::~JobLinkScope() { jobEpoch = outer_; }
 
+// A thread that a stop gave up on changes nothing: it fails no later job.
 LinkChangeScope::LinkChangeScope() : outer_(jobEpoch) {
-    linkEpoch.fetch_add(1);
+    if (!platform::CurrentThreadAbandoned()) {
+        linkEpoch.fetch_add(1);
+    }
     jobEpoch = 0;
 }
 
