@@ -10,7 +10,6 @@
 
 #include "eeprom/bus.h"
 #include "eeprom/device.h"
-#include "jobs/progress.h"
 #include "platform/abandon.h"
 #include "platform/tick.h"
 #include "spi/pio.h"
@@ -44,20 +43,16 @@ uint32_t ChunkAt(uint32_t address, uint32_t left) {
     return std::min(chunk, block - (address & (block - 1)));
 }
 
-// False when the running job has been asked to stop.
-bool Report(bool report, uint64_t done, uint32_t length) {
-    return !report || ReportProgress(static_cast<int>(done * 100 / length));
+// False when the transfer is to end early.
+bool Report(const ProgressSink &report, uint64_t done, uint32_t length) {
+    return report.Tell(static_cast<int>(done * 100 / length));
 }
 
-bool ReportStart(bool report) {
-    return !report || ReportProgress(0);
-}
+bool ReportStart(const ProgressSink &report) { return report.Tell(0); }
 
-// The transfer is complete: 100 is told whatever the stop request says.
-bool ReportDone(bool report) {
-    if (report) {
-        ReportProgress(100);
-    }
+// The transfer is complete: 100 is told whatever the answer.
+bool ReportDone(const ProgressSink &report) {
+    report.Tell(100);
     return true;
 }
 
@@ -131,11 +126,11 @@ bool WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *
 }
 
 bool ReadWord(uint32_t address, uint16_t &word) {
-    return ReadBlock(address, &word, 2, false);
+    return ReadBlock(address, &word, 2, kNoProgress);
 }
 
 bool WriteWord(uint32_t address, uint16_t word) {
-    return WriteBlock(address, &word, 2, false);
+    return WriteBlock(address, &word, 2, kNoProgress);
 }
 
 bool WordReadsBack(uint32_t address, uint16_t expected) {
@@ -145,7 +140,7 @@ bool WordReadsBack(uint32_t address, uint16_t expected) {
 
 } // namespace
 
-bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report) {
+bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, const ProgressSink &report) {
     if (!TransferAllowed() || !ReportStart(report)) {
         return false;
     }
@@ -172,14 +167,14 @@ bool WriteDataByte(uint32_t address, uint8_t value) {
     return WriteRun(address, &value, 1);
 }
 
-bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool report) {
+bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report) {
     if (!TransferAllowed() || !ReportStart(report)) {
         return false;
     }
     uint16_t present[kChunkBytes / 2];
     for (uint32_t i = 0; i < length;) {
         const uint32_t n = std::min(length - i, kChunkBytes);
-        if (!ReadBlock(address + i, present, n, false)) {
+        if (!ReadBlock(address + i, present, n, kNoProgress)) {
             return false;   // the bus has been recovered already
         }
         for (uint32_t j = 0; j < n; ++j, ++i) {
@@ -203,7 +198,7 @@ bool PageSizeSupported(uint32_t pageBytes) {
 // Compares a window of whole pages (at least 64 bytes, read in chunks of 64)
 // at a time; each page piece of it that differs gets one write that stays
 // inside its page.
-bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, bool report,
+bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
                        uint32_t pageBytes) {
     if (pageBytes == 0) {
         return WriteBlock(address, words, length, report);
@@ -216,7 +211,7 @@ bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length,
     uint16_t present[kMaxPageBytes / 2];
     for (uint32_t i = 0; i < length;) {
         const uint32_t windowEnd = std::min(length, pageStart(address + i) + window - address);
-        if (!ReadBlock(address + i, present, windowEnd - i, false)) {
+        if (!ReadBlock(address + i, present, windowEnd - i, kNoProgress)) {
             return false;   // the bus has been recovered already
         }
         for (const uint32_t base = i; i < windowEnd;) {

@@ -5,13 +5,24 @@
 
 namespace zel {
 
-bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, bool report);
+// Where a transfer tells how far it has got (0..100), between its chunks or
+// bytes; an answer of false ends the transfer early, and it fails. The
+// default tells nothing and never ends a transfer.
+struct ProgressSink {
+    bool (*tell)(void *context, int percent) = nullptr;
+    void *context = nullptr;
+
+    bool Tell(int percent) const { return tell == nullptr || tell(context, percent); }
+};
+inline constexpr ProgressSink kNoProgress{};
+
+bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, const ProgressSink &report);
 bool WriteDataByte(uint32_t address, uint8_t value);
-bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, bool report);
+bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report);
 // As WriteBlock, but each page-aligned piece of `pageBytes` (a power of two
 // from 2 to 256) that differs gets one write of the run from its first to
 // its last differing byte; progress and stop between pages. 0: WriteBlock.
-bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, bool report,
+bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
                        uint32_t pageBytes);
 // Page sizes that WriteBlockInPages takes, 0 included.
 bool PageSizeSupported(uint32_t pageBytes);

@@ -100,7 +100,7 @@ bool AbandonRead() {
 // counts as written only once it reads back.
 bool ReadsBack(const uint16_t (&image)[2]) {
     uint16_t check[2] = {};
-    return ReadBlock(2 - AddressBytes(), check, kHeaderBytes, false) && check[0] == image[0] &&
+    return ReadBlock(2 - AddressBytes(), check, kHeaderBytes, kNoProgress) && check[0] == image[0] &&
            check[1] == image[1];
 }
 
@@ -116,7 +116,7 @@ bool WriteHeader() {
     const uint16_t image[2] = {copy, copy};
     // 2 - addressBytes names no byte for three address bytes
     const bool written = AddressBytes() <= 2 &&
-                         WriteBlock(2 - AddressBytes(), image, kHeaderBytes, false) && ReadsBack(image);
+                         WriteBlock(2 - AddressBytes(), image, kHeaderBytes, kNoProgress) && ReadsBack(image);
     if (!written) {
         SetSizeBits(0);   // addressBytes stays as it was
     }

@@ -72,7 +72,7 @@ int ZelWorker::VerifySteps(const Job &job, uint16_t *image, uint16_t *readBack, 
         return 0;
     }
     ReportState("Reading...");
-    if (!ReadBlock(0, readBack, Length(size), true)) {
+    if (!ReadBlock(0, readBack, Length(size), JobProgress())) {
         return 0;
     }
     return CompareImages(image, readBack, size);
@@ -82,13 +82,13 @@ int ZelWorker::VerifySteps(const Job &job, uint16_t *image, uint16_t *readBack, 
 // may go on; a mismatch of the second read is still written, with result 0.
 int ZelWorker::DumpSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size) {
     ReportState("Reading...");
-    if (!ReadBlock(0, image, Length(size), true) || !KeepGoing()) {
+    if (!ReadBlock(0, image, Length(size), JobProgress()) || !KeepGoing()) {
         return 0;
     }
     int matched = 1;
     if (job.verifyAfter) {
         ReportState("Verifying...");
-        if (!ReadBlock(0, readBack, Length(size), true)) {
+        if (!ReadBlock(0, readBack, Length(size), JobProgress())) {
             return 0;
         }
         matched = CompareImages(image, readBack, size);
@@ -110,12 +110,12 @@ int ZelWorker::ClearSteps(const Job &job, uint16_t *image, uint16_t *readBack, i
 
 // Byte or page writes as set; false when they failed or the job is to end.
 bool ZelWorker::WriteImage(const Job &job, const uint16_t *image, int32_t size) {
-    return WriteBlockInPages(0, image, Length(size), true, job.pageBytes) && KeepGoing();
+    return WriteBlockInPages(0, image, Length(size), JobProgress(), job.pageBytes) && KeepGoing();
 }
 
 int ZelWorker::ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size) {
     ReportState("Verifying...");
-    if (!ReadBlock(0, readBack, Length(size), true)) {
+    if (!ReadBlock(0, readBack, Length(size), JobProgress())) {
         return 0;
     }
     return CompareImages(expected, readBack, size);

@@ -82,7 +82,7 @@ int ZelWorker::RunReadMemory(const Job &job) {
         return 0;
     }
     ReportState("Reading...");
-    if (!ReadBlock(address, image.get(), length, true) || !KeepGoing()) {
+    if (!ReadBlock(address, image.get(), length, JobProgress()) || !KeepGoing()) {
         return 0;
     }
     return HandOver(image.get(), length, job.readBuffer) ? 1 : 0;
@@ -99,14 +99,14 @@ int ZelWorker::RunWriteMemory(const Job &job) {
     }
     Pack(data, image.get());
     ReportState("Writing...");
-    if (!WriteBlockInPages(address, image.get(), length, true, job.pageBytes) || !KeepGoing()) {
+    if (!WriteBlockInPages(address, image.get(), length, JobProgress(), job.pageBytes) || !KeepGoing()) {
         return 0;
     }
     if (!job.verifyWrite) {
         return 1;
     }
     ReportState("Verifying...");
-    if (!ReadBlock(address, readBack.get(), length, true)) {
+    if (!ReadBlock(address, readBack.get(), length, JobProgress())) {
         return 0;
     }
     return CompareBytes(address, data, readBack.get());

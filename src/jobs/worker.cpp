@@ -196,6 +196,11 @@ void ZelWorker::SetResult(int result) {
     dispatch_.Result(result);
 }
 
+ProgressSink ZelWorker::JobProgress() {
+    return {[](void *worker, int percent) { return static_cast<ZelWorker *>(worker)->SetProgress(percent); },
+            this};
+}
+
 void ZelWorker::ReportState(const char *state) { dispatch_.State(state); }
 
 void ZelWorker::ReportMessage(const char *text) { dispatch_.Message(text); }

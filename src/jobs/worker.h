@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "eeprom/block.h"
 #include "jobs/dispatch.h"
 #include "thread/lock.h"
 #include "thread/threadable.h"
@@ -72,6 +73,8 @@ public:
     // Every callback goes through the handler dispatch.
     // SetProgress is false when the job on this thread is to end early.
     bool SetProgress(int percent);
+    // What the job bodies hand their block transfers: SetProgress.
+    ProgressSink JobProgress();
     void SetResult(int result);
     // Handler texts, passed on without the lock.
     void ReportState(const char *state);

@@ -14,6 +14,7 @@ namespace {
 
 using blocktest::BlockTest;
 using blocktest::Progress;
+using blocktest::Recorded;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 using testing::EndsWith;
@@ -75,7 +76,7 @@ TEST_P(ReadSequence, AddressesTheChunkOnceAndUnpacksLowByteFirst) {
         Target().Memory()[row.address + i] = static_cast<uint8_t>(0xC0 + i);
     }
     std::vector<uint16_t> words(row.words.size(), kUntouched);
-    EXPECT_TRUE(zel::ReadBlock(row.address, words.data(), row.length, false));
+    EXPECT_TRUE(zel::ReadBlock(row.address, words.data(), row.length, zel::kNoProgress));
     EXPECT_EQ(BusText(), row.bus);
     EXPECT_THAT(words, ElementsAreArray(row.words));
     EXPECT_TRUE(Progress().seen.empty());
@@ -102,7 +103,7 @@ TEST_F(BlockTest, ReadOf130BytesTakesChunksOf64And64And2) {
         Target().Memory()[i] = static_cast<uint8_t>(i * 7 + 3);
     }
     std::vector<uint16_t> words(66, kUntouched);
-    ASSERT_TRUE(zel::ReadBlock(0, words.data(), 130, true));
+    ASSERT_TRUE(zel::ReadBlock(0, words.data(), 130, Recorded()));
     EXPECT_THAT(ReadLengths(zeltest::DecodeBus(transport().Registers())), ElementsAre(64, 64, 2));
     EXPECT_THAT(Progress().seen, ElementsAre(0, 0, 49, 98, 100));
     const auto cell = [](uint32_t k) { return static_cast<uint8_t>(k * 7 + 3); };
@@ -115,8 +116,8 @@ TEST_F(BlockTest, ReadOf130BytesTakesChunksOf64And64And2) {
 TEST_F(BlockTest, EmptyRangeMovesNothingAndReportsStartAndEnd) {
     Open("SIMPART=24C02", 8, 0);
     uint16_t word = kUntouched;
-    EXPECT_TRUE(zel::ReadBlock(0x10, &word, 0, true));
-    EXPECT_TRUE(zel::WriteBlock(0x10, &word, 0, true));
+    EXPECT_TRUE(zel::ReadBlock(0x10, &word, 0, Recorded()));
+    EXPECT_TRUE(zel::WriteBlock(0x10, &word, 0, Recorded()));
     EXPECT_TRUE(transport().Registers().empty());
     EXPECT_THAT(Progress().seen, ElementsAre(0, 100, 0, 100));
     EXPECT_EQ(word, kUntouched);
@@ -145,7 +146,7 @@ TEST_P(ChunkFailure, EndsTheReadAfterOneRecovery) {
     const uint64_t before = Transactions();
     RefuseByte(row.transaction, row.byte);
     std::vector<uint16_t> words(65, kUntouched);
-    EXPECT_FALSE(zel::ReadBlock(0, words.data(), 130, true));
+    EXPECT_FALSE(zel::ReadBlock(0, words.data(), 130, Recorded()));
     EXPECT_THAT(BusText(), EndsWith("- P S P"));   // the failed transaction, then start and stop
     EXPECT_EQ(Transactions() - before, row.transaction + 1);
     for (size_t i = 0; i < words.size(); ++i) {
@@ -169,11 +170,11 @@ TEST_F(BlockTest, NoAddressBytesFailAtTheFirstChunk) {
     Open("SIMPART=24C256", 0, 0);
     Target().Fill(0x00);
     std::vector<uint16_t> words(2, kUntouched);
-    EXPECT_FALSE(zel::ReadBlock(0, words.data(), 4, false));
+    EXPECT_FALSE(zel::ReadBlock(0, words.data(), 4, zel::kNoProgress));
     EXPECT_EQ(BusText(), "S a1+ 00+ 00+ 00+ 00- P S P");
     EXPECT_THAT(words, ElementsAre(kUntouched, kUntouched));
     const uint16_t image[2] = {0x1111, 0x2222};
-    EXPECT_FALSE(zel::WriteBlock(0, image, 4, false));
+    EXPECT_FALSE(zel::WriteBlock(0, image, 4, zel::kNoProgress));
     EXPECT_EQ(WriteCycles(), 0u);
 }
 
@@ -199,8 +200,8 @@ TEST_P(Refusal, TransfersReturnFalseWithoutBusTraffic) {
         transport().ClearLog();
     }
     uint16_t words[2] = {kUntouched, kUntouched};
-    EXPECT_FALSE(zel::ReadBlock(0, words, 4, true));
-    EXPECT_FALSE(zel::WriteBlock(0, words, 4, true));
+    EXPECT_FALSE(zel::ReadBlock(0, words, 4, Recorded()));
+    EXPECT_FALSE(zel::WriteBlock(0, words, 4, Recorded()));
     EXPECT_FALSE(zel::WriteDataByte(0, 0x12));
     EXPECT_EQ(zel::CheckSize(), 0);
     EXPECT_TRUE(transport().Registers().empty());
@@ -297,7 +298,7 @@ TEST_P(Differential, WritesOnlyTheBytesThatDiffer) {
     const DifferentialRow &row = GetParam();
     Open("SIMPART=24C02 SIMTWR=1", 8, 0);
     Store(0x20, row.present);
-    ASSERT_TRUE(zel::WriteBlock(0x20, row.image.data(), row.length, true));
+    ASSERT_TRUE(zel::WriteBlock(0x20, row.image.data(), row.length, Recorded()));
 
     for (int offset : row.writtenOffsets) {
         const uint8_t value = static_cast<uint8_t>(row.image[offset / 2] >> (offset % 2 * 8));
@@ -328,7 +329,7 @@ TEST_F(BlockTest, WriteOf130BytesComparesInChunksOf64) {
     Target().Fill(0x00);
     std::vector<uint16_t> image(65, 0x0000);
     image[40] = 0x00AB;   // byte 80, in the second chunk
-    ASSERT_TRUE(zel::WriteBlock(0, image.data(), 130, false));
+    ASSERT_TRUE(zel::WriteBlock(0, image.data(), 130, zel::kNoProgress));
     EXPECT_THAT(ReadLengths(zeltest::DecodeBus(transport().Registers())), ElementsAre(64, 64, 2));
     EXPECT_EQ(WriteCycles(), 1u);
     EXPECT_EQ(Target().Memory()[80], 0xAB);
@@ -354,7 +355,7 @@ TEST_P(ByteFailure, EndsTheBlockAfterOneRecovery) {
     // chunk read 1, bytes at 2-3 and 4-5, the third command is transaction 6
     RefuseByte(6, GetParam().byte);
     const uint16_t image[2] = {0xB2B1, 0xB4B3};
-    EXPECT_FALSE(zel::WriteBlock(0x40, image, 4, true));
+    EXPECT_FALSE(zel::WriteBlock(0x40, image, 4, Recorded()));
     EXPECT_EQ(Cells(0x40, 4), (std::vector<uint8_t>{0xB1, 0xB2, 0x03, 0x04}));
     EXPECT_EQ(WriteCycles(), 2u);
     EXPECT_THAT(BusText(), EndsWith(" P S a0+ P S P"));   // command, the probe, recovery
@@ -393,8 +394,8 @@ TEST_P(Stop, EndsTheTransferAtTheReport) {
     Progress().stopAtReport = row.stopAtReport;
     std::vector<uint16_t> words(65, 0x5A5A);
     const uint64_t before = Transactions();
-    const bool result = row.write ? zel::WriteBlock(0, words.data(), 130, true)
-                                  : zel::ReadBlock(0, words.data(), 130, true);
+    const bool result = row.write ? zel::WriteBlock(0, words.data(), 130, Recorded())
+                                  : zel::ReadBlock(0, words.data(), 130, Recorded());
     EXPECT_FALSE(result);
     EXPECT_EQ(Transactions() - before, row.transactions);
     EXPECT_EQ(Progress().seen, row.progress);

@@ -1,7 +1,5 @@
 #include "progress_recorder.h"
 
-#include "jobs/progress.h"
-
 namespace blocktest {
 
 ProgressRecorder &Progress() {
@@ -9,14 +7,13 @@ ProgressRecorder &Progress() {
     return recorder;
 }
 
-} // namespace blocktest
-
-namespace zel {
-
-bool ReportProgress(int percent) {
-    blocktest::ProgressRecorder &recorder = blocktest::Progress();
-    recorder.seen.push_back(percent);
-    return recorder.seen.size() != recorder.stopAtReport;
+zel::ProgressSink Recorded() {
+    return {[](void *recorder, int percent) {
+                auto &r = *static_cast<ProgressRecorder *>(recorder);
+                r.seen.push_back(percent);
+                return r.seen.size() != r.stopAtReport;
+            },
+            &Progress()};
 }
 
-} // namespace zel
+} // namespace blocktest

@@ -1,10 +1,11 @@
-// The block transfers' one upward call, recorded. This suite links its own
-// ReportProgress in place of the job object's, so a test sees every value
-// and can ask for a stop at a chosen report.
+// What the block transfers tell, recorded: the tests hand them Recorded(),
+// see every value and can ask for a stop at a chosen report.
 #pragma once
 
 #include <cstddef>
 #include <vector>
+
+#include "eeprom/block.h"
 
 namespace blocktest {
 
@@ -14,5 +15,7 @@ struct ProgressRecorder {
 };
 
 ProgressRecorder &Progress();
+// Tells Progress().
+zel::ProgressSink Recorded();
 
 } // namespace blocktest

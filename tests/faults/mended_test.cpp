@@ -110,7 +110,7 @@ TEST(RefusedRegisterAccess, NeverSlipsAWrongBitThrough) {
             uint16_t word = 0;
 
             const bool ok = row.byteWrite ? zel::WriteDataByte(kAddress, kNew)
-                                          : zel::ReadBlock(kAddress - 1, &word, 2, false);
+                                          : zel::ReadBlock(kAddress - 1, &word, 2, zel::kNoProgress);
 
             const uint8_t cell = target.Memory()[kAddress];
             EXPECT_TRUE(cell == kOld || cell == kNew) << int{cell};

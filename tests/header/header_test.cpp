@@ -111,7 +111,7 @@ TEST_P(SizeFromHeader, WholeDeviceReadsAfterAnOpenWithoutSize) {
     const uint32_t size = 1u << zel::SizeBits();
     ASSERT_EQ(size, memory.size());
     std::vector<uint16_t> image(size / 2);
-    ASSERT_TRUE(zel::ReadBlock(0, image.data(), size, false));
+    ASSERT_TRUE(zel::ReadBlock(0, image.data(), size, zel::kNoProgress));
     for (uint32_t k = 0; k < size; ++k) {
         ASSERT_EQ(static_cast<uint8_t>(image[k / 2] >> (k % 2 * 8)), memory[k]) << "byte " << k;
     }
@@ -302,7 +302,7 @@ TEST_F(Header, ThreeAddressByteGeometryIsAcceptedButNotUsed) {
     EXPECT_EQ(Geometry(), (std::vector<unsigned>{17, 0, 3}));
     transport().ClearLog();
     uint16_t word = 0;
-    EXPECT_FALSE(zel::ReadBlock(0, &word, 2, false));
+    EXPECT_FALSE(zel::ReadBlock(0, &word, 2, zel::kNoProgress));
     EXPECT_EQ(zelCheckSize(), 0);
     EXPECT_EQ(zelWriteHeader(), 0);
     EXPECT_TRUE(transport().Registers().empty());
