@@ -4,6 +4,15 @@
 #include "formats/image_format.h"
 
 #include <algorithm>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 namespace zelprog::test {
 namespace {
@@ -124,6 +133,86 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
         EXPECT_NE(r.err.find(c.errorPart), std::string::npos) << r.err;
         EXPECT_EQ(CountOf(r.err, "zelprog: error:"), 1u) << r.err;
     }
+}
+
+// Holds a file open as the virtual target holds its backing file.
+class BackingHolder {
+public:
+    explicit BackingHolder(const std::string &path)
+    {
+#ifdef _WIN32
+        handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+#else
+        fd_ = open(path.c_str(), O_RDWR);
+        if (fd_ >= 0)
+            flock(fd_, LOCK_EX);
+#endif
+    }
+    ~BackingHolder()
+    {
+#ifdef _WIN32
+        CloseHandle(handle_);
+#else
+        close(fd_);
+#endif
+    }
+    BackingHolder(const BackingHolder &) = delete;
+    BackingHolder &operator=(const BackingHolder &) = delete;
+
+private:
+#ifdef _WIN32
+    HANDLE handle_;
+#else
+    int fd_;
+#endif
+};
+
+struct HintCase {
+    const char *name;
+    std::vector<std::string> args;
+    std::string input;
+    int exitCode;
+    std::string errorPart; // empty: none
+    bool first;            // the error line's text begins with it
+};
+
+TEST_F(ZelprogCli, WhatAUserGotWrongIsNamedWithWhatToDo)
+{
+    const std::string binary = AsString(RandomBytes(k24c02, 9));
+    ASSERT_EQ(Zel({"--part", "24c02", "clear"}).exitCode, 0);
+    fs::create_directories(Path("images"));
+    const std::vector<HintCase> cases = {
+        {"binary bytes on standard input", {"--part", "24c02", "verify", "-"}, binary, 4,
+         "standard input holds bytes that are not text: for a binary image pass --format bin", false},
+        {"a directory as image", {"--part", "24c02", "program", Path("images")}, "", 4,
+         "'" + Path("images") + "' is a directory", true},
+        {"a directory to dump to", {"--part", "24c02", "dump", Path("images")}, "", 4,
+         "'" + Path("images") + "' is a directory", true},
+        {"step 0", {"--part", "24c02", "serial", "--at", "0", "--counter", Path("c"), "--step", "0"}, "", 2,
+         "--step takes a number of at least 1", true},
+        {"line 0 keeps the default", {"--part", "24c02", "--pio", "0,7,8", "check-size"}, "", 0, "", false},
+        {"a kept line that is also chosen", {"--part", "24c02", "--pio", "0,6,8", "info"}, "", 2, "--pio takes", true},
+        {"a line the chip does not have", {"--part", "24c02", "--pio", "16,7,8", "info"}, "", 2, "--pio takes", true},
+    };
+    for (const HintCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        const ProcessResult r = Zel(c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        if (c.errorPart.empty())
+            continue;
+        const std::size_t at = r.err.find(c.errorPart);
+        EXPECT_NE(at, std::string::npos) << r.err;
+        if (c.first) {
+            EXPECT_NE(r.err.find("zelprog: error: " + c.errorPart), std::string::npos) << "first on the error line";
+        }
+    }
+    BackingHolder held(BackingFile("24c02"));
+    const ProcessResult busy = Zel({"--part", "24c02", "info"});
+    EXPECT_EQ(busy.exitCode, 3) << busy.err;
+    EXPECT_NE(busy.err.find("zelprog: error: the backing file '" + BackingFile("24c02") + "' is in use"),
+              std::string::npos)
+        << busy.err;
 }
 
 TEST_F(ZelprogCli, DumpFindsOutItCannotWriteItsFileBeforeReading)

@@ -146,10 +146,14 @@ bool ParseSerial(Parsed &p, std::string &what)
     const std::optional<uint64_t> step = p.step.empty() ? std::optional<uint64_t>(1) : ParseNumber(p.step);
     if (!p.first.empty())
         serial.counter.first = ParseNumber(p.first);
-    if (!serial.at || !step || *step == 0 || (!p.first.empty() && !serial.counter.first)) {
-        what = "the serial number's address, --step (at least 1) and --first take numbers, decimal or 0x-hex";
+    if (!serial.at)
+        what = "the serial number's address takes a number, decimal or 0x-hex (e.g. 0x20), not '" + p.serialAt + "'";
+    else if (!step || *step == 0)
+        what = "--step takes a number of at least 1, decimal or 0x-hex, not '" + p.step + "'";
+    else if (!p.first.empty() && !serial.counter.first)
+        what = "--first takes a number, decimal or 0x-hex, not '" + p.first + "'";
+    if (!what.empty())
         return false;
-    }
     serial.counter.step = *step;
     serial.counter.file = p.counter;
     serial.format.encoding = *ParseSerialEncoding(p.encoding);
@@ -165,7 +169,7 @@ void AddLinkOptions(CLI::App &app, LinkOptions &link)
     app.add_option("--link", link.link, "Transport configuration string, passed unchanged (e.g. \"SPITRANS=USB SPIPORT=0\")")
         ->excludes(transport)
         ->excludes(port);
-    app.add_option("--pio", link.pio, "PIO lines of the bus: CLOCK,DATA,WP (default 6,7,8)");
+    app.add_option("--pio", link.pio, "PIO lines of the bus: CLOCK,DATA,WP, each 0..15; 0 keeps that line's default (default 6,7,8)");
     auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + ")");
     app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..17)")->excludes(part);
     app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);

@@ -34,6 +34,25 @@ Status PlanBinaryRange(const Command &c, const Session &session, const std::stri
     return {};
 }
 
+// Bytes that no text file holds: controls other than the blanks and line ends.
+bool HoldsNonText(std::string_view raw)
+{
+    return std::any_of(raw.begin(), raw.end(), [](char c) {
+        const auto b = static_cast<unsigned char>(c);
+        return (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != '\v') || b == 0x7F;
+    });
+}
+
+// A file read as a text image because of its name (standard input has none)
+// that holds binary bytes was most likely meant as a binary image.
+std::string FormatHint(const Command &c, std::string_view raw)
+{
+    if (c.image.format || FormatOf(c.image) != ImageFormat::Text || !HoldsNonText(raw))
+        return "";
+    return std::string("; ") + (c.image.file == "-" ? "standard input" : "the file") +
+           " holds bytes that are not text: for a binary image pass --format bin";
+}
+
 // A file whose records carry their addresses: the cells it names. One run
 // over the whole EEPROM goes through the original jobs.
 Status PlanRecords(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
@@ -47,7 +66,7 @@ Status PlanRecords(const Command &c, const Session &session, const std::string &
     const std::size_t size = session.GetGeometry()->Bytes();
     std::string error;
     if (!DecodeRuns(FormatOf(c.image), raw, size, plan.runs, error))
-        return FileError(c, error);
+        return FileError(c, error + FormatHint(c, raw));
     if (plan.runs.size() == 1 && plan.runs[0].address == 0 && plan.runs[0].bytes.size() == size) {
         plan.whole = true;
         plan.image = std::move(plan.runs[0].bytes);

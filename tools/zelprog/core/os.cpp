@@ -253,6 +253,16 @@ bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std:
     return ok;
 }
 
+bool HeldByAnother(const std::filesystem::path &path)
+{
+    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(file);
+    return false;
+}
+
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
 {
     HANDLE file = CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
@@ -542,6 +552,16 @@ bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std:
         return false;
     }
     return true;
+}
+
+bool HeldByAnother(const std::filesystem::path &path)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool held = flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd); // lets go of the shared lock, if it was had
+    return held;
 }
 
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)

@@ -67,6 +67,10 @@ bool CanReplaceFile(const std::filesystem::path &path, std::string &error);
 // Writes `data` into the existing device or FIFO at `path`, as it is.
 bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error);
 
+// Whether another process holds the file open as the virtual target holds
+// its backing file (locked on POSIX; shared for reading only on Windows).
+bool HeldByAnother(const std::filesystem::path &path);
+
 // Appends `data` to the file at `path` (made when missing) and flushes it to disk.
 bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error);
 

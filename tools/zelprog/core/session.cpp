@@ -14,7 +14,8 @@ namespace zelprog {
 namespace {
 
 constexpr const char *kDefaultVirtualPart = "24c256";
-constexpr int kMaxPioLine = 15; // the chip has 16 PIO lines; line 0 cannot be chosen (0 keeps a line)
+constexpr int kMaxPioLine = 15;                // the chip has 16 PIO lines
+constexpr int kDefaultPioLines[3] = {6, 7, 8}; // clock, data, write-protect: the library's own at its load
 
 std::string Lower(std::string s)
 {
@@ -24,14 +25,20 @@ std::string Lower(std::string s)
 
 Status Usage(std::string message) { return Status::Fail(kExitUsage, std::move(message)); }
 
+// "CLOCK,DATA,WP", each 0 to 15; 0 keeps that line at its default, as the
+// library keeps a line for 0 (so line 0 itself cannot be chosen). The lines
+// in use must differ.
 bool ParseLines(const std::string &text, int lines[3])
 {
     char tail = 0;
     if (std::sscanf(text.c_str(), "%d,%d,%d%c", &lines[0], &lines[1], &lines[2], &tail) != 3)
         return false;
-    for (int i = 0; i < 3; ++i)
-        if (lines[i] < 1 || lines[i] > kMaxPioLine)
+    for (int i = 0; i < 3; ++i) {
+        if (lines[i] < 0 || lines[i] > kMaxPioLine)
             return false;
+        if (lines[i] == 0)
+            lines[i] = kDefaultPioLines[i];
+    }
     return lines[0] != lines[1] && lines[0] != lines[2] && lines[1] != lines[2];
 }
 
@@ -40,7 +47,8 @@ Status ApplyPioLines(const std::string &pio, int lines[3])
     if (pio.empty())
         return {};
     if (!ParseLines(pio, lines))
-        return Usage("--pio takes three different line numbers from 1 to 15 (clock,data,write-protect), e.g. --pio 6,7,8");
+        return Usage("--pio takes three different line numbers from 0 to 15 (clock,data,write-protect; 0 keeps "
+                     "the default 6, 7 or 8), e.g. --pio 6,7,8");
     zelSetPioLines(lines[0], lines[1], lines[2]);
     return {};
 }
@@ -168,9 +176,14 @@ Status Session::OpenLink()
         // configuration words are separated by blanks; a quoted value may hold them
         std::string config = "SIMPART=" + part + " SIMFILE=\"" + file + "\"";
         if (!o.pio.empty())
-            config += " SIMLINES=" + o.pio;
+            config += " SIMLINES=" + std::to_string(lines[0]) + "," + std::to_string(lines[1]) + "," +
+                      std::to_string(lines[2]);
         description_ = "the virtual target (" + part + ", " + file + ")";
         opened = zelInitTrans(config.c_str(), 0, geometry_->sizeBits, geometry_->blockBits);
+        if (opened == 0 && os::HeldByAnother(file))
+            return Status::Fail(kExitNoLink, "the backing file '" + file +
+                                                 "' is in use by another program (another zelprog?): wait until it "
+                                                 "ends (else check the link options, the PIO lines (--pio) and the wiring)");
     }
     if (opened == 0)
         return Status::Fail(kExitNoLink, "could not open " + description_ +
