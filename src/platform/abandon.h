@@ -1,7 +1,18 @@
 // Threads that a stop gave up on. Where the platform has no safe forced end
 // of a thread (POSIX), the owner abandons the thread instead: it is marked,
-// and from then on it can no longer reach the bus (the PIO port asks here
-// before every register access).
+// and runs on to its end reaching nothing that the host or a later job sees.
+// The checks sit at the boundaries it could cross:
+// - the transport (spi/transport.cpp): no call at all, not even its lock;
+// - state shared with the owner (register shadows, lines, progress, result,
+//   settings, the host's read buffer, thread flags): written only between
+//   BeginOwnerAccess and EndOwnerAccess (platform/thread.h), which fail once
+//   the thread is given up on, so the owner never gives up on it halfway;
+// - handler dispatch (jobs/dispatch.cpp): no callback, no lock taken;
+// - file output: a dump writes only while its job may go on;
+// - acknowledge polling (eeprom/block.cpp): it ends at once, since refused
+//   accesses no longer move the clock it waits on.
+// Windows ends the thread instead (TerminateThread); the same checks then
+// find nothing to refuse.
 #pragma once
 
 #include <atomic>

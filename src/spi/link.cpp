@@ -1,6 +1,5 @@
 #include "spi/link.h"
 
-#include "platform/abandon.h"
 #include "spi/transport.h"
 
 namespace zel {
@@ -16,9 +15,10 @@ constexpr int kNoPort = -1;
 } // namespace
 
 // A thread that a stop gave up on (a host's handler released after the
-// forced end) neither opens, closes nor enumerates: the link is the next job's.
+// forced end) neither opens, closes nor enumerates: the transport's door
+// refuses it, and the link is the next job's.
 bool OpenLink(const char *config, int linkParam) {
-    if (config == nullptr || platform::CurrentThreadAbandoned()) {
+    if (config == nullptr) {
         return false;   // nothing to hand the transport
     }
     const LinkChangeScope change;   // an open closes the link it replaces, even when it fails
@@ -30,10 +30,8 @@ bool OpenLink(const char *config, int linkParam) {
 }
 
 void CloseLink() {
-    if (!platform::CurrentThreadAbandoned()) {
-        const LinkChangeScope change;
-        TransportClose();
-    }
+    const LinkChangeScope change;
+    TransportClose();
 }
 
 bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
