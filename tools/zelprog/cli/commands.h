@@ -1,4 +1,5 @@
 // The subcommands. Each returns its outcome; main prints the error line.
+// Those that reach the EEPROM are steps of RunOnDevice (device_command.h).
 #pragma once
 
 #include "cli/output.h"

@@ -1,6 +1,7 @@
 // program, verify and dump: images, whole or in ranges.
 #include "cli/commands.h"
 
+#include "cli/device_command.h"
 #include "cli/plan.h"
 #include "cli/reporter.h"
 #include "cli/serial_use.h"
@@ -39,86 +40,91 @@ Status RunProgram(const Command &c)
 {
     if (c.serial.at && !c.verify)
         return Status::Fail(kExitUsage, "a serial number is always verified: leave out --no-verify");
-    Reporter reporter(c.output);
-    Session session(c.link, reporter.Control());
+    std::string raw;
     ImagePlan plan;
-    Status status = OpenWithImage(c, session, plan);
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
     SerialUse use;
-    if (c.serial.at)
-        status = UseSerial(c, session, reporter,
-                           [&](const Bytes &serial, const JobControl &control) {
-                               return WritePlan(session, WithSerialBytes(plan, static_cast<uint32_t>(*c.serial.at), serial),
-                                                true, control);
-                           },
-                           use);
-    else
-        status = WritePlan(session, plan, c.verify, reporter.Control());
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
-    const std::string text = "programmed " + std::to_string(plan.Count()) + " bytes" +
-                             (plan.whole ? "" : RunsText(plan.runs)) + (c.verify ? ", verified" : " (not verified)");
-    if (c.serial.at)
-        PrintSerialResult(c, "program", use, text + ", with serial " + std::to_string(use.number));
-    else
-        PrintResult(c.output, "program", text);
-    return status;
+    return RunOnDevice(
+        c, {.before = [&] { return ReadImageFile(c, raw); },
+            .run =
+                [&](DeviceContext &d) {
+                    Status status = PlanImage(c, d.session, raw, plan);
+                    if (!status.Ok() || !c.serial.at)
+                        return status.Ok() ? WritePlan(d.session, plan, c.verify, d.Control()) : status;
+                    const auto at = static_cast<uint32_t>(*c.serial.at);
+                    return UseSerial(c, d.session, d.reporter,
+                                     [&](const Bytes &serial, const JobControl &control) {
+                                         return WritePlan(d.session, WithSerialBytes(plan, at, serial), true, control);
+                                     },
+                                     use);
+                },
+            .report =
+                [&](DeviceContext &) {
+                    const std::string text = "programmed " + std::to_string(plan.Count()) + " bytes" +
+                                             (plan.whole ? "" : RunsText(plan.runs)) +
+                                             (c.verify ? ", verified" : " (not verified)");
+                    if (c.serial.at)
+                        PrintSerialResult(c, "program", use, text + ", with serial " + std::to_string(use.number));
+                    else
+                        PrintResult(c.output, "program", text);
+                }});
 }
 
 Status RunVerify(const Command &c)
 {
-    Reporter reporter(c.output);
-    Session session(c.link, reporter.Control());
+    std::string raw;
     ImagePlan plan;
-    Status status = OpenWithImage(c, session, plan);
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
-    if (plan.whole)
-        status = VerifyImage(session, plan.image, reporter.Control());
-    for (std::size_t i = 0; i < plan.runs.size() && status.Ok(); ++i)
-        status = VerifyRange(plan.runs[i].address, plan.runs[i].bytes, reporter.Control());
-    reporter.Finish();
-    if (status.Ok())
-        PrintResult(c.output, "verify", "the EEPROM matches " + FileName(c.image.file) +
-                                            (plan.whole ? "" : RunsText(plan.runs)));
-    return status;
+    return RunOnDevice(c, {.before = [&] { return ReadImageFile(c, raw); },
+                           .run =
+                               [&](DeviceContext &d) {
+                                   Status status = PlanImage(c, d.session, raw, plan);
+                                   if (status.Ok() && plan.whole)
+                                       status = VerifyImage(d.session, plan.image, d.Control());
+                                   for (std::size_t i = 0; i < plan.runs.size() && status.Ok(); ++i)
+                                       status = VerifyRange(plan.runs[i].address, plan.runs[i].bytes, d.Control());
+                                   return status;
+                               },
+                           .report =
+                               [&](DeviceContext &) {
+                                   PrintResult(c.output, "verify",
+                                               "the EEPROM matches " + FileName(c.image.file) +
+                                                   (plan.whole ? "" : RunsText(plan.runs)));
+                               }});
 }
 
 Status RunDump(const Command &c)
 {
     if (c.output.json && c.image.file == "-")
         return Status::Fail(kExitUsage, "--json and a dump to standard output both use standard output: name a file");
-    std::string error;
-    if (!CanWriteFile(c.image.file, error))   // before a read that may take minutes
-        return Status::Fail(kExitFile, error);
-    Reporter reporter(c.output);
-    Session session(c.link, reporter.Control());
-    Status status = session.Open(SizeNeed::Required);
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
     Bytes bytes;
     uint32_t offset = 0;
-    status = c.range.Given() ? DumpRange(c, session, offset, bytes, reporter.Control())
-                             : DumpImage(session, c.verify, bytes, reporter.Control());
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
-    std::string file;
-    if (!EncodeRange(FormatOf(c.image), offset, bytes, file))
-        return Status::Fail(kExitUsage, "a text image holds whole words: give an even --offset and --length, or "
-                                        "dump as bin or ihex");
-    if (!WriteWholeFile(c.image.file, file, error))
-        return Status::Fail(kExitFile, error);
-    if (c.image.file != "-")
-        PrintResult(c.output, "dump", "dumped " + std::to_string(bytes.size()) + " bytes" +
-                                          (c.range.Given() ? RunsText({Run{offset, bytes}}) : std::string()) +
-                                          " to '" + c.image.file + "'");
-    return {};
+    return RunOnDevice(
+        c, {.before =
+                [&] {
+                    std::string error; // known before a read that may take minutes
+                    return CanWriteFile(c.image.file, error) ? Status{} : Status::Fail(kExitFile, error);
+                },
+            .run =
+                [&](DeviceContext &d) {
+                    Status status = c.range.Given() ? DumpRange(c, d.session, offset, bytes, d.Control())
+                                                    : DumpImage(d.session, c.verify, bytes, d.Control());
+                    if (!status.Ok())
+                        return status;
+                    std::string file, error;
+                    if (!EncodeRange(FormatOf(c.image), offset, bytes, file))
+                        return Status::Fail(kExitUsage, "a text image holds whole words: give an even --offset and "
+                                                        "--length, or dump as bin or ihex");
+                    if (!WriteWholeFile(c.image.file, file, error))
+                        return Status::Fail(kExitFile, error);
+                    return Status{};
+                },
+            .report =
+                [&](DeviceContext &) {
+                    if (c.image.file != "-")
+                        PrintResult(c.output, "dump",
+                                    "dumped " + std::to_string(bytes.size()) + " bytes" +
+                                        (c.range.Given() ? RunsText({Run{offset, bytes}}) : std::string()) + " to '" +
+                                        c.image.file + "'");
+                }});
 }
 
 } // namespace zelprog

@@ -75,6 +75,18 @@ Status PlanRecords(const Command &c, const Session &session, const std::string &
     return {};
 }
 
+} // namespace
+
+std::size_t ImagePlan::Count() const
+{
+    if (whole)
+        return image.size();
+    std::size_t n = 0;
+    for (const Run &run : runs)
+        n += run.bytes.size();
+    return n;
+}
+
 Status PlanImage(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
 {
     const Geometry &g = *session.GetGeometry();
@@ -95,27 +107,13 @@ Status PlanImage(const Command &c, const Session &session, const std::string &ra
     return status;
 }
 
-} // namespace
 
-std::size_t ImagePlan::Count() const
+Status ReadImageFile(const Command &c, std::string &raw)
 {
-    if (whole)
-        return image.size();
-    std::size_t n = 0;
-    for (const Run &run : runs)
-        n += run.bytes.size();
-    return n;
-}
-
-// Reads the image file, opens the link and plans the image for it. The
-// file is read first: a file error never touches the EEPROM.
-Status OpenWithImage(const Command &c, Session &session, ImagePlan &plan)
-{
-    std::string raw, error;
+    std::string error;
     if (!ReadWholeFile(c.image.file, raw, error))
         return Status::Fail(kExitFile, error);
-    const Status status = session.Open(SizeNeed::Required);
-    return status.Ok() ? PlanImage(c, session, raw, plan) : status;
+    return {};
 }
 
 

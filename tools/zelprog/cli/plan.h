@@ -7,6 +7,8 @@
 #include "core/session.h"
 #include "formats/image.h"
 
+#include <string>
+
 namespace zelprog {
 
 struct ImagePlan {
@@ -16,9 +18,10 @@ struct ImagePlan {
     std::size_t Count() const;
 };
 
-// Reads the image file, opens the link and plans the image for it. The
-// file is read first: a file error never touches the EEPROM.
-Status OpenWithImage(const Command &c, Session &session, ImagePlan &plan);
+// Reads the image file, before the link opens: a file error never touches the EEPROM.
+Status ReadImageFile(const Command &c, std::string &raw);
+// Plans the file's image for the open session's EEPROM.
+Status PlanImage(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan);
 // The whole EEPROM in one job, or each run.
 Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control);
 // The plan with `serial` put in at `at`.

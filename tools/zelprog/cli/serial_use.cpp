@@ -1,6 +1,7 @@
 // The serial command, and the serial number of a program command.
 #include "cli/commands.h"
 
+#include "cli/device_command.h"
 #include "cli/reporter.h"
 #include "cli/serial_use.h"
 #include "cli/text.h"
@@ -53,20 +54,21 @@ void PrintSerialResult(const Command &c, const char *command, const SerialUse &u
 
 Status RunSerial(const Command &c)
 {
-    Reporter reporter(c.output);
-    Session session(c.link, reporter.Control());
-    Status status = session.Open(SizeNeed::Required);
-    reporter.Finish();
-    if (!status.Ok())
-        return status;
     const auto at = static_cast<uint32_t>(*c.serial.at);
     SerialUse use;
-    status = UseSerial(c, session, reporter,
-                       [&](const Bytes &serial, const JobControl &control) { return WriteRange(at, serial, true, control); }, use);
-    reporter.Finish();
-    if (status.Ok())
-        PrintSerialResult(c, "serial", use, "wrote serial " + std::to_string(use.number) + ", verified");
-    return status;
+    return RunOnDevice(c, {.run =
+                               [&](DeviceContext &d) {
+                                   return UseSerial(c, d.session, d.reporter,
+                                                    [&](const Bytes &serial, const JobControl &control) {
+                                                        return WriteRange(at, serial, true, control);
+                                                    },
+                                                    use);
+                               },
+                           .report =
+                               [&](DeviceContext &) {
+                                   PrintSerialResult(c, "serial", use,
+                                                     "wrote serial " + std::to_string(use.number) + ", verified");
+                               }});
 }
 
 } // namespace zelprog
