@@ -18,7 +18,6 @@ namespace zel {
 namespace {
 
 constexpr uint32_t kChunkBytes = 64;        // one random read, one compare
-constexpr uint32_t kWriteCycleMs = 20;      // longest acknowledge polling after a write
 constexpr uint32_t kSizePattern = 0xA5A5;   // multiplier of the size check
 constexpr uint32_t kMaxPageBytes = 256;     // largest page buffer of the 24Cxx family
 
@@ -72,22 +71,33 @@ void Unpack(const uint8_t *bytes, uint32_t n, uint32_t first, uint16_t *words) {
     }
 }
 
+// How a write treats its write cycle. The original paths keep write-protect
+// low until the acknowledged poll's stop and count a write whose polling ran
+// out as written. The page-write and range paths raise write-protect as soon
+// as the write's stop has started the cycle (a stop with the line low may
+// start another cycle on some parts' models) and fail a cycle that outlasts
+// the polling.
+enum class Cycle { Original, Checked };
+
 // write cycle: the device does not acknowledge its address until it ends;
 // the first probe goes at once, the last no later than 20 ms after it. A
 // thread that a stop gave up on reaches no bus: it stops probing at once.
-void AwaitWriteCycle(uint8_t device) {
+// True when a probe was acknowledged.
+bool AwaitWriteCycle(uint8_t device) {
     const uint32_t deadline = platform::TickMs() + kWriteCycleMs;
-    while (BusTransfer(device, nullptr, 0, false, nullptr, 0) == 0 &&
-           !platform::CurrentThreadAbandoned() &&
-           static_cast<int32_t>(platform::TickMs() - deadline) < 0) {
+    while (BusTransfer(device, nullptr, 0, false, nullptr, 0) == 0) {
+        if (platform::CurrentThreadAbandoned() || static_cast<int32_t>(platform::TickMs() - deadline) >= 0) {
+            return false;
+        }
     }
+    return true;
 }
 
 // One write transaction of `count` bytes (1 to a page) from `address`, the
-// write-protect line low around it and its write cycle.
-bool WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count) {
+// write-protect line low around it, and its write cycle.
+WriteResult WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count, Cycle cycle) {
     if (!TransferAllowed()) {
-        return false;
+        return WriteResult::Failed;
     }
     uint8_t command[2 + kMaxPageBytes];   // memory-address bytes, then the bytes
     const uint8_t device = ComposeAddress(address, command);
@@ -98,16 +108,24 @@ bool WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count) {
     // start, device, address bytes, the bytes, stop
     const bool ok = BusTransfer(device, command, sent, true, nullptr, 0) == sent + 1 &&
                     FailedAccesses() == failedBefore;
-    AwaitWriteCycle(device);
-    SetWriteProtect(true);
-    return ok;
+    if (cycle == Cycle::Checked) {
+        SetWriteProtect(true);
+    }
+    const bool ended = AwaitWriteCycle(device);
+    if (cycle == Cycle::Original) {
+        SetWriteProtect(true);
+    }
+    if (!ok) {
+        return WriteResult::Failed;
+    }
+    return ended || cycle == Cycle::Original ? WriteResult::Written : WriteResult::CycleTooLong;
 }
 
 // The bytes [first, end) of the range that differ from `present` (byte k of
 // the range is byte k - base of `present`) go out as one page write of the
 // run from the first to the last differing byte; none when all agree.
-bool WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *present,
-                       uint32_t base, uint32_t first, uint32_t end) {
+WriteResult WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *present,
+                              uint32_t base, uint32_t first, uint32_t end) {
     uint32_t low = end, high = first;
     for (uint32_t k = first; k < end; ++k) {
         if (ByteOf(words, k) != ByteOf(present, k - base)) {
@@ -116,13 +134,75 @@ bool WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *
         }
     }
     if (low >= high) {
-        return true;
+        return WriteResult::Written;
     }
     uint8_t run[kMaxPageBytes];
     for (uint32_t k = low; k < high; ++k) {
         run[k - low] = ByteOf(words, k);
     }
-    return WriteRun(address + low, run, high - low);
+    return WriteRun(address + low, run, high - low, Cycle::Checked);
+}
+
+// Each differing byte gets a byte write of its own.
+WriteResult WriteBytes(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report, Cycle cycle) {
+    if (!TransferAllowed() || !ReportStart(report)) {
+        return WriteResult::Failed;
+    }
+    uint16_t present[kChunkBytes / 2];
+    for (uint32_t i = 0; i < length;) {
+        const uint32_t n = std::min(length - i, kChunkBytes);
+        if (!ReadBlock(address + i, present, n, kNoProgress)) {
+            return WriteResult::Failed;   // the bus has been recovered already
+        }
+        for (uint32_t j = 0; j < n; ++j, ++i) {
+            const uint8_t wanted = ByteOf(words, i);
+            if (wanted != ByteOf(present, j)) {
+                const WriteResult result = WriteRun(address + i, &wanted, 1, cycle);
+                if (result != WriteResult::Written) {
+                    BusRecover();
+                    return result;
+                }
+            }
+            if (!Report(report, i, length)) {
+                return WriteResult::Failed;
+            }
+        }
+    }
+    ReportDone(report);
+    return WriteResult::Written;
+}
+
+// Compares a window of whole pages (at least 64 bytes, read in chunks of 64)
+// at a time; each page piece of it that differs gets one write that stays
+// inside its page.
+WriteResult WritePages(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
+                       uint32_t pageBytes) {
+    if (!TransferAllowed() || !ReportStart(report)) {
+        return WriteResult::Failed;
+    }
+    const uint32_t window = std::max(pageBytes, kChunkBytes);
+    const auto pageStart = [pageBytes](uint32_t at) { return at & ~(pageBytes - 1); };
+    uint16_t present[kMaxPageBytes / 2];
+    for (uint32_t i = 0; i < length;) {
+        const uint32_t windowEnd = std::min(length, pageStart(address + i) + window - address);
+        if (!ReadBlock(address + i, present, windowEnd - i, kNoProgress)) {
+            return WriteResult::Failed;   // the bus has been recovered already
+        }
+        for (const uint32_t base = i; i < windowEnd;) {
+            const uint32_t pieceEnd = std::min(windowEnd, pageStart(address + i) + pageBytes - address);
+            const WriteResult result = WriteDifferingRun(address, words, present, base, i, pieceEnd);
+            if (result != WriteResult::Written) {
+                BusRecover();
+                return result;
+            }
+            if (!Report(report, i, length)) {
+                return WriteResult::Failed;
+            }
+            i = pieceEnd;
+        }
+    }
+    ReportDone(report);
+    return WriteResult::Written;
 }
 
 bool ReadWord(uint32_t address, uint16_t &word) {
@@ -164,69 +244,24 @@ bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, const Progres
 }
 
 bool WriteDataByte(uint32_t address, uint8_t value) {
-    return WriteRun(address, &value, 1);
+    return WriteRun(address, &value, 1, Cycle::Original) == WriteResult::Written;
 }
 
 bool WriteBlock(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report) {
-    if (!TransferAllowed() || !ReportStart(report)) {
-        return false;
-    }
-    uint16_t present[kChunkBytes / 2];
-    for (uint32_t i = 0; i < length;) {
-        const uint32_t n = std::min(length - i, kChunkBytes);
-        if (!ReadBlock(address + i, present, n, kNoProgress)) {
-            return false;   // the bus has been recovered already
-        }
-        for (uint32_t j = 0; j < n; ++j, ++i) {
-            const uint8_t wanted = ByteOf(words, i);
-            if (wanted != ByteOf(present, j) && !WriteDataByte(address + i, wanted)) {
-                BusRecover();
-                return false;
-            }
-            if (!Report(report, i, length)) {
-                return false;
-            }
-        }
-    }
-    return ReportDone(report);
+    return WriteBytes(address, words, length, report, Cycle::Original) == WriteResult::Written;
 }
 
 bool PageSizeSupported(uint32_t pageBytes) {
     return pageBytes == 0 || (pageBytes >= 2 && pageBytes <= kMaxPageBytes && std::has_single_bit(pageBytes));
 }
 
-// Compares a window of whole pages (at least 64 bytes, read in chunks of 64)
-// at a time; each page piece of it that differs gets one write that stays
-// inside its page.
-bool WriteBlockInPages(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
+WriteResult WriteRange(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
                        uint32_t pageBytes) {
-    if (pageBytes == 0) {
-        return WriteBlock(address, words, length, report);
+    if (!PageSizeSupported(pageBytes)) {
+        return WriteResult::Failed;
     }
-    if (!PageSizeSupported(pageBytes) || !TransferAllowed() || !ReportStart(report)) {
-        return false;
-    }
-    const uint32_t window = std::max(pageBytes, kChunkBytes);
-    const auto pageStart = [pageBytes](uint32_t at) { return at & ~(pageBytes - 1); };
-    uint16_t present[kMaxPageBytes / 2];
-    for (uint32_t i = 0; i < length;) {
-        const uint32_t windowEnd = std::min(length, pageStart(address + i) + window - address);
-        if (!ReadBlock(address + i, present, windowEnd - i, kNoProgress)) {
-            return false;   // the bus has been recovered already
-        }
-        for (const uint32_t base = i; i < windowEnd;) {
-            const uint32_t pieceEnd = std::min(windowEnd, pageStart(address + i) + pageBytes - address);
-            if (!WriteDifferingRun(address, words, present, base, i, pieceEnd)) {
-                BusRecover();
-                return false;
-            }
-            if (!Report(report, i, length)) {
-                return false;
-            }
-            i = pieceEnd;
-        }
-    }
-    return ReportDone(report);
+    return pageBytes == 0 ? WriteBytes(address, words, length, report, Cycle::Checked)
+                          : WritePages(address, words, length, report, pageBytes);
 }
 
 // Changes the last word of the configured size and puts it back. The EEPROM

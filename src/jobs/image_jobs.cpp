@@ -110,7 +110,9 @@ int ZelWorker::ClearSteps(const Job &job, uint16_t *image, uint16_t *readBack, i
 
 // Byte or page writes as set; false when they failed or the job is to end.
 bool ZelWorker::WriteImage(const Job &job, const uint16_t *image, int32_t size) {
-    return WriteBlockInPages(0, image, Length(size), JobProgress(), job.pageBytes) && KeepGoing();
+    const bool written = job.pageBytes == 0 ? WriteBlock(0, image, Length(size), JobProgress())
+                                            : WriteChecked(job, 0, image, Length(size));
+    return written && KeepGoing();
 }
 
 int ZelWorker::ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size) {

@@ -3,6 +3,7 @@
 // They keep the image jobs' rules: state texts, progress from the block
 // transfers, result told after the buffers are released, a failed transfer
 // or a stop ends the job with 0.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -53,7 +54,62 @@ bool HandOver(const uint16_t *words, uint32_t length, uint8_t *buffer) {
     return true;
 }
 
+// The cells that a write's read-back compares, from `first` on.
+struct Span {
+    uint32_t first;
+    uint32_t length;
+};
+
+// The whole declared pages that the range touches, cut at the end of memory:
+// a page size larger than the part's rolls a write over onto cells outside
+// the range, but never outside its declared page.
+Span TouchedPages(uint32_t address, uint32_t length, uint32_t pageBytes) {
+    const uint64_t mask = uint64_t{pageBytes} - 1;
+    const uint64_t end = std::min(uint64_t{1} << SizeBits(), (uint64_t{address} + length + mask) & ~mask);
+    const auto first = static_cast<uint32_t>(address & ~mask);
+    return {first, static_cast<uint32_t>(end - first)};
+}
+
+// Bytes [first, first + n) of the EEPROM, without progress.
+bool ReadBytes(uint32_t first, uint32_t n, uint8_t *out) {
+    if (n == 0) {
+        return true;
+    }
+    const WordImage words = NewImage(n);
+    if (!words || !ReadBlock(first, words.get(), n, kNoProgress)) {
+        return false;
+    }
+    for (uint32_t k = 0; k < n; ++k) {
+        out[k] = ByteOf(words.get(), k);
+    }
+    return true;
+}
+
+// What `span` must read back as after the write: the range's bytes, and the
+// cells around them as they are before it.
+bool ExpectedAfter(const Span &span, uint32_t address, const std::vector<uint8_t> &data,
+                   std::vector<uint8_t> &expected) {
+    const auto length = static_cast<uint32_t>(data.size());
+    const uint32_t head = address - span.first;
+    const uint32_t tail = span.length - head - length;
+    expected.resize(span.length);
+    std::copy(data.begin(), data.end(), expected.begin() + head);
+    return ReadBytes(span.first, head, expected.data()) &&
+           ReadBytes(address + length, tail, expected.data() + head + length);
+}
+
 } // namespace
+
+bool ZelWorker::WriteChecked(const Job &job, uint32_t address, const uint16_t *words, uint32_t length) {
+    const WriteResult result = WriteRange(address, words, length, JobProgress(), job.pageBytes);
+    if (result == WriteResult::CycleTooLong) {
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "ERROR: the EEPROM did not finish its write cycle within %u ms\n",
+                      static_cast<unsigned>(kWriteCycleMs));
+        TellMismatch(message);
+    }
+    return result == WriteResult::Written;
+}
 
 bool ZelWorker::RangeFits(uint32_t address, uint32_t length) {
     return DeviceAttached() && SizeBits() != 0 && length != 0 &&
@@ -88,28 +144,36 @@ int ZelWorker::RunReadMemory(const Job &job) {
     return HandOver(image.get(), length, job.readBuffer) ? 1 : 0;
 }
 
+// With verify and page writes the read-back compares the whole declared
+// pages that the range touches, so that a roll-over always shows.
 int ZelWorker::RunWriteMemory(const Job &job) {
     const uint32_t address = job.memoryAddress;
     const std::vector<uint8_t> &data = job.writeData;
     const auto length = static_cast<uint32_t>(data.size());
+    const Span compared = job.verifyWrite && job.pageBytes != 0 ? TouchedPages(address, length, job.pageBytes)
+                                                                : Span{address, length};
     const WordImage image = NewImage(length);
-    const WordImage readBack = NewImage(length);
+    const WordImage readBack = NewImage(compared.length);
     if (!image || !readBack) {
         return 0;
     }
     Pack(data, image.get());
     ReportState("Writing...");
-    if (!WriteBlockInPages(address, image.get(), length, JobProgress(), job.pageBytes) || !KeepGoing()) {
+    std::vector<uint8_t> expected;
+    if (job.verifyWrite && !ExpectedAfter(compared, address, data, expected)) {
+        return 0;
+    }
+    if (!WriteChecked(job, address, image.get(), length) || !KeepGoing()) {
         return 0;
     }
     if (!job.verifyWrite) {
         return 1;
     }
     ReportState("Verifying...");
-    if (!ReadBlock(address, readBack.get(), length, JobProgress())) {
+    if (!ReadBlock(compared.first, readBack.get(), compared.length, JobProgress())) {
         return 0;
     }
-    return CompareBytes(address, data, readBack.get());
+    return CompareBytes(compared.first, expected, readBack.get());
 }
 
 // Each differing byte is told as "\n" and its compare message, with its

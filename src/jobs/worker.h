@@ -143,6 +143,9 @@ private:
     int ClearSteps(const Job &job, uint16_t *image, uint16_t *readBack, int32_t size);
     int ReadBackAndCompare(const uint16_t *expected, uint16_t *readBack, int32_t size);
     bool WriteImage(const Job &job, const uint16_t *image, int32_t size);
+    // The writes of the page-write and range paths; a write cycle that
+    // outlasts the acknowledge polling is told as an error message.
+    bool WriteChecked(const Job &job, uint32_t address, const uint16_t *words, uint32_t length);
     int CompareBytes(uint32_t address, const std::vector<uint8_t> &expected, const uint16_t *readBack);
 
     Settings settings_;

@@ -125,5 +125,67 @@ TEST_F(PageWriteTest, WriteMemoryCutsTheRangeAtPageBoundaries) {
     EXPECT_EQ(Summarize(handler_.Events()), "state:Writing... progress state:Verifying... progress result:1");
 }
 
+// A write cycle of 30 ms outlasts the 20 ms of acknowledge polling. The
+// page-write and range paths fail such a write, verify or not, and say why;
+// the original byte-write program keeps its result and handler sequence.
+TEST_F(PageWriteTest, WriteCycleThatOutlastsThePollingFailsBeyondTheOriginalJobs) {
+    struct Row {
+        const char *name;
+        int pageBytes;
+        bool viaProgram;   // else write memory
+        int result;
+        const char *summary;
+    };
+    const Row rows[] = {
+        {"write memory, byte writes", 0, false, 0, "state:Writing... progress message message result:0"},
+        {"write memory, page writes", 8, false, 0, "state:Writing... progress message message result:0"},
+        {"program, page writes", 8, true, 0, "state:Writing... progress message message result:0"},
+        {"program, byte writes", 0, true, 1, "state:Writing... progress result:1"},
+    };
+    const std::string image = TempPath("image.txt");
+    std::vector<uint8_t> bytes(256, 0xFF);
+    bytes[0xF0] = 0x5A;   // the one write, in the last chunk: nothing reads after its cycle
+    WriteImageFile(image, WordsOf(bytes));
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=30", 8, 0));
+        Target().Fill(0xFF);
+        ASSERT_EQ(zelSetPageWrite(row.pageBytes), 1);
+        const size_t before = handler_.Events().size();
+
+        const int result = row.viaProgram ? zelProgram(image.c_str(), 1, 0) : zelWriteMemory(0xF0, &bytes[0xF0], 1, 1, 0);
+
+        const std::vector<HandlerEvent> all = handler_.Events();
+        const std::vector<HandlerEvent> events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+        EXPECT_EQ(result, row.result);
+        EXPECT_EQ(Summarize(events), row.summary);
+        if (result == 0) {
+            EXPECT_THAT(Messages(events),
+                        testing::ElementsAre("\n", "ERROR: the EEPROM did not finish its write cycle within 20 ms\n"));
+        }
+        transport().Clock().Advance(30'000);
+    }
+}
+
+// A declared page of 16 bytes on a 24C02 (real page 8): the write of 6..9
+// rolls 8 and 9 over onto 0 and 1, outside the range, and verify names all
+// four cells.
+TEST_F(PageWriteTest, VerifyOfPageWritesNamesCellsOutsideTheRangeThatARollOverChanged) {
+    ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
+    Target().Fill(0xFF);
+    ASSERT_EQ(zelSetPageWrite(16), 1);
+    const size_t before = handler_.Events().size();
+    const std::vector<uint8_t> data = {0x11, 0x22, 0x33, 0x44};
+
+    EXPECT_EQ(zelWriteMemory(6, data.data(), 4, 1, 1), 0);
+
+    const std::vector<HandlerEvent> all = handler_.Events();
+    EXPECT_THAT(Messages({all.begin() + static_cast<std::ptrdiff_t>(before), all.end()}),
+                testing::ElementsAre("\n", "ERROR: byte 0x0 read as 0x33 instead of 0xff\n", "\n",
+                                     "ERROR: byte 0x1 read as 0x44 instead of 0xff\n", "\n",
+                                     "ERROR: byte 0x8 read as 0xff instead of 0x33\n", "\n",
+                                     "ERROR: byte 0x9 read as 0xff instead of 0x44\n"));
+}
+
 } // namespace
 } // namespace zeltest
