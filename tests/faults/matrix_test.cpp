@@ -43,12 +43,12 @@ constexpr uint32_t kHoldMs = 15;        // beyond the 10 ms that a start waits f
 
 enum class FaultKind { NakAddress, NakThirdByte, StuckData, ClockHeld, WriteFails, ReadFails, LinkLost, WornBytes };
 
-struct FaultSpec {
+struct FaultCase {
     FaultKind kind;
     const char *name;
 };
 
-const FaultSpec kFaultSpecs[] = {
+const FaultCase kFaultCases[] = {
     {FaultKind::NakAddress, "no acknowledge of the device address"},
     {FaultKind::NakThirdByte, "no acknowledge of the third byte"},
     {FaultKind::StuckData, "data line stuck low for 12 clocks"},
@@ -106,7 +106,7 @@ bool ReportsThroughJobObject(JobKind kind) {
 }
 
 // Every fault but one on every job: a worn byte is seen only by a read-back.
-bool Applies(const FaultSpec &fault, JobKind kind) { return fault.kind != FaultKind::WornBytes || ReadsBack(kind); }
+bool Applies(const FaultCase &fault, JobKind kind) { return fault.kind != FaultKind::WornBytes || ReadsBack(kind); }
 
 class FaultMatrix : public LinkTest {
 protected:
@@ -230,7 +230,7 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
         const size_t positions = profile.starts.size();
         ASSERT_GT(positions, 0u) << JobName(kind);
         size_t faults = 0;
-        for (const FaultSpec &fault : kFaultSpecs) {
+        for (const FaultCase &fault : kFaultCases) {
             if (!Applies(fault, kind)) {
                 continue;
             }
@@ -249,7 +249,7 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
              << " faults = " << positions * faults << " cases\n";
     }
     const std::string printed = testing::internal::GetCapturedStdout();
-    std::cout << "fault matrix: " << std::size(kJobKinds) << " jobs x up to " << std::size(kFaultSpecs)
+    std::cout << "fault matrix: " << std::size(kJobKinds) << " jobs x up to " << std::size(kFaultCases)
               << " faults x every transaction of each job = " << cases << " cases\n"
               << size.str() << "  (the library printed " << std::count(printed.begin(), printed.end(), '\n')
               << " lines on the way)\n";
