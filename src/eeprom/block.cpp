@@ -82,12 +82,17 @@ enum class Cycle { Original, Checked };
 // write cycle: the device does not acknowledge its address until it ends;
 // the first probe goes at once, the last no later than 20 ms after it. A
 // thread that a stop gave up on reaches no bus: it stops probing at once.
-// True when a probe was acknowledged.
-bool AwaitWriteCycle(uint8_t device) {
+// True when a probe was acknowledged. A checked cycle is judged by one more
+// probe sent once the 20 ms have passed: the refused probe before it may
+// have been answered long before, on a host descheduled since.
+bool AwaitWriteCycle(uint8_t device, Cycle cycle) {
     const uint32_t deadline = platform::TickMs() + kWriteCycleMs;
     while (BusTransfer(device, nullptr, 0, false, nullptr, 0) == 0) {
-        if (platform::CurrentThreadAbandoned() || static_cast<int32_t>(platform::TickMs() - deadline) >= 0) {
+        if (platform::CurrentThreadAbandoned()) {
             return false;
+        }
+        if (static_cast<int32_t>(platform::TickMs() - deadline) >= 0) {
+            return cycle == Cycle::Checked && BusTransfer(device, nullptr, 0, false, nullptr, 0) != 0;
         }
     }
     return true;
@@ -111,7 +116,7 @@ WriteResult WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count, Cyc
     if (cycle == Cycle::Checked) {
         SetWriteProtect(true);
     }
-    const bool ended = AwaitWriteCycle(device);
+    const bool ended = AwaitWriteCycle(device, cycle);
     if (cycle == Cycle::Original) {
         SetWriteProtect(true);
     }
