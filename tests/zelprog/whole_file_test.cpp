@@ -126,6 +126,16 @@ TEST_F(ZelprogWholeFiles, AReplacedFileKeepsItsModeAndLinksAndAFifoIsWrittenInPl
     EXPECT_TRUE(fs::is_fifo(Path("fifo.bin"))) << "never replaced by a rename";
     EXPECT_EQ(std::string(fromFifo, got > 0 ? static_cast<std::size_t>(got) : 0), dumped);
     EXPECT_EQ(Names(), (std::set<std::string>{"fifo.bin", "link.bin", "mode.bin", "target.bin"}));
+    if (geteuid() != 0)
+        return;
+    // a link that another user left is replaced itself, never followed
+    fs::create_symlink("target.bin", Path("foreign.bin"));
+    ASSERT_EQ(lchown(Path("foreign.bin").c_str(), 65534, 65534), 0);
+    Write("target.bin", old_);
+    const ProcessResult r = Zel({"-q", "--part", "24c02", "dump", Path("foreign.bin")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Read("target.bin"), old_);
+    EXPECT_FALSE(fs::is_symlink(Path("foreign.bin")));
 }
 
 #else

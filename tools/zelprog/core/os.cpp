@@ -47,12 +47,26 @@ bool MakeDirectory(const std::filesystem::path &dir, std::string &error)
     return false;
 }
 
+// Whether a symbolic link at `path` is followed: on POSIX only a link of
+// this user's (or root's), so that a link that someone else left in a shared
+// folder such as /tmp never points a write at a file of ours.
+bool MayFollow(const std::filesystem::path &path)
+{
+#ifdef _WIN32
+    (void)path;
+    return true;
+#else
+    struct stat link {};
+    return lstat(path.c_str(), &link) == 0 && (link.st_uid == geteuid() || link.st_uid == 0);
+#endif
+}
+
 // The file a symbolic link names, so that replacing it keeps the link;
-// else the path itself.
+// else the path itself (a link not followed is replaced as it is).
 std::filesystem::path Resolved(const std::filesystem::path &path)
 {
     std::error_code ec;
-    if (!std::filesystem::is_symlink(path, ec))
+    if (!std::filesystem::is_symlink(path, ec) || !MayFollow(path))
         return path;
     const std::filesystem::path target = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : target;
