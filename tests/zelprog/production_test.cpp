@@ -115,17 +115,19 @@ TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber
     Write("fw.bin", AsString(RandomBytes(k24c02, 8)));
     const std::vector<SerialFailure> cases = {
         {"a worn cell after the serial number", "SIMTWR=0 SIMFAULT=worn:0x80", 1, "lost"},
+        {"a write cycle that outlasts the polling", "SIMTWR=30", 1, "lost"},
         {"Ctrl-C while writing", "SIMTWR=10", 130, "lost"}, // 32 page cycles of 10 ms
         {"the image's temporary file is too large to write", "SIMTWR=0", 4, "given"},
     };
     ASSERT_EQ(Serial("setup", true).exitCode, 0);
     uint64_t next = kFirst + 1;
+    int index = 0;
     for (const SerialFailure &c : cases) {
         SCOPED_TRACE(c.name);
+        const std::string unit = "u" + std::to_string(index++);
         const bool interrupt = c.exitCode == 130, limit = c.exitCode == 4;
         if ((interrupt || limit) && !CanInterrupt())
             continue; // neither signals nor a file-size limit on this platform
-        const std::string unit = std::string("u") + std::to_string(c.exitCode);
         std::vector<std::string> args = {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit), "--part",
                                          "24c02", "program", Path("fw.bin"), "--serial-at", "0x20", "--counter", counter_};
         SetEnv("HOPLINK_SIM", c.simulation);
