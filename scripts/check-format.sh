@@ -18,8 +18,8 @@ fi
 
 mapfile -d '' python < <(git ls-files -z -- '*.py')
 if ((${#python[@]})); then
-    if ! pycodestyle --select=E501 --max-line-length=110 "${python[@]}"; then
-        echo "check-format: Python lines longer than 110 characters" >&2
+    if ! pycodestyle --select=E501 --max-line-length=115 "${python[@]}"; then
+        echo "check-format: Python lines longer than 115 characters" >&2
         status=1
     fi
     if ! isort --check-only --diff --settings-path python/pyproject.toml "${python[@]}"; then
