@@ -93,6 +93,6 @@ while IFS=: read -r file _ line; do
     used=${header%%/*}
     [[ $(rank "$user") -ge 0 && $(rank "$used") -ge 0 ]] || continue
     report "$user" "$used" "$file" "#include $header"
-done < <(git ls-files -z src | xargs -0 grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[a-z]*/' || true)
+done < <(find src -name '*.[ch]*' -print0 | xargs -0 grep -n '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[a-z]*/' || true)
 
 exit $status
