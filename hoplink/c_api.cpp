@@ -44,4 +44,8 @@ HOPLINK_API int hoplink_read(uint32_t address, uint16_t *value) {
     return Guarded(1, [&] { return TheLink().Read(address, value); });
 }
 
+HOPLINK_API int32_t hoplink_batch(hoplink_access *accesses, int32_t count) {
+    return Guarded(-1, [&] { return TheLink().Batch(accesses, count); });
+}
+
 } // extern "C"

@@ -131,7 +131,8 @@ ZELAPI int zelGetVersion(char *buffer);
 
 /* Extensions -------------------------------------------------------------- */
 /* Beyond the original interface. A host that calls none of these sees the
- * original library: page writes are off until zelSetPageWrite turns them on. */
+ * original library: page writes are off until zelSetPageWrite turns them on,
+ * batches until zelSetBatching does. */
 
 /* The geometry the library uses now (after an open or zelReadHeader):
  * sizeBits (the EEPROM holds 2^sizeBits bytes; 0: unknown), blockBits and the
@@ -178,6 +179,17 @@ typedef struct ZelCallbacks {
  * (SetZelHandler in turn replaces them); null removes them. 1, or 0 when
  * the copy cannot be made (out of memory; nothing changed). */
 ZELAPI int zelSetCallbacks(const ZelCallbacks *callbacks, void *user);
+
+/* Nonzero: where the loaded transport has the optional hoplink_batch, each
+ * bus transaction goes to it as one batch of register accesses (one round
+ * trip on a real link) and is checked when the batch is back; 0 (the
+ * default): one transport call per register access. The register traffic
+ * of a transaction that succeeds, and every job's result, are the same
+ * either way; a write's stop goes out only after its checks passed.
+ * Process-wide, kept across opens, may be called at any time (it applies
+ * from the next transaction). 1 when batches are used from now on, else 0
+ * (off, or the transport has no hoplink_batch). */
+ZELAPI int zelSetBatching(int on);
 
 #ifdef __cplusplus
 }

@@ -12,6 +12,7 @@ namespace hoplink::sim {
 namespace {
 
 constexpr uint64_t kMaxMillis = 600000; // ten minutes
+constexpr uint64_t kMaxLatencyMicros = 1000000; // a second per round trip
 
 using Setter = bool (*)(std::string_view value, Config &config, std::string &error);
 
@@ -82,6 +83,14 @@ bool SetWriteCycle(std::string_view value, Config &config, std::string &) {
     return ParseMillis(value, config.writeCycleMs);
 }
 
+bool SetLatency(std::string_view value, Config &config, std::string &) {
+    uint64_t micros = 0;
+    if (!ParseNumber(value, kMaxLatencyMicros, micros))
+        return false;
+    config.latencyMicros = static_cast<uint32_t>(micros);
+    return true;
+}
+
 bool SetStretch(std::string_view value, Config &config, std::string &) {
     return ParseMillis(value, config.stretchMs);
 }
@@ -127,6 +136,7 @@ constexpr Key kKeys[] = {
     {"SIMLINES", SetLines, "clock,data,wp: three different lines 0-15"},
     {"SIMTWR", SetWriteCycle, "milliseconds 0-600000"},
     {"SIMSTRETCH", SetStretch, "milliseconds 0-600000"},
+    {"SIMLATENCY", SetLatency, "microseconds 0-1000000"},
     {"SIMWP", SetWriteProtectMode, "ack or nak"},
     {"SIMVCD", SetVcd, "a path"},
     {"SIMLOG", SetLog, "a path"},

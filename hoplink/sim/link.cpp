@@ -46,6 +46,10 @@ int Link::Write(uint32_t address, uint32_t value) { return target_ ? target_->Wr
 
 int Link::Read(uint32_t address, uint16_t *value) { return target_ ? target_->Read(address, value) : 1; }
 
+int32_t Link::Batch(hoplink_access *accesses, int32_t count) {
+    return target_ ? target_->Batch(accesses, count) : -1;
+}
+
 // count receives the number of ports offered; names receives as many whole
 // "name\n" entries as fit before the terminating NUL.
 int Link::Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const {

@@ -32,6 +32,9 @@ struct Target::Impl {
     void NoteContention(uint16_t clash);
     void Trace(uint16_t clash);
     void Tick();
+    void RoundTrip();
+    int WriteAccess(uint32_t address, uint32_t value);
+    int ReadAccess(uint32_t address, uint16_t *value);
 
     const Config config;
     const Part &part;
@@ -176,8 +179,50 @@ std::unique_ptr<Target> Target::Create(const Config &config, std::string &error)
 Target::Target(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Target::~Target() = default;
 
+// Every call of the link is one round trip, however many accesses it carries.
+void Target::Impl::RoundTrip() {
+    ++counters.calls;
+    if (config.latencyMicros != 0)
+        clock->Wait(config.latencyMicros);
+}
+
 int Target::Write(uint32_t address, uint32_t value) {
+    impl_->RoundTrip();
+    return impl_->WriteAccess(address, value);
+}
+
+int Target::Read(uint32_t address, uint16_t *value) {
+    impl_->RoundTrip();
+    return impl_->ReadAccess(address, value);
+}
+
+int32_t Target::Batch(hoplink_access *accesses, int32_t count) {
     Impl &t = *impl_;
+    t.RoundTrip();
+    if (!accesses || count < 1 || count > HOPLINK_BATCH_MAX)
+        return -1;
+    ++t.counters.batches;
+    for (int32_t i = 0; i < count; ++i) {
+        hoplink_access &access = accesses[i];
+        uint16_t value = 0;
+        int result = 1;
+        if (access.kind == HOPLINK_ACCESS_WRITE) {
+            result = t.WriteAccess(access.address, access.value);
+        } else if (access.kind == HOPLINK_ACCESS_READ) {
+            result = t.ReadAccess(access.address, &value);
+            if (result == 0)
+                access.value = value;
+        } else {
+            ++t.counters.failedAccesses;
+        }
+        if (result != 0)
+            return i;
+    }
+    return count;
+}
+
+int Target::Impl::WriteAccess(uint32_t address, uint32_t value) {
+    Impl &t = *this;
     t.clock->OnAccess();
     ++t.accesses;
     ++t.counters.registerWrites;
@@ -202,8 +247,8 @@ int Target::Write(uint32_t address, uint32_t value) {
     return 0;
 }
 
-int Target::Read(uint32_t address, uint16_t *value) {
-    Impl &t = *impl_;
+int Target::Impl::ReadAccess(uint32_t address, uint16_t *value) {
+    Impl &t = *this;
     t.clock->OnAccess();
     ++t.accesses;
     ++t.counters.registerReads;

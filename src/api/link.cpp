@@ -4,6 +4,7 @@
 
 #include "eeprom/device.h"
 #include "jobs/worker.h"
+#include "spi/batch.h"
 #include "spi/link.h"
 #include "spi/pio.h"
 #include "spi/transport.h"
@@ -105,6 +106,14 @@ int zelGetGeometry(int *sizeBits, int *blockBits, int *addressBytes) {
     put(blockBits, zel::BlockBits());
     put(addressBytes, zel::AddressBytes());
     return attached ? 1 : 0;
+}
+
+int zelSetBatching(int on) {
+    try {
+        return zel::SetBatching(on != 0) ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 } // extern "C"

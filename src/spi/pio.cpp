@@ -5,6 +5,7 @@
 
 #include "platform/abandon.h"
 #include "platform/thread.h"
+#include "spi/batch.h"
 #include "spi/transport.h"
 
 namespace zel {
@@ -67,25 +68,37 @@ bool CountFailure() {
 // job whose link changed) prints nothing; a job's refused access still
 // counts, so that its step fails.
 void WriteRegister(uint32_t address, uint16_t value) {
+    if (QueueOpen()) {
+        QueueWrite(address, value);
+        return;
+    }
     const Access access = TransportWrite(address, value);
-    if (access == Access::Failed && CountFailure()) {
-        std::printf("WRITE FAIL!\n");
-    } else if (access == Access::Refused) {
-        CountFailure();
+    if (access != Access::Done) {
+        NoteFailedAccess(access == Access::Failed);
     }
 }
 
 uint16_t ReadRegister(uint32_t address) {
+    if (QueueOpen()) {
+        QueueRead(address);
+        return 0xFFFF;   // known once the batch is back
+    }
     uint16_t word = 0;
     const Access access = TransportRead(address, &word);
     if (access == Access::Done) {
         return word;
     }
-    CountFailure();
+    NoteFailedAccess(false);
     return 0xFFFF;
 }
 
 uint32_t FailedAccesses() { return failedAccesses; }
+
+void NoteFailedAccess(bool saysSo) {
+    if (CountFailure() && saysSo) {
+        std::printf("WRITE FAIL!\n");
+    }
+}
 
 void SetLineEnable(int line, bool on) {
     uint16_t value = 0;

@@ -1,5 +1,6 @@
 // PIO line port: single-line operations on the target chip's PIO registers.
-// Each operation is exactly one transport access.
+// Each operation is exactly one register access: one transport call, or one
+// entry of the open queue (spi/batch.h).
 #pragma once
 
 #include <cstdint>
@@ -20,6 +21,9 @@ uint16_t ReadRegister(uint32_t address);   // 0xFFFF when the read fails
 // Register accesses that the transport refused so far (wraps). A step that
 // compares it before and after knows whether every line did what it was told.
 uint32_t FailedAccesses();
+// Counts an access that did not happen; `saysSo`: a write that the
+// transport refused, which says so on standard output.
+void NoteFailedAccess(bool saysSo);
 
 // Bit of `line` in an input value: lines outside 0..15 name no bit and read high.
 int LineBit(uint16_t inputs, int line);

@@ -84,6 +84,14 @@ Access TransportRead(uint32_t address, uint16_t *value) {
     return result == 0 ? Access::Done : Access::Failed;
 }
 
+Access TransportBatch(hoplink_batch_fn entry, hoplink_access *accesses, int32_t count, int32_t &done) {
+    done = -1;
+    if (!UnderLock(true, [&] { done = entry(accesses, count); })) {
+        return Access::Refused;
+    }
+    return done == count ? Access::Done : Access::Failed;
+}
+
 JobLinkScope::JobLinkScope() : outer_(jobEpoch) { jobEpoch = linkEpoch.load(); }
 
 JobLinkScope::~JobLinkScope() { jobEpoch = outer_; }

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "hoplink.h"
+
 namespace zel {
 
 enum class Access {
@@ -22,6 +24,9 @@ int TransportCpuStop();
 int TransportEnumerate(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
 Access TransportWrite(uint32_t address, uint16_t value);
 Access TransportRead(uint32_t address, uint16_t *value);
+// The transport's batch entry point `entry` with accesses[0..count); `done`
+// receives what it returned when the call was handed on.
+Access TransportBatch(hoplink_batch_fn entry, hoplink_access *accesses, int32_t count, int32_t &done);
 
 // Binds the calling thread's job to the link as it is now, for the scope.
 class JobLinkScope {

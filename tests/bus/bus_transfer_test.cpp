@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include "eeprom/bus.h"
+#include "spi/batch.h"
 #include "spi/pio.h"
 #include "support/test_transport.h"
 
@@ -86,7 +87,9 @@ TEST_F(Transfer, NoAcknowledgeAtTheThirdOfFiveBytesCountsThree) {
     Target().GetFaults().nakByte = 4;   // the address is byte 1
     const uint8_t data[5] = {0x00, 0x11, 0x22, 0x33, 0x44};
     EXPECT_EQ(zel::BusTransfer(0xA0, data, 5, false, nullptr, 0), 3);
-    EXPECT_EQ(BusText(), "S a0+ 00+ 11+ 22- P");
+    // batched, the rest of the bytes went out before the refusal was seen:
+    // no stop then, a recovery's start first
+    EXPECT_EQ(BusText(), zel::BatchingInUse() ? "S a0+ 00+ 11+ 22- 33- 44- S P" : "S a0+ 00+ 11+ 22- P");
 }
 
 TEST_F(Transfer, UnansweredAddressGivesZeroAfterStartAddressStop) {
@@ -94,7 +97,8 @@ TEST_F(Transfer, UnansweredAddressGivesZeroAfterStartAddressStop) {
     const uint8_t address = 0x10;
     EXPECT_EQ(zel::BusTransfer(0xA2, nullptr, 0, false, nullptr, 0), 0);
     EXPECT_EQ(zel::BusTransfer(0xA4, &address, 1, true, received, 4), 0);
-    EXPECT_EQ(BusText(), "S a2- P S a4- P");
+    // batched, a read goes on to its stop whatever it is answered
+    EXPECT_EQ(BusText(), zel::BatchingInUse() ? "S a2- P S a4- 10- S a5- ff+ ff+ ff+ ff- P" : "S a2- P S a4- P");
 }
 
 TEST_F(Transfer, SameBufferSendsBeforeItReceives) {

@@ -1,7 +1,9 @@
 #!/bin/sh
-# Passes when the shared library defines exactly the six transport functions.
+# Passes when the shared library defines exactly the six transport functions
+# and the optional batch.
 set -eu
-expected="hoplink_close
+expected="hoplink_batch
+hoplink_close
 hoplink_cpu_stop
 hoplink_enumerate_strings
 hoplink_open

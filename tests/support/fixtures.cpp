@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <stdexcept>
 
 #include "hoplink.h"
@@ -7,7 +8,14 @@
 
 namespace zeltest {
 
-void LinkTest::SetUp() { transport().Reset(); }
+// ZEL_TEST_BATCHING=1 runs every suite once more with batching on.
+void LinkTest::SetUp() {
+    transport().Reset();
+    const char *batching = std::getenv("ZEL_TEST_BATCHING");
+    if (batching != nullptr && std::string(batching) == "1") {
+        zelSetBatching(1);
+    }
+}
 
 void LinkTest::TearDown() { transport().Reset(); }
 

@@ -22,5 +22,6 @@ ZEL_IMPORT_POINTER(hoplink_cpu_stop);
 ZEL_IMPORT_POINTER(hoplink_enumerate_strings);
 ZEL_IMPORT_POINTER(hoplink_write);
 ZEL_IMPORT_POINTER(hoplink_read);
+ZEL_IMPORT_POINTER(hoplink_batch);
 
 } // extern "C"

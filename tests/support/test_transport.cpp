@@ -1,5 +1,6 @@
 #include "support/test_transport.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "hoplink.h"
@@ -37,6 +38,7 @@ void TestTransport::Reset() {
     failReads_ = false;
     hookAt_ = 0;
     hook_ = nullptr;
+    batches_ = 0;
     enable_ = 0;
     level_ = 0;
     zel::platform::SetTickSource(&ReadTestClock, this);
@@ -202,6 +204,61 @@ int TestTransport::Read(uint32_t address, uint16_t *value) {
     return result;
 }
 
+// Straight to the target's batch when nothing is scripted, so that its
+// counters see one call; else access by access through the scripts.
+int32_t TestTransport::Batch(hoplink_access *accesses, int32_t count) {
+    if (accesses == nullptr || count < 1 || count > HOPLINK_BATCH_MAX) {
+        return -1;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        ++batches_;
+        const bool scripted = !queuedReads_.empty() || failWrites_ || failReads_ || hookAt_ != 0;
+        if (link_.Current() != nullptr && !scripted) {
+            const int32_t done = link_.Batch(accesses, count);
+            LogBatch(accesses, count, done);
+            return done;
+        }
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        hoplink_access &access = accesses[i];
+        int result = kFailed;
+        if (access.kind == HOPLINK_ACCESS_WRITE) {
+            result = Write(access.address, access.value);
+        } else if (access.kind == HOPLINK_ACCESS_READ) {
+            uint16_t value = 0;
+            result = Read(access.address, &value);
+            access.value = value;
+        }
+        if (result != 0) {
+            return i;
+        }
+    }
+    return count;
+}
+
+void TestTransport::LogBatch(const hoplink_access *accesses, int32_t count, int32_t done) {
+    const int32_t logged = done < 0 ? 0 : std::min(count, done + 1);
+    for (int32_t i = 0; i < logged; ++i) {
+        const hoplink_access &access = accesses[i];
+        const int result = i < done ? 0 : kFailed;
+        const auto value = static_cast<uint16_t>(access.value);
+        const AccessKind kind = access.kind == HOPLINK_ACCESS_READ ? AccessKind::Read : AccessKind::Write;
+        if (kind == AccessKind::Write && access.address == kRegOutputEnable) {
+            enable_ = value;
+        } else if (kind == AccessKind::Write && access.address == kRegOutputLevel) {
+            level_ = value;
+        }
+        registers_.push_back({kind, access.address, value, result});
+    }
+    accesses_ += static_cast<uint64_t>(logged);
+}
+
+size_t TestTransport::BatchCount() const {
+    std::lock_guard lock(mutex_);
+    return batches_;
+}
+
 int TestTransport::WriteUnlocked(uint32_t address, uint16_t value) {
     if (address == kRegOutputEnable) {
         enable_ = value;
@@ -265,6 +322,10 @@ int hoplink_write(uint32_t address, uint32_t value) {
 
 int hoplink_read(uint32_t address, uint16_t *value) {
     return zeltest::TestTransport::Get().Read(address, value);
+}
+
+int32_t hoplink_batch(hoplink_access *accesses, int32_t count) {
+    return zeltest::TestTransport::Get().Batch(accesses, count);
 }
 
 } // extern "C"

@@ -28,6 +28,11 @@
 //       EXPECT_EQ(BusText(), "S A0+ 00+ S A1+ ff- P");
 //   }
 //
+// It has hoplink_batch too: with batching on (zelSetBatching) the library
+// hands it whole transactions. Each access of a batch is logged as if it had
+// come alone; with nothing scripted the batch goes to the target as one
+// call, else access by access through the scripts.
+//
 // Every test runs in its own process (CTest), so the library's process-wide
 // state (register shadows, line numbers, descriptor) starts fresh for each.
 #pragma once
@@ -104,6 +109,7 @@ public:
     std::vector<LinkCall> LinkCalls() const;
     size_t WriteCount() const;
     size_t ReadCount() const;
+    size_t BatchCount() const;   // batch calls since the last Reset
     void ClearLog();
 
     // The hoplink_* definitions call these.
@@ -113,8 +119,10 @@ public:
     int Enumerate(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
     int Write(uint32_t address, uint32_t value);
     int Read(uint32_t address, uint16_t *value);
+    int32_t Batch(hoplink_access *accesses, int32_t count);
 
 private:
+    void LogBatch(const hoplink_access *accesses, int32_t count, int32_t done);
     TestTransport();
     int WriteUnlocked(uint32_t address, uint16_t value);
     void RunAccessHook();
@@ -135,6 +143,7 @@ private:
     uint16_t enable_ = 0;   // registers as last written, for the target-less answer
     uint16_t level_ = 0;
     uint64_t accesses_ = 0;                // register accesses so far
+    size_t batches_ = 0;
     uint64_t hookAt_ = 0;                  // 0: no hook armed
     std::function<bool()> hook_;
 };

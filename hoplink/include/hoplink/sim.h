@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hoplink.h"
+
 namespace hoplink::sim {
 
 // Chip registers, bit n = PIO line n.
@@ -38,16 +40,19 @@ public:
     virtual ~Clock() = default;
     virtual uint64_t NowMicros() = 0;
     virtual void OnAccess() {} // called once per register access
+    virtual void Wait(uint64_t micros) = 0; // a link's round trip: time passes, nothing else
 };
 class SteadyClock final : public Clock {
 public:
     uint64_t NowMicros() override;
+    void Wait(uint64_t micros) override; // really waits
 };
 class VirtualClock final : public Clock {
 public:
     explicit VirtualClock(uint32_t microsPerAccess = 1) : step_(microsPerAccess) {}
     uint64_t NowMicros() override { return now_; }
     void OnAccess() override { now_ += step_; }
+    void Wait(uint64_t micros) override { now_ += micros; }
     void Advance(uint64_t micros) { now_ += micros; }
     void SetStep(uint32_t microsPerAccess) { step_ = microsPerAccess; }
     uint32_t NowMillis() const { return static_cast<uint32_t>(now_ / 1000); }
@@ -92,6 +97,7 @@ struct Config {
     int clockLine = 6, dataLine = 7, writeProtectLine = 8;
     uint32_t writeCycleMs = 5;
     uint32_t stretchMs = 0;         // clock held low after each START
+    uint32_t latencyMicros = 0;     // every call of the link (an access or a batch) takes this long
     bool ackWhileProtected = true;  // acknowledge data bytes while write-protected
     std::string vcdPath, logPath;
     Faults faults;
@@ -113,6 +119,8 @@ struct Counters {
     uint64_t bytesWritten = 0;       // bytes committed to the memory
     uint64_t contentionEvents = 0;   // chip drove a line high while a device pulled it low
     uint64_t transactions = 0;       // STARTs after a STOP (a repeated START continues a transaction)
+    uint64_t calls = 0;              // round trips: single accesses and batches, refused ones too
+    uint64_t batches = 0;            // batches carried out (their accesses count as register accesses)
 };
 
 class Target {
@@ -126,6 +134,9 @@ public:
     // The register interface: 0 on success, nonzero on failure.
     int Write(uint32_t address, uint32_t value);
     int Read(uint32_t address, uint16_t *value);
+    // hoplink_batch: the accesses in order as one call; stops at the first
+    // that fails and returns its index, -1 for a batch it refuses.
+    int32_t Batch(hoplink_access *accesses, int32_t count);
 
     void SetClock(Clock *clock);    // not owned; null = the target's own steady clock
     Clock &GetClock();
@@ -163,6 +174,7 @@ public:
     int CpuStop();
     int Write(uint32_t address, uint32_t value);
     int Read(uint32_t address, uint16_t *value);
+    int32_t Batch(hoplink_access *accesses, int32_t count);
     // The ports offered ("sim0", "sim1"), as hoplink_enumerate_strings lists them.
     int Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const;
     Target *Current();              // null while closed
