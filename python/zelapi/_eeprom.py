@@ -11,7 +11,7 @@ from typing import Any, Callable, Iterator, List, NamedTuple, Optional, Sequence
 
 from . import _files, _images, _jobs, _link, _native
 from ._jobs import ProgressFunction
-from .errors import BusyError, Error, FileError, LinkError, Mismatch, VerifyError
+from .errors import BusyError, Error, FileError, LibraryError, LinkError, Mismatch, VerifyError
 
 PathType = Union[str, "os.PathLike[str]"]
 MAX_LIBRARY_PATH = 247  # bytes of a path the library takes, without the terminator
@@ -399,6 +399,15 @@ def _set_page_size(lib: _native.Library, page_bytes: Any) -> None:
     _page_bytes = size
 
 
+def _use_batches(lib: _native.Library) -> None:
+    """A whole bus transaction per round trip where the transport can take
+    it; a library without batches drives it access by access."""
+    try:
+        lib.zelSetBatching(1)
+    except LibraryError:
+        pass
+
+
 def _open_link(lib: _native.Library, link: Optional[str], part: Optional[str], transport: Optional[str],
                port: Optional[int], lines: Tuple[int, int, int], pio_given: bool) -> str:
     """Opens the link; returns its description for texts."""
@@ -454,6 +463,7 @@ def open(link: Optional[str] = None, part: Optional[str] = None, *, transport: O
             raise BusyError(f"{_current._description} is open: close it first (one link per process)")
         lib = _native.library()
         lib.zelSetPioLines(*lines)
+        _use_batches(lib)
         description = _open_link(lib, link, part, transport, port, lines, pio is not None)
         try:
             if part is None and (link is not None or transport is not None):

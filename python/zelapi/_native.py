@@ -65,6 +65,7 @@ _PROTOTYPES = {
     "zelReadMemory": (c_int, [c_uint32, POINTER(c_uint8), c_uint32, c_uint8]),
     "zelWriteMemory": (c_int, [c_uint32, POINTER(c_uint8), c_uint32, c_uint8, c_uint8]),
     "zelSetCallbacks": (c_int, [POINTER(ZelCallbacks), c_void_p]),
+    "zelSetBatching": (c_int, [c_int]),
 }
 
 

@@ -149,6 +149,8 @@ Status Session::OpenLink()
         return Usage("--port needs --transport lpt|usb");
     const int sizeBits = geometry_ ? geometry_->sizeBits : 0;
     const int blockBits = geometry_ ? geometry_->blockBits : 0;
+    // a whole transaction per round trip wherever the transport can take it
+    zelSetBatching(1);
     int opened = 0;
     if (!o.link.empty()) {
         description_ = "the link \"" + o.link + "\"";
