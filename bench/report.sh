@@ -155,6 +155,35 @@ if pages:
                                                                b["write_cycles"], ratio))
     out.append("")
 
+links = [b for b in runs.get("bench_batching", []) if not b.get("error_occurred")]
+if links:
+    out.append("## Over a slow link: batched and access by access\n")
+    out.append("Jobs through the exports with page writes of the part's page, on the virtual target with "
+               "`SIMLATENCY` (every call of the transport, one access or a whole batch, takes that long). "
+               "Batched, each bus transaction is one call (`hoplink_batch`), a write's stop one more. Rows marked "
+               "*virtual* ran in virtual time (the clock moves only by the latency of each call and by the 5 ms "
+               "write cycles, no processor time counts); the others in real time on this machine. A transport "
+               "without `hoplink_batch` gets the *access by access* rows.\n")
+    out.append("| part | job | latency | access by access | round trips | batched | round trips | faster by |")
+    out.append("|---|---|---:|---:|---:|---:|---:|---:|")
+    def cell(b):
+        return duration(ms(b) / 1e3) + (" *virtual*" if b["virtual_time"] else "")
+    keys = []
+    for b in links:
+        key = (b["label"], int(b["latency_us"]))
+        if key not in keys:
+            keys.append(key)
+    for label, latency in keys:
+        pair = {int(b["batched"]): b for b in links if (b["label"], int(b["latency_us"])) == (label, latency)}
+        if 0 not in pair or 1 not in pair:
+            continue
+        single, batched = pair[0], pair[1]
+        part, job = label.split(" ", 1)
+        out.append("| %s | %s | %s | %s | %d | %s | %d | **%.1fx** |" % (
+            part, job, "%d us" % latency if latency < 1000 else "%d ms" % (latency // 1000), cell(single),
+            single["round_trips"], cell(batched), batched["round_trips"], ms(single) / ms(batched)))
+    out.append("")
+
 target_rate = [b for b in jobs if b["name"] == "BM_TargetAccesses"]
 if target_rate:
     out.append("## Virtual target\n")

@@ -14,9 +14,9 @@ constexpr size_t kMaxSteps = 1024;
 constexpr size_t kMaxBits = 1024;
 
 struct Noted {
-    size_t access;   // index in the queue
+    size_t access; // index in the queue
     int line;
-    bool high;       // the level of a step that succeeds
+    bool high; // the level of a step that succeeds
     Role role;
     size_t step;
 };
@@ -38,8 +38,7 @@ struct Samples {
 };
 thread_local Samples samples;
 
-template <typename Item>
-void Push(std::vector<Item> &list, size_t limit, const Item &item) {
+template <typename Item> void Push(std::vector<Item> &list, size_t limit, const Item &item) {
     if (list.size() >= limit) {
         samples.overflowed = true;
         return;
@@ -47,7 +46,7 @@ void Push(std::vector<Item> &list, size_t limit, const Item &item) {
     try {
         list.push_back(item);
     } catch (...) {
-        samples.overflowed = true;   // out of memory: the transaction goes access by access
+        samples.overflowed = true; // out of memory: the transaction goes access by access
     }
 }
 
@@ -67,7 +66,7 @@ bool Sample(int line, bool high, Role role) {
 
 bool SampleBit(int clock, int data, bool &clockHigh, uint8_t *destination, int bit) {
     if (!QueueOpen()) {
-        const uint16_t inputs = ReadInputs();   // one sample gives clock and data
+        const uint16_t inputs = ReadInputs(); // one sample gives clock and data
         clockHigh = LineBit(inputs, clock) != 0;
         return LineBit(inputs, data) != 0;
     }

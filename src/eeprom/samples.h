@@ -11,10 +11,10 @@ namespace zel {
 
 // What a sample decides.
 enum class Role : uint8_t {
-    Discard,   // nothing: the first of two samples, only the second counts
-    Wait,      // whether the bus code waits for the line (a clock held low)
-    Decide,    // whether the step succeeds
-    Level,     // only the level bit written after a stop
+    Discard, // nothing: the first of two samples, only the second counts
+    Wait,    // whether the bus code waits for the line (a clock held low)
+    Decide,  // whether the step succeeds
+    Level,   // only the level bit written after a stop
 };
 
 // The steps of a transaction, in the order BusTransfer takes them.
@@ -24,7 +24,7 @@ enum class Step : uint8_t { Start, ByteOut, ByteIn, Acknowledge, Stop };
 struct Mismatch {
     bool found = false;
     Role role = Role::Decide;
-    size_t step = 0;            // the step it belongs to
+    size_t step = 0; // the step it belongs to
     Step kind = Step::Start;
 };
 
@@ -40,7 +40,7 @@ void BeginStep(Step kind);
 // A queued transaction: forget earlier samples, note from here on.
 void ClearSamples();
 bool SamplesOverflowed();
-size_t StepCount();                       // steps begun so far
+size_t StepCount(); // steps begun so far
 // Bytes that completed before `step`, as BusTransfer counts them: each byte
 // out, and each byte in with its acknowledge.
 uint16_t BytesBefore(size_t step);

@@ -26,7 +26,7 @@ void *FindSiblingFunction(const void *anchor, const char *name) {
         return nullptr;
     }
     void *function = dlsym(module, name);
-    dlclose(module);   // only drops the reference taken above: the module stays loaded
+    dlclose(module); // only drops the reference taken above: the module stays loaded
     // the program's handle searches every global module: keep only the anchor's own
     return function != nullptr && ModuleBase(function) == info.dli_fbase ? function : nullptr;
 }

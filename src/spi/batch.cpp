@@ -11,7 +11,7 @@
 namespace zel {
 namespace {
 
-std::atomic<bool> batching{false};   // the host's switch
+std::atomic<bool> batching{false}; // the host's switch
 
 // The transport's entry point, looked up once in the library that holds
 // hoplink_write; null when it has none.
@@ -25,7 +25,7 @@ hoplink_batch_fn Entry() {
 // still be inside the transport with its batch, which must stay its own.
 struct Queue {
     std::vector<hoplink_access> accesses;
-    size_t carriedOut = 0;   // of the last batch sent
+    size_t carriedOut = 0; // of the last batch sent
     bool open = false;
     bool overflowed = false;
 };
@@ -39,7 +39,7 @@ void Append(uint32_t kind, uint32_t address, uint32_t value) {
     try {
         queue.accesses.push_back({kind, address, value});
     } catch (...) {
-        queue.overflowed = true;   // out of memory: the transaction goes access by access
+        queue.overflowed = true; // out of memory: the transaction goes access by access
     }
 }
 
@@ -84,7 +84,7 @@ size_t SendQueue() {
     int32_t done = -1;
     const Access access = TransportBatch(Entry(), queue.accesses.data(), static_cast<int32_t>(queued), done);
     if (access == Access::Refused) {
-        NoteFailedAccess(false);   // never handed on: a thread given up on, a link changed under the job
+        NoteFailedAccess(false); // never handed on: a thread given up on, a link changed under the job
         return 0;
     }
     queue.carriedOut = CarriedOut(done, queued);

@@ -19,7 +19,7 @@ void OpenQueue();
 bool QueueOpen();
 // The queue ran full: it cannot be sent, and nothing of it went out.
 bool QueueOverflowed();
-size_t QueuedCount();   // the index the next queued access gets
+size_t QueuedCount(); // the index the next queued access gets
 void DiscardQueue();
 
 // Sends the queue as one batch and closes it. Returns how many accesses were

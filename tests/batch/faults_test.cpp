@@ -24,25 +24,29 @@ using hoplink::sim::Target;
 
 constexpr char kConfig[] = "SIMPART=24C02 SIMTWR=1";
 constexpr uint32_t kMicrosPerAccess = 10;
-constexpr size_t kPositions = 6;   // transactions per job and fault, spread from first to last
+constexpr size_t kPositions = 6; // transactions per job and fault, spread from first to last
 
 // Each arms one fault at the START of a transaction.
 const std::pair<const char *, Target::Arming> kFaults[] = {
-    {"address refused", [](Faults &f, const Counters &c) { f.nakByte = 1, f.nakTransaction = uint32_t(c.transactions + 1); }},
-    {"third byte refused", [](Faults &f, const Counters &c) { f.nakByte = 3, f.nakTransaction = uint32_t(c.transactions + 1); }},
+    {"address refused",
+     [](Faults &f, const Counters &c) { f.nakByte = 1, f.nakTransaction = uint32_t(c.transactions + 1); }},
+    {"third byte refused",
+     [](Faults &f, const Counters &c) { f.nakByte = 3, f.nakTransaction = uint32_t(c.transactions + 1); }},
     {"data stuck low", [](Faults &f, const Counters &) { f.stuckDataClocks = 12; }},
     {"clock held 15 ms", [](Faults &f, const Counters &) { f.holdClockMs = 15; }},
     {"clock held 3 ms", [](Faults &f, const Counters &) { f.holdClockMs = 3; }},
     {"a write fails", [](Faults &f, const Counters &c) { f.writeFail.nth = c.registerWrites + 40; }},
     {"a read fails", [](Faults &f, const Counters &c) { f.readFail.nth = c.registerReads + 9; }},
-    {"link lost", [](Faults &f, const Counters &c) { f.linkLostAfter = c.registerWrites + c.registerReads + 25; }},
+    {"link lost",
+     [](Faults &f, const Counters &c) { f.linkLostAfter = c.registerWrites + c.registerReads + 25; }},
 };
 
 class FaultedJob : public LinkTest, public testing::WithParamInterface<JobKind> {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
-        folder_ = (std::filesystem::path(testing::TempDir()) / ("zel_batch_faults_" + std::to_string(std::random_device{}())))
+        folder_ = (std::filesystem::path(testing::TempDir()) /
+                   ("zel_batch_faults_" + std::to_string(std::random_device{}())))
                       .string();
         std::filesystem::create_directories(folder_);
     }
@@ -53,7 +57,8 @@ protected:
 
     // The job on a fresh target, the fault armed at its transaction n
     // (0-based; none when null); its result and the memory it leaves.
-    std::pair<int, std::vector<uint8_t>> RunJob(const FaultJob &job, bool batched, const Target::Arming *arm, size_t n) {
+    std::pair<int, std::vector<uint8_t>> RunJob(const FaultJob &job, bool batched, const Target::Arming *arm,
+                                                size_t n) {
         transport().Reset();
         transport().Clock().SetStep(kMicrosPerAccess);
         zelSetBatching(batched ? 1 : 0);
@@ -76,7 +81,7 @@ protected:
 
 TEST_P(FaultedJob, EndsAsAccessByAccess) {
     const FaultJob job(GetParam(), folder_);
-    testing::internal::CaptureStdout();   // "WRITE FAIL!" per refused register write
+    testing::internal::CaptureStdout(); // "WRITE FAIL!" per refused register write
     RunJob(job, false, nullptr, 0);
     const uint64_t positions = transactions_;
     ASSERT_GT(positions, 0u);
@@ -85,7 +90,8 @@ TEST_P(FaultedJob, EndsAsAccessByAccess) {
             const size_t n = static_cast<size_t>(k * (positions - 1) / (kPositions - 1));
             const auto single = RunJob(job, false, &arm, n);
             const auto batched = RunJob(job, true, &arm, n);
-            EXPECT_EQ(batched.first, single.first) << name << " at transaction " << n + 1 << " of " << positions;
+            EXPECT_EQ(batched.first, single.first)
+                << name << " at transaction " << n + 1 << " of " << positions;
             if (batched.first == 1) {
                 EXPECT_EQ(batched.second, single.second) << name << " at transaction " << n + 1;
             }
@@ -97,14 +103,15 @@ TEST_P(FaultedJob, EndsAsAccessByAccess) {
 INSTANTIATE_TEST_SUITE_P(Jobs, FaultedJob, testing::ValuesIn(faults::kJobKinds),
                          [](const testing::TestParamInfo<JobKind> &info) {
                              std::string name = faults::JobName(info.param);
-                             std::erase_if(name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
+                             std::erase_if(
+                                 name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                              return name;
                          });
 
 struct HoldRow {
     const char *name;
     uint32_t holdMs;
-    uint16_t count;   // what the random read of four bytes gives
+    uint16_t count; // what the random read of four bytes gives
 };
 
 void PrintTo(const HoldRow &row, std::ostream *out) { *out << row.name; }
@@ -120,10 +127,11 @@ TEST_P(HeldAtAStart, IsWaitedForAsAccessByAccess) {
     for (const bool batched : {false, true}) {
         zelSetBatching(batched ? 1 : 0);
         Target().GetFaults().holdClockMs = row.holdMs;
-        ASSERT_TRUE(zel::BusStart());   // the hold begins at the fall after this start
+        ASSERT_TRUE(zel::BusStart()); // the hold begins at the fall after this start
         const uint8_t address = 0x10;
         uint8_t read[4] = {};
-        EXPECT_EQ(zel::BusTransfer(0xA0, &address, 1, true, read, 4), row.count) << (batched ? "batched" : "alone");
+        EXPECT_EQ(zel::BusTransfer(0xA0, &address, 1, true, read, 4), row.count)
+            << (batched ? "batched" : "alone");
         if (row.count != 0) {
             EXPECT_TRUE(std::equal(std::begin(read), std::end(read), std::begin(stored)));
         }
@@ -133,15 +141,18 @@ TEST_P(HeldAtAStart, IsWaitedForAsAccessByAccess) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, HeldAtAStart,
-                         testing::Values(HoldRow{"FiveMsAreWaitedFor", 5, 7}, HoldRow{"FifteenMsFailTheRead", 15, 0}),
-                         [](const testing::TestParamInfo<HoldRow> &info) { return std::string(info.param.name); });
+                         testing::Values(HoldRow{"FiveMsAreWaitedFor", 5, 7},
+                                         HoldRow{"FifteenMsFailTheRead", 15, 0}),
+                         [](const testing::TestParamInfo<HoldRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // The library sees the acknowledge of the second data byte of a write
 // refused while the device took it (the samples are scripted, the device
 // gets every edge). A stop now would start a write cycle on a transaction
 // that went wrong: batched, the stop does not go out, a recovery starts.
 TEST_F(BusTest, RefusedAcknowledgeMidBatchStartsNoWriteCycle) {
-    constexpr uint16_t kHigh = 0xFFFF, kAcknowledged = 0xFF7F;   // data line 7 low
+    constexpr uint16_t kHigh = 0xFFFF, kAcknowledged = 0xFF7F; // data line 7 low
     ASSERT_EQ(zelSetBatching(1), 1);
     zel::SetWriteProtect(false);
     // start: two data and two clock samples; each byte: two clock samples, the acknowledge

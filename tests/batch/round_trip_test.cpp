@@ -9,13 +9,13 @@
 namespace zeltest {
 namespace {
 
-constexpr uint32_t kBytes = 32768;   // 24C256
+constexpr uint32_t kBytes = 32768; // 24C256
 constexpr uint32_t kChunks = kBytes / 64;
 
 struct RoundTripRow {
     const char *name;
     uint32_t latencyMicros;
-    bool program;            // in pages of 64 bytes, from erased; else a read
+    bool program; // in pages of 64 bytes, from erased; else a read
     uint64_t mostCalls;
     uint64_t mostMicros;
 };
@@ -58,8 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, RoundTrips,
     testing::Values(RoundTripRow{"ReadAt125us", 125, false, kChunks + 4, 1'000'000},
                     RoundTripRow{"ReadAt1ms", 1000, false, kChunks + 4, 5'000'000},
-                    RoundTripRow{"ProgramInPagesAt125us", 125, true, kChunks * (8 + 5000 / 125), 5'000'000},
-                    RoundTripRow{"ProgramInPagesAt1ms", 1000, true, kChunks * (8 + 5000 / 1000), 30'000'000}),
+                    RoundTripRow{"ProgramInPagesAt125us", 125, true, kChunks *(8 + 5000 / 125), 5'000'000},
+                    RoundTripRow{"ProgramInPagesAt1ms", 1000, true, kChunks *(8 + 5000 / 1000), 30'000'000}),
     [](const testing::TestParamInfo<RoundTripRow> &info) { return std::string(info.param.name); });
 
 } // namespace

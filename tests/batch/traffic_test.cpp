@@ -21,12 +21,15 @@ bool SameAccess(const RegisterAccess &a, const RegisterAccess &b) {
 }
 
 // The first access where the two logs part, or "" when they agree.
-std::string FirstDifference(const std::vector<RegisterAccess> &batched, const std::vector<RegisterAccess> &single) {
+std::string FirstDifference(const std::vector<RegisterAccess> &batched,
+                            const std::vector<RegisterAccess> &single) {
     const size_t n = std::min(batched.size(), single.size());
     for (size_t i = 0; i < n; ++i) {
         if (!SameAccess(batched[i], single[i])) {
-            return "access " + std::to_string(i) + ": " + (batched[i].kind == AccessKind::Read ? "read " : "write ") +
-                   std::to_string(batched[i].value) + " batched, " + std::to_string(single[i].value) + " alone";
+            return "access " + std::to_string(i) + ": " +
+                   (batched[i].kind == AccessKind::Read ? "read " : "write ") +
+                   std::to_string(batched[i].value) + " batched, " + std::to_string(single[i].value) +
+                   " alone";
         }
     }
     return batched.size() == single.size() ? ""
@@ -46,8 +49,7 @@ protected:
     // Three runs, each on a fresh target: access by access, batched, and
     // access by access again, so that the last two start from the same
     // state of the library; `jobs` opens the link and runs the jobs.
-    template <typename Jobs>
-    void ExpectSameTraffic(Jobs jobs) {
+    template <typename Jobs> void ExpectSameTraffic(Jobs jobs) {
         JobsRun runs[3];
         for (int i = 0; i < 3; ++i) {
             const bool batched = i == 1;
@@ -69,7 +71,8 @@ class EveryJob : public BatchedTraffic, public testing::WithParamInterface<JobKi
 
 TEST_P(EveryJob, SendsTheSameTrafficBatched) {
     const std::string folder =
-        (std::filesystem::path(testing::TempDir()) / ("zel_batch_" + std::to_string(std::random_device{}()))).string();
+        (std::filesystem::path(testing::TempDir()) / ("zel_batch_" + std::to_string(std::random_device{}())))
+            .string();
     std::filesystem::create_directories(folder);
     const FaultJob job(GetParam(), folder);
     ExpectSameTraffic([&] {
@@ -86,7 +89,8 @@ TEST_P(EveryJob, SendsTheSameTrafficBatched) {
 INSTANTIATE_TEST_SUITE_P(Jobs, EveryJob, testing::ValuesIn(faults::kJobKinds),
                          [](const testing::TestParamInfo<JobKind> &info) {
                              std::string name = faults::JobName(info.param);
-                             std::erase_if(name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
+                             std::erase_if(
+                                 name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                              return name;
                          });
 
@@ -97,7 +101,7 @@ class EveryPart : public BatchedTraffic, public testing::WithParamInterface<hopl
 TEST_P(EveryPart, SendsTheSameTrafficBatched) {
     const hoplink::sim::Part part = GetParam();
     const int sizeBits = std::countr_zero(part.size);
-    const int blockBits = part.blockMask >> 1;   // device-address bit 0x08 is block bit 4, 0x04 is 2, 0x02 is 1
+    const int blockBits = part.blockMask >> 1; // device-address bit 0x08 is block bit 4, 0x04 is 2, 0x02 is 1
     const uint32_t middle = part.size / 2;
     std::vector<uint8_t> data(part.pageSize);
     for (size_t i = 0; i < data.size(); ++i) {
@@ -119,7 +123,8 @@ TEST_P(EveryPart, SendsTheSameTrafficBatched) {
     });
 }
 
-INSTANTIATE_TEST_SUITE_P(Parts, EveryPart, testing::ValuesIn(hoplink::sim::Parts().begin(), hoplink::sim::Parts().end()),
+INSTANTIATE_TEST_SUITE_P(Parts, EveryPart,
+                         testing::ValuesIn(hoplink::sim::Parts().begin(), hoplink::sim::Parts().end()),
                          [](const testing::TestParamInfo<hoplink::sim::Part> &info) {
                              return std::string(info.param.name);
                          });

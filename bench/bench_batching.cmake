@@ -1,0 +1,4 @@
+# The library's static build with its own transport, which has hoplink_batch:
+# the library finds it at run time in the program.
+set(bench_libs zelapi_static hoplink_sim)
+set(bench_options "LINKER:--export-dynamic-symbol=hoplink_batch")
