@@ -65,9 +65,11 @@ function startGui(extraEnv = {}) {
   return { url, stop };
 }
 
-async function openPage(gui) {
+// The page with the test hook (window.zel) unless `hook` is false.
+async function openPage(gui, hook = true) {
   const page = await browser.newPage();
   page.setDefaultTimeout(TIMEOUT);
+  if (hook) await page.addInitScript(() => { window.zelTestHook = true; });
   await page.goto(await gui.url);
   await page.waitForSelector("#control-status:text('not connected')");
   return page;
@@ -163,7 +165,8 @@ test("an edited byte: Verify colours it, lists it and marks its page", async () 
       const data = pagemap.canvas.getContext("2d").getImageData((p % columns) * 12 + 5, Math.floor(p / columns) * 12 + 5, 1, 1).data;
       return Array.from(data.slice(0, 3));
     }, Math.floor(offset / 8));
-    assert.deepEqual(pixel, [0xef, 0x44, 0x44], "the page's cell is drawn red");
+    const red = await page.evaluate(() => getComputedStyle(document.documentElement).getPropertyValue("--map-differs").trim());
+    assert.deepEqual(pixel, [1, 3, 5].map((i) => parseInt(red.slice(i, i + 2), 16)), "the page's cell in the page's red");
     await shot(page, "verify-mismatch");
   } finally {
     await page.close();
@@ -221,6 +224,7 @@ test("a second page is told that the EEPROM is in use", async () => {
   try {
     await second.goto(await gui.url);
     await second.waitForSelector("#in-use:not([hidden])");
+    assert.equal(await second.evaluate(() => typeof window.zel), "undefined", "no test hook unless asked for");
     assert.match(await second.textContent("#in-use"), /in use by another page/);
     assert.equal(await second.isDisabled("#link-open"), true);
   } finally {
@@ -274,6 +278,126 @@ test("speed of the editor on a 24C1024 (printed, not asserted)", async () => {
     console.log(report);
     writeFileSync(join(ARTIFACTS, "speed.txt"), report + "\n"); // ctest shows output only on failure
     await shot(page, "large-part");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+// Foreground against the first background that is not transparent, as WCAG counts contrast.
+async function contrastOf(element) {
+  return element.evaluate((el) => {
+    const rgb = (text) => text.match(/[\d.]+/g).map(Number);
+    const luminance = ([r, g, b]) => {
+      const c = [r, g, b].map((v) => v / 255).map((v) => (v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4));
+      return 0.2126 * c[0] + 0.7152 * c[1] + 0.0722 * c[2];
+    };
+    let back = el;
+    while (back && rgb(getComputedStyle(back).backgroundColor)[3] === 0) back = back.parentElement;
+    const f = luminance(rgb(getComputedStyle(el).color)), b = luminance(rgb(getComputedStyle(back).backgroundColor));
+    return (Math.max(f, b) + 0.05) / (Math.min(f, b) + 0.05);
+  });
+}
+
+test("every offset field reads hex (0x optional) and refuses a bad value visibly", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c04"); // 512 bytes
+    const cases = [
+      { field: "#goto", text: "100", offset: 0x100 },
+      { field: "#goto", text: "0x1F", offset: 0x1f },
+      { field: "#goto", text: "1f0", offset: 0x1f0 },
+      { field: "#goto", text: "1g", refused: /not hexadecimal/ },
+      { field: "#goto", text: "-1", refused: /not hexadecimal/ },
+      { field: "#goto", text: "200", refused: /beyond the last, 0x1ff/ },
+      { field: "#act-fill", text: "1g", refused: /not hexadecimal/ },
+      { field: "#act-fill", text: "0x100", refused: /beyond the last, 0xff/ },
+    ];
+    for (const c of cases) {
+      const before = await page.textContent("#selection");
+      await page.fill(c.field, c.text);
+      if (c.field === "#goto") await page.press("#goto", "Enter");
+      else await page.click("#act-erase");
+      const invalid = await page.$eval(c.field, (el) => [!el.validity.valid, el.getAttribute("aria-invalid"), el.validationMessage]);
+      if (c.refused) {
+        assert.deepEqual(invalid.slice(0, 2), [true, "true"], `${c.text} is marked on its field`);
+        assert.match(invalid[2], c.refused);
+        assert.match(await logText(page), c.refused);
+        assert.equal(await page.textContent("#selection"), before, `${c.text} moved nothing`);
+        assert.equal(await page.textContent("#progress-state"), "Idle", `${c.text} started no job`);
+      } else {
+        assert.deepEqual(invalid.slice(0, 2), [false, "false"]);
+        assert.match(await page.textContent("#selection"), new RegExp(`offset 0x${c.offset.toString(16).padStart(4, "0")},`));
+      }
+    }
+    assert.match(await page.getAttribute("#goto", "placeholder"), /hex/);
+    await shot(page, "offset-refused");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("the log keeps its last 2000 lines and says how many went before", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await waitForLog(page, "zelprog gui ready");
+    const lines = await page.evaluate(() => {
+      const log = document.getElementById("log");
+      const before = log.childElementCount;
+      for (let i = 0; i < 2600; i++) window.zel.log.add(`line ${i}`);
+      return { before, count: log.querySelectorAll(":scope > div:not(.dropped)").length,
+               first: log.firstElementChild.textContent, last: log.lastElementChild.textContent };
+    });
+    assert.equal(lines.count, 2000);
+    assert.match(lines.first, new RegExp(`^${lines.before + 600} earlier lines dropped`));
+    assert.match(lines.last, /line 2599$/);
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("the page map follows the window's width and the keyboard; erased bytes are legible", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c256"); // 512 pages of 64 bytes
+    const layout = () => page.evaluate(() => {
+      const { pagemap } = window.zel;
+      return { columns: pagemap.columns(), width: pagemap.canvas.width, height: pagemap.canvas.height };
+    });
+    const wide = await layout();
+    await page.setViewportSize({ width: 2400, height: 900 });
+    await page.waitForFunction((w) => window.zel.pagemap.canvas.width !== w, wide.width);
+    const wider = await layout();
+    assert.ok(wider.columns > wide.columns, `${wider.columns} columns after ${wide.columns}`);
+    assert.equal(wider.width, wider.columns * 12);
+    assert.equal(wider.height, Math.ceil(512 / wider.columns) * 12);
+    await page.setViewportSize({ width: 1400, height: 900 });
+    await page.waitForFunction((w) => window.zel.pagemap.canvas.width === w, wide.width);
+
+    await page.focus("#goto");
+    await page.keyboard.press("Tab"); // on to the editor, then the page map
+    await page.keyboard.press("Tab");
+    assert.equal(await page.evaluate(() => document.activeElement === window.zel.pagemap.canvas), true);
+    for (const key of ["ArrowRight", "ArrowRight", "ArrowDown", "Enter"]) await page.keyboard.press(key);
+    const picked = (2 + wide.columns) * 64;
+    assert.match(await page.textContent("#selection"), new RegExp(`offset 0x${picked.toString(16).padStart(4, "0")},`));
+    assert.match(await page.textContent("#pagemap-focus"), new RegExp(`page ${2 + wide.columns}: `));
+
+    await page.focus("#hex");
+    await page.keyboard.press("Home");
+    await page.keyboard.press("Shift+ArrowRight"); // byte 1 selected: the selection's background
+    for (const i of [2, 1]) {
+      const el = await cell(page, i);
+      assert.match(await el.evaluate((e) => e.className), /erased/);
+      const ratio = await contrastOf(el);
+      assert.ok(ratio >= 4.5, `erased byte ${i}: contrast ${ratio.toFixed(2)}:1`);
+    }
+    await shot(page, "pagemap-keyboard");
   } finally {
     await page.close();
     await gui.stop();

@@ -1,20 +1,13 @@
 // The EEPROM actions and what each does to the buffer's view of the chip
-// when its job ends. Mismatch messages of a verify tell which bytes differ
-// and what the chip holds there.
-const $ = (id) => document.getElementById(id);
-const MISMATCH = /^ERROR: (word|byte) 0x([0-9a-f]+) read as 0x([0-9a-f]+) instead of 0x([0-9a-f]+)/;
+// when its job ends. A mismatch event of a verify names the byte's address
+// and what the chip holds there; a job stopped on request ends with the
+// exit code of an interrupt.
+import { clearMarkOnInput, readHexField } from "./offset.js";
 
-// Byte offset -> value read, for one mismatch text; null for other texts.
-export function mismatchReads(text) {
-  const m = MISMATCH.exec(text);
-  if (!m) return null;
-  const index = parseInt(m[2], 16), read = parseInt(m[3], 16), expected = parseInt(m[4], 16);
-  if (m[1] === "byte") return [[index, read]];
-  const reads = [];
-  if ((read & 0xff) !== (expected & 0xff)) reads.push([2 * index, read & 0xff]);
-  if ((read >> 8) !== (expected >> 8)) reads.push([2 * index + 1, read >> 8]);
-  return reads;
-}
+const $ = (id) => document.getElementById(id);
+const EXIT_INTERRUPTED = 130;
+
+const isMismatch = (e) => Number.isInteger(e.address) && Number.isInteger(e.read);
 
 export class Actions {
   constructor(api, buffer, log, progress, onIdle) {
@@ -34,6 +27,7 @@ export class Actions {
     $("act-check").addEventListener("click", () => this.start("check-size", "Check size", () => api.checkSize()));
     $("act-header").addEventListener("click", () => this.start("write-header", "Write header", () => api.writeHeader()));
     this.stopButton.addEventListener("click", () => api.stop().catch((e) => log.add(`stop: ${e.message}`, "error")));
+    clearMarkOnInput($("act-fill"));
   }
 
   busy() { return this.job !== null; }
@@ -44,10 +38,9 @@ export class Actions {
   }
 
   erase() {
-    const text = $("act-fill").value.trim().replace(/^0x/i, "");
-    const fill = /^[0-9a-f]{1,2}$/i.test(text) ? parseInt(text, 16) : NaN;
-    if (Number.isNaN(fill)) {
-      this.log.add("the fill byte is two hex digits, 00 to ff", "error");
+    const fill = readHexField($("act-fill"), 0xff, "fill byte");
+    if (fill === null) {
+      this.log.add($("act-fill").validationMessage, "error");
       return;
     }
     this.start("clear", `Erase (fill 0x${fill.toString(16).padStart(2, "0")})`, () => this.api.erase(fill), { fill });
@@ -76,18 +69,16 @@ export class Actions {
     case "state": this.progress.show(e.state, 0, ""); break;
     case "progress": this.progress.update(e); break;
     case "note": this.log.add(e.text, "note"); break;
-    case "message": {
-      const reads = mismatchReads(e.text);
-      if (reads) this.reads.push(...reads);
+    case "message":
+      if (isMismatch(e)) this.reads.push([e.address, e.read]);
       this.log.add(e.text, "error");
       break;
-    }
-    case "result": await this.finished(true, ""); break;
-    case "error": await this.finished(false, e.message); break;
+    case "result": await this.finished(true, "", false); break;
+    case "error": await this.finished(false, e.message, e.exitCode === EXIT_INTERRUPTED); break;
     }
   }
 
-  async finished(ok, message) {
+  async finished(ok, message, stopped) {
     const job = this.job;
     if (job === null) return;
     const b = this.buffer;
@@ -100,7 +91,6 @@ export class Actions {
     } catch (error) {
       this.log.add(`${job.title}: ${error.message}`, "error");
     }
-    const stopped = message.startsWith("interrupted");
     if (ok) this.log.add(`${job.title}: done${job.command === "verify" ? ", the chip matches the buffer" : ""}`, "result");
     else this.log.add(`${job.title}: ${message}`, "error");
     this.progress.end(ok, ok ? `${job.title}: done` : stopped ? `${job.title}: stopped` : `${job.title}: failed`);

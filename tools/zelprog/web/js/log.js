@@ -1,6 +1,13 @@
-// Every message, error and result, newest at the bottom.
+// Every message, error and result, newest at the bottom. The last
+// MAX_LINES are kept; a line at the top says how many went before them.
+export const MAX_LINES = 2000;
+
 export class Log {
-  constructor(element) { this.el = element; }
+  constructor(element) {
+    this.el = element;
+    this.dropped = 0;
+    this.droppedLine = null;
+  }
 
   add(text, kind = "") {
     const line = document.createElement("div");
@@ -11,6 +18,18 @@ export class Log {
     line.append(time, document.createTextNode(text));
     const atEnd = this.el.scrollTop + this.el.clientHeight >= this.el.scrollHeight - 4;
     this.el.append(line);
+    if (this.el.childElementCount - (this.droppedLine ? 1 : 0) > MAX_LINES) this.dropOldest();
     if (atEnd) this.el.scrollTop = this.el.scrollHeight;
+  }
+
+  dropOldest() {
+    if (!this.droppedLine) {
+      this.droppedLine = document.createElement("div");
+      this.droppedLine.className = "dropped";
+      this.el.prepend(this.droppedLine);
+    }
+    this.droppedLine.nextElementSibling.remove();
+    this.dropped++;
+    this.droppedLine.textContent = `${this.dropped} earlier line${this.dropped === 1 ? "" : "s"} dropped; the last ${MAX_LINES} are kept`;
   }
 }

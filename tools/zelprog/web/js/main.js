@@ -10,6 +10,7 @@ import { LinkPanel } from "./linkpanel.js";
 import { Log } from "./log.js";
 import { PageMap } from "./pagemap.js";
 import { Progress } from "./progress.js";
+import { clearMarkOnInput, readHexField } from "./offset.js";
 
 const $ = (id) => document.getElementById(id);
 
@@ -21,7 +22,8 @@ const selection = $("selection");
 const editor = new HexEditor($("hex"), buffer, (offset, length) => {
   selection.textContent = `offset 0x${offset.toString(16).padStart(4, "0")}, length ${length} (0x${length.toString(16)})`;
 });
-const pagemap = new PageMap($("pagemap"), buffer, (offset) => editor.select(offset, false) || editor.scrollTo(offset));
+const pagemap = new PageMap($("pagemap"), buffer, (offset) => editor.select(offset, false) || editor.scrollTo(offset),
+                            $("pagemap-focus"));
 const link = new LinkPanel((bytes) => {
   if (app.open) return;
   if (bytes && bytes !== buffer.size) buffer.resize(bytes);
@@ -29,7 +31,8 @@ const link = new LinkPanel((bytes) => {
 });
 const actions = new Actions(api, buffer, log, progress, () => updateControls());
 new Files(api, buffer, log);
-window.zel = { buffer, editor, pagemap, app }; // for the browser tests
+// The browser tests ask for a hook into the page before it loads; no one else gets one.
+if (window.zelTestHook === true) window.zel = { buffer, editor, pagemap, app, log };
 
 function updateControls() {
   const usable = app.control && !actions.busy();
@@ -76,12 +79,12 @@ link.closeButton.addEventListener("click", async () => {
   }
 });
 
+clearMarkOnInput($("goto"));
 $("goto").addEventListener("keydown", (e) => {
   if (e.key !== "Enter") return;
-  const text = e.target.value.trim();
-  const offset = /^0x/i.test(text) ? parseInt(text, 16) : /^[0-9]+$/.test(text) ? parseInt(text, 10) : parseInt(text, 16);
-  if (Number.isNaN(offset) || offset < 0 || offset >= buffer.size) {
-    log.add(`go to: ${text} is not an offset inside the buffer (0 to 0x${(buffer.size - 1).toString(16)})`, "error");
+  const offset = readHexField(e.target, buffer.size - 1, "go to");
+  if (offset === null) {
+    log.add(e.target.validationMessage, "error");
     return;
   }
   editor.select(offset, false);
