@@ -7,6 +7,7 @@ export class Log {
     this.el = element;
     this.dropped = 0;
     this.droppedLine = null;
+    this.follow = null; // within a frame: whether the view was at the end before its lines came
   }
 
   add(text, kind = "") {
@@ -16,10 +17,16 @@ export class Log {
     time.className = "t";
     time.textContent = new Date().toLocaleTimeString([], { hour12: false });
     line.append(time, document.createTextNode(text));
-    const atEnd = this.el.scrollTop + this.el.clientHeight >= this.el.scrollHeight - 4;
+    if (this.follow === null) {
+      // one layout a frame however many lines come (a verify may bring thousands)
+      this.follow = this.el.scrollTop + this.el.clientHeight >= this.el.scrollHeight - 4;
+      requestAnimationFrame(() => {
+        if (this.follow) this.el.scrollTop = this.el.scrollHeight;
+        this.follow = null;
+      });
+    }
     this.el.append(line);
     if (this.el.childElementCount - (this.droppedLine ? 1 : 0) > MAX_LINES) this.dropOldest();
-    if (atEnd) this.el.scrollTop = this.el.scrollHeight;
   }
 
   dropOldest() {
