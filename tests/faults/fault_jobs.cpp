@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "eeprom/device.h"
+#include "support/test_data.h"
 #include "zelapi.h"
 
 namespace zeltest::faults {
@@ -68,12 +69,8 @@ std::vector<uint32_t> Differences(const std::vector<uint8_t> &a, const std::vect
     return at;
 }
 
-std::string ReadText(const std::string &path) {
-    std::ifstream in(path);   // text mode: the library writes its lines with the platform's line ends
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// text mode: the library writes its lines with the platform's line ends
+std::string ReadText(const std::string &path) { return zeltest::ReadFile(path, std::ios::in); }
 
 void WriteText(const std::string &path, const std::string &text) {
     std::ofstream out(path, std::ios::trunc);

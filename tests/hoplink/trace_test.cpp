@@ -1,5 +1,6 @@
 // The waveform and the decoded transaction log.
 #include "bitbang.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -69,10 +70,7 @@ TEST(Trace, ContentionShowsInLogAndWaveform) {
     const auto lines = Lines(log);
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines[0].find("contention on lines 0x0080"), std::string::npos) << lines[0];
-    std::ifstream in(vcd);
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("1$"), std::string::npos);
+    EXPECT_NE(zeltest::ReadFile(vcd).find("1$"), std::string::npos);
 }
 
 TEST(Trace, WaveformNamesTheLinesAndStepsPerAccess) {

@@ -20,6 +20,7 @@
 #include <sstream>
 #include <thread>
 
+#include "support/test_data.h"
 #include "support/test_transport.h"
 #include "zelapi.h"
 
@@ -61,12 +62,8 @@ std::string ImageText(const std::vector<uint8_t> &bytes) {
     return text;
 }
 
-std::string ReadText(const std::string &path) {
-    std::ifstream in(path);   // text mode: the library writes its lines with the platform's line ends
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+// text mode: the library writes its lines with the platform's line ends
+std::string ReadText(const std::string &path) { return zeltest::ReadFile(path, std::ios::in); }
 
 // The callbacks of one job, as the worker thread saw them. Every callback
 // also checks the status exports against what it was given.

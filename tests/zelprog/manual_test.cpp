@@ -1,6 +1,7 @@
 // The manual page names every command and every option that the tool's
 // help lists.
 #include "process.h"
+#include "support/test_data.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +28,7 @@ std::string NativePath(std::string path)
 
 std::string ManualText()
 {
-    std::ifstream in(NativePath(ZELPROG_MANUAL), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    std::string page = text.str();
+    const std::string page = zeltest::ReadFile(NativePath(ZELPROG_MANUAL));
     // roff writes a minus as \-
     return std::regex_replace(page, std::regex(R"(\\-)"), "-");
 }
