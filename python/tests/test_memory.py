@@ -100,6 +100,16 @@ def test_a_lost_link_raises_link_error(part: str, backing: Path, tmp_path: Path)
         assert ee.read(0, 2) == b"\xff\xff"
 
 
+@pytest.mark.parametrize("call", [
+    lambda ee: ee.write(b"\x5a", 0xF0),
+    lambda ee: ee.write(b"\x5a", 0xF0, verify=False),
+])
+def test_a_write_cycle_that_does_not_end_says_so(call, backing: Path) -> None:
+    with zelapi.open(link("24c02", backing, "SIMTWR=1000"), "24c02") as ee:
+        with pytest.raises(zelapi.LinkError, match="did not finish its write cycle within 20 ms"):
+            call(ee)
+
+
 @pytest.mark.parametrize("call, states", [
     (lambda ee, p: ee.read(progress=p), ["Reading..."]),
     (lambda ee, p: ee.write(pattern(ee.size), progress=p), ["Writing...", "Verifying..."]),
