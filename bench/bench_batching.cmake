@@ -1,4 +1,6 @@
 # The library's static build with its own transport, which has hoplink_batch:
 # the library finds it at run time in the program.
 set(bench_libs zelapi_static hoplink_sim)
-set(bench_options "LINKER:--export-dynamic-symbol=hoplink_batch")
+if(NOT WIN32)
+  set(bench_options "LINKER:--export-dynamic-symbol=hoplink_batch")
+endif()
