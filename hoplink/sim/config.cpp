@@ -32,6 +32,16 @@ bool SetPart(std::string_view value, Config &config, std::string &) {
     return part != nullptr;
 }
 
+bool SetVariant(std::string_view value, Config &config, std::string &) {
+    std::string lower(value);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "strict")
+        lower.clear();
+    config.variant = lower;
+    return KnownVariant(lower);
+}
+
 bool SetFile(std::string_view value, Config &config, std::string &) {
     config.file = value;
     return true;
@@ -79,8 +89,17 @@ bool ParseMillis(std::string_view value, uint32_t &millis) {
     return true;
 }
 
+// Milliseconds, or "max": the longest write cycle of the part's datasheets.
 bool SetWriteCycle(std::string_view value, Config &config, std::string &) {
-    return ParseMillis(value, config.writeCycleMs);
+    if (value == "max" || value == "MAX") {
+        config.writeCycleMs.reset();
+        return true;
+    }
+    uint32_t millis = 0;
+    if (!ParseMillis(value, millis))
+        return false;
+    config.writeCycleMs = millis;
+    return true;
 }
 
 bool SetLatency(std::string_view value, Config &config, std::string &) {
@@ -131,10 +150,11 @@ constexpr Key kKeys[] = {
     {"SPITRANS", SetSpiTrans, "any text"},
     {"SPIPORT", SetSpiPort, "a decimal integer"},
     {"SIMPART", SetPart, "a part such as 24C256"},
+    {"SIMVARIANT", SetVariant, "strict or a vendor of the table of parts"},
     {"SIMFILE", SetFile, "a path"},
     {"SIMADDR", SetChipAddress, "0-7"},
     {"SIMLINES", SetLines, "clock,data,wp: three different lines 0-15"},
-    {"SIMTWR", SetWriteCycle, "milliseconds 0-600000"},
+    {"SIMTWR", SetWriteCycle, "milliseconds 0-600000 or max"},
     {"SIMSTRETCH", SetStretch, "milliseconds 0-600000"},
     {"SIMLATENCY", SetLatency, "microseconds 0-1000000"},
     {"SIMWP", SetWriteProtectMode, "ack or nak"},

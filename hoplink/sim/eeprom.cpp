@@ -1,19 +1,24 @@
 #include "eeprom.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace hoplink::sim {
 namespace {
 
 constexpr uint8_t kFamilyMask = 0xF0;
 constexpr uint8_t kFamily = 0xA0;       // 1010xxx
-constexpr uint8_t kPinBits = 0x0E;      // device-address bits 3..1: A2..A0
 constexpr uint8_t kReadBit = 0x01;
+
+// Address bits that the memory-address bytes carry; the block bits sit above them.
+uint32_t UnfoldedBits(const Part &part) {
+    return static_cast<uint32_t>(std::countr_zero(part.size) - std::popcount(part.blockMask));
+}
 
 } // namespace
 
 Eeprom::Eeprom(const EepromSetup &setup, std::span<uint8_t> cells, Faults &faults, Counters &counters)
-    : part_(*setup.part), setup_(setup), pinMask_(static_cast<uint8_t>(kPinBits & ~setup.part->blockMask)),
+    : part_(*setup.part), setup_(setup), pinMask_(setup.part->pinMask),
       pins_(static_cast<uint8_t>((setup.chipAddress << 1) & pinMask_)), cells_(cells), faults_(faults),
       counters_(counters) {}
 
@@ -125,11 +130,12 @@ void Eeprom::FallWhileSending() {
     LoadNextByte();
 }
 
+// A sequential read rolls over at the end of its read window: the memory,
+// or on some parts the block that the block bits selected.
 void Eeprom::LoadNextByte() {
     out_ = ReadCell(counter_);
-    // sequential reads roll over at the end of the read window
-    const uint32_t window = counter_ - counter_ % part_.readWindow;
-    counter_ = window + (counter_ + 1 - window) % part_.readWindow;
+    const uint32_t window = part_.ReadWindow();
+    counter_ = counter_ - counter_ % window + (counter_ + 1) % window;
     dataLow_ = (out_ & 0x80) == 0;
 }
 
@@ -172,10 +178,10 @@ bool Eeprom::ReceiveDeviceAddress(uint8_t byte) {
 }
 
 // Block-select bits of the device address, lowest first, continue the memory
-// address above its address bytes.
+// address above the bits of its address bytes.
 uint32_t Eeprom::BlockAddressBits(uint8_t deviceAddress) const {
     uint32_t bits = 0;
-    uint32_t next = 1u << (8 * part_.addressBytes);
+    uint32_t next = 1u << UnfoldedBits(part_);
     for (uint8_t mask = 0x02; mask <= 0x08; mask = static_cast<uint8_t>(mask << 1)) {
         if (!(part_.blockMask & mask))
             continue;
@@ -190,14 +196,15 @@ void Eeprom::ReceiveMemoryAddress(uint8_t byte) {
     address_ = address_ << 8 | byte;
     if (--addressLeft_ != 0)
         return;
-    counter_ = (blockBits_ | address_) % part_.size;
+    // address-byte bits above the part's size are don't care
+    counter_ = blockBits_ | (address_ & ((1u << UnfoldedBits(part_)) - 1));
     pageBase_ = counter_ - counter_ % part_.pageSize;
     phase_ = Phase::WriteData;
 }
 
 // Data bytes fill the page buffer, rolling over inside the page.
 bool Eeprom::ReceiveData(uint8_t byte) {
-    if (writeProtect_ && !setup_.ackWhileProtected)
+    if (writeProtect_ && !part_.ackWhileProtected)
         return false;
     const uint32_t offset = counter_ - pageBase_;
     page_[offset] = byte;
@@ -215,17 +222,19 @@ void Eeprom::DropPage() {
 }
 
 // The cells change at the STOP; the write cycle then keeps the device off the
-// bus for the write-cycle time.
+// bus for the write-cycle time. Cells of the part's read-only range keep
+// their value.
 void Eeprom::CommitPage() {
     for (uint32_t offset = 0; offset < part_.pageSize; ++offset) {
         const uint32_t address = pageBase_ + offset;
-        if (!latched_[offset] || IsWorn(address))
+        const bool readOnly = address >= part_.romFirst && address <= part_.romLast;
+        if (!latched_[offset] || IsWorn(address) || readOnly)
             continue;
         cells_[address] = page_[offset];
         ++counters_.bytesWritten;
     }
     ++counters_.writeCycles;
-    busyUntil_ = clock_->NowMicros() + uint64_t{setup_.writeCycleMs} * 1000;
+    busyUntil_ = clock_->NowMicros() + uint64_t{part_.writeCycleMs} * 1000;
 }
 
 bool Eeprom::IsWorn(uint32_t address) const {

@@ -12,10 +12,8 @@
 namespace hoplink::sim {
 
 struct EepromSetup {
-    const Part *part;
+    const Part *part;           // with the configuration's write-cycle time and write-protect answer
     uint8_t chipAddress;        // A2..A0 pins, 0..7
-    bool ackWhileProtected;
-    uint32_t writeCycleMs;
     uint32_t stretchMs;
 };
 

@@ -1,50 +1,68 @@
-// The 24Cxx family as data. blockMask holds the device-address bits that carry
-// the memory-address bits above the address bytes, lowest mask bit first
-// (24C16: bits 3..1 = A10..A8; 24C1024: bit 1 = A16; 24C1025: bit 3 = A16).
-// readWindow: a sequential read rolls over at the end of memory, except on
-// the 24C1025, whose reads stay inside each 64 KiB block (Microchip DS21941:
-// "Reads may be sequential within address boundaries 0000h to FFFFh and
-// 10000h to 1FFFFh").
+// The parts the target models, from the table of parts.
 #include "hoplink/sim.h"
 
-#include <cctype>
+#include "zelparts/part_table.h"
+
+#include <algorithm>
+#include <bit>
+#include <vector>
 
 namespace hoplink::sim {
 namespace {
 
-constexpr Part kParts[] = {
-    {"24C01", 128, 1, 0x00, 8, 128},
-    {"24C02", 256, 1, 0x00, 8, 256},
-    {"24C04", 512, 1, 0x02, 16, 512},
-    {"24C08", 1024, 1, 0x06, 16, 1024},
-    {"24C16", 2048, 1, 0x0E, 16, 2048},
-    {"24C32", 4096, 2, 0x00, 32, 4096},
-    {"24C64", 8192, 2, 0x00, 32, 8192},
-    {"24C128", 16384, 2, 0x00, 64, 16384},
-    {"24C256", 32768, 2, 0x00, 64, 32768},
-    {"24C512", 65536, 2, 0x00, 128, 65536},
-    {"24C1024", 131072, 2, 0x02, 256, 131072},
-    {"24C1025", 131072, 2, 0x08, 128, 65536},
-};
+Part FromRow(const zelparts::PartRow &row, std::string_view vendor) {
+    Part part{};
+    part.name = row.name.c_str();
+    part.size = row.bytes;
+    part.addressBytes = static_cast<uint8_t>(row.addressBytes);
+    part.blockMask = row.blockMask;
+    part.pageSize = static_cast<uint16_t>(row.page.For(vendor));
+    part.pinMask = static_cast<uint8_t>(row.pinMask.For(vendor));
+    part.readsRollAtBlockEnd = row.rollover.For(vendor) == zelparts::kRollsAtBlockEnd;
+    part.writeCycleMs = static_cast<uint32_t>(row.writeCycleMs.For(vendor));
+    part.ackWhileProtected = row.protectedData.For(vendor) == zelparts::kAckWhileProtected;
+    part.romFirst = row.hasRom ? row.romFirst : 1;
+    part.romLast = row.hasRom ? row.romLast : 0;
+    return part;
+}
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+const std::vector<Part> &StrictParts() {
+    static const std::vector<Part> parts = [] {
+        std::vector<Part> strict;
+        for (const zelparts::PartRow &row : zelparts::Rows())
+            strict.push_back(FromRow(row, ""));
+        return strict;
+    }();
+    return parts;
 }
 
 } // namespace
 
-std::span<const Part> Parts() { return kParts; }
+uint32_t Part::ReadWindow() const {
+    return readsRollAtBlockEnd ? size >> std::popcount(blockMask) : size;
+}
+
+std::span<const Part> Parts() { return StrictParts(); }
 
 const Part *FindPart(std::string_view name) {
-    for (const Part &part : kParts)
-        if (SameName(part.name, name))
-            return &part;
-    return nullptr;
+    const zelparts::PartRow *row = zelparts::Find(name);
+    if (row == nullptr)
+        return nullptr;
+    const auto &rows = zelparts::Rows();
+    return &StrictParts()[static_cast<size_t>(row - rows.data())];
+}
+
+bool KnownVariant(std::string_view variant) {
+    const std::vector<std::string> vendors = zelparts::Vendors();
+    return variant.empty() || std::find(vendors.begin(), vendors.end(), variant) != vendors.end();
+}
+
+bool ResolvePart(std::string_view name, std::string_view variant, Part &part) {
+    const zelparts::PartRow *row = zelparts::Find(name);
+    if (row == nullptr || !KnownVariant(variant))
+        return false;
+    part = FromRow(*row, variant);
+    return true;
 }
 
 } // namespace hoplink::sim

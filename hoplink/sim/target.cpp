@@ -16,8 +16,7 @@ struct Target::Impl {
     Impl(const Config &config, const Part &part, std::unique_ptr<BackingFile> backing)
         : config(config), part(part), faults(config.faults), file(std::move(backing)),
           ram(file ? 0 : part.size, 0xFF), cells(file ? file->Cells() : std::span<uint8_t>(ram)),
-          eeprom({&part, config.chipAddress, config.ackWhileProtected, config.writeCycleMs, config.stretchMs},
-                 cells, faults, counters),
+          eeprom({&this->part, config.chipAddress, config.stretchMs}, cells, faults, counters),
           clockMask(static_cast<uint16_t>(1u << config.clockLine)),
           dataMask(static_cast<uint16_t>(1u << config.dataLine)),
           writeProtectMask(static_cast<uint16_t>(1u << config.writeProtectLine)) {
@@ -37,7 +36,7 @@ struct Target::Impl {
     int ReadAccess(uint32_t address, uint16_t *value);
 
     const Config config;
-    const Part &part;
+    const Part part;
     SteadyClock steady;
     Clock *clock = &steady;
     Faults faults;
@@ -153,23 +152,30 @@ bool CheckFaultAddresses(const Faults &faults, const Part &part, std::string &er
     return true;
 }
 
+// The part of the configuration: its vendor's values, then SIMTWR and SIMWP.
+bool ConfiguredPart(const Config &config, Part &part, std::string &error) {
+    if (!ResolvePart(config.part, config.variant, part)) {
+        error = FindPart(config.part) ? "unknown SIMVARIANT '" + config.variant + "'" : "unknown part '" + config.part + "'";
+        return false;
+    }
+    part.writeCycleMs = config.writeCycleMs.value_or(part.writeCycleMs);
+    part.ackWhileProtected = config.ackWhileProtected.value_or(part.ackWhileProtected);
+    return true;
+}
+
 } // namespace
 
 std::unique_ptr<Target> Target::Create(const Config &config, std::string &error) {
-    const Part *part = FindPart(config.part);
-    if (!part) {
-        error = "unknown part '" + config.part + "'";
-        return nullptr;
-    }
-    if (!CheckFaultAddresses(config.faults, *part, error))
+    Part part{};
+    if (!ConfiguredPart(config, part, error) || !CheckFaultAddresses(config.faults, part, error))
         return nullptr;
     std::unique_ptr<BackingFile> file;
     if (!config.file.empty()) {
         file = std::make_unique<BackingFile>();
-        if (!file->Open(config.file, part->size, error))
+        if (!file->Open(config.file, part.size, error))
             return nullptr;
     }
-    auto impl = std::make_unique<Impl>(config, *part, std::move(file));
+    auto impl = std::make_unique<Impl>(config, part, std::move(file));
     if (!impl->OpenTraces(error))
         return nullptr;
     impl->Settle();

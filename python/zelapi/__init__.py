@@ -18,11 +18,12 @@ from . import _native
 from ._eeprom import Eeprom, Geometry, open
 from ._jobs import ProgressFunction
 from ._link import PARTS
+from ._parts import TABLE as PART_TABLE, Part
 from .errors import BusyError, Error, FileError, ImageError, LibraryError, LinkError, Mismatch, VerifyError
 
 __all__ = [
     "BusyError", "Eeprom", "Error", "FileError", "Geometry", "ImageError", "LibraryError", "LinkError",
-    "Mismatch", "PARTS", "ProgressFunction", "VerifyError", "open", "ports", "version",
+    "Mismatch", "PART_TABLE", "PARTS", "Part", "ProgressFunction", "VerifyError", "open", "ports", "version",
 ]
 __version__ = "2.1.0"
 

@@ -1,4 +1,5 @@
-"""What open() needs before it calls the library: the 24Cxx parts by name, the
+"""What open() needs before it calls the library: the 24Cxx parts by name (from
+the table of parts), the
 PIO lines, and the virtual target's configuration string (the same backing
 file that zelprog uses, so the two see one EEPROM)."""
 
@@ -7,6 +8,7 @@ import os
 import sys
 from typing import Dict, NamedTuple, Optional, Sequence, Tuple
 
+from . import _parts
 from .errors import FileError
 
 DEFAULT_LINES = (6, 7, 8)  # clock, data, write-protect
@@ -19,20 +21,8 @@ class PartGeometry(NamedTuple):
     block_bits: int  # device-address bits that carry the top memory-address bits
 
 
-PARTS: Dict[str, PartGeometry] = {
-    "24c01": PartGeometry(7, 0),
-    "24c02": PartGeometry(8, 0),
-    "24c04": PartGeometry(9, 1),
-    "24c08": PartGeometry(10, 3),
-    "24c16": PartGeometry(11, 7),
-    "24c32": PartGeometry(12, 0),
-    "24c64": PartGeometry(13, 0),
-    "24c128": PartGeometry(14, 0),
-    "24c256": PartGeometry(15, 0),
-    "24c512": PartGeometry(16, 0),
-    "24c1024": PartGeometry(17, 1),
-    "24c1025": PartGeometry(17, 4),
-}
+PARTS: Dict[str, PartGeometry] = {name: PartGeometry(part.size_bits, part.block_bits)
+                                  for name, part in _parts.TABLE.items()}
 
 TRANSPORT_KINDS = {"lpt": 1, "usb": 2}
 
@@ -40,10 +30,10 @@ TRANSPORT_KINDS = {"lpt": 1, "usb": 2}
 def find_part(name: str) -> Tuple[str, PartGeometry]:
     if not isinstance(name, str):
         raise TypeError(f"part must be a name such as '24c256', not {type(name).__name__}")
-    key = name.lower()
-    if key not in PARTS:
+    part = _parts.find(name)
+    if part is None:
         raise ValueError(f"unknown part {name!r}: known parts are {', '.join(PARTS)}")
-    return key, PARTS[key]
+    return part.name, PARTS[part.name]
 
 
 def pio_lines(pio: Optional[Sequence[int]]) -> Tuple[int, int, int]:

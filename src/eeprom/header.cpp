@@ -110,6 +110,11 @@ bool WriteHeader() {
     if (!DeviceAttached()) {
         return false;
     }
+    // a size above 128 KiB would read back as no header: refused, the
+    // descriptor and the EEPROM left as they are
+    if (SizeBits() > kMaxSizeBits) {
+        return false;
+    }
     DeriveAddressBytes();
     const auto config = static_cast<uint8_t>(SizeBits() << 3 | BlockBits());
     const auto copy = static_cast<uint16_t>(config | (config ^ 0xFF) << 8);

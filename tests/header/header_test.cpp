@@ -312,6 +312,17 @@ TEST_F(Header, ThreeAddressByteGeometryIsAcceptedButNotUsed) {
     EXPECT_EQ(zel::AddressBytes(), 3u);   // a failed header write keeps addressBytes
 }
 
+// A 2 Mbit part (S = 18, two block bits): the header cannot carry its size
+// (it would read back as none), so a header write is refused untouched.
+TEST_F(Header, SizeAboveWhatTheHeaderCarriesIsRefusedWithoutTraffic) {
+    Open("SIMPART=24CM02", 18, 3);
+    transport().ClearLog();
+    EXPECT_EQ(zelWriteHeader(), 0);
+    EXPECT_TRUE(transport().Registers().empty());
+    EXPECT_EQ(Geometry(), (std::vector<unsigned>{18, 3, 2}));
+    EXPECT_EQ(Cells(0, 4), std::vector<uint8_t>(4, 0xFF));
+}
+
 TEST_F(Header, ExportsBeforeAttachReturnZeroWithoutBusTraffic) {
     ASSERT_TRUE(OpenTarget("SIMPART=24C02"));
     transport().ClearLog();

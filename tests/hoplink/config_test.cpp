@@ -31,8 +31,8 @@ TEST(Config, AcceptedStrings) {
              EXPECT_EQ(c.writeCycleMs, 0u);
              EXPECT_EQ(c.stretchMs, 7u);
          }},
-        {"SIMWP=nak", [](const Config &c) { EXPECT_FALSE(c.ackWhileProtected); }},
-        {"SIMWP=NAK SIMWP=Ack", [](const Config &c) { EXPECT_TRUE(c.ackWhileProtected); }},
+        {"SIMWP=nak", [](const Config &c) { EXPECT_EQ(c.ackWhileProtected, false); }},
+        {"SIMWP=NAK SIMWP=Ack", [](const Config &c) { EXPECT_EQ(c.ackWhileProtected, true); }},
         {"SIMFILE=\"/tmp/a b.bin\" SIMVCD=w.vcd SIMLOG=l.txt",
          [](const Config &c) {
              EXPECT_EQ(c.file, "/tmp/a b.bin");
@@ -134,7 +134,7 @@ TEST(Config, PartsTableIsConsistent) {
         SCOPED_TRACE(part.name);
         EXPECT_EQ(part.size & (part.size - 1), 0u);
         EXPECT_EQ(part.size % part.pageSize, 0u);
-        EXPECT_EQ(part.size % part.readWindow, 0u);
+        EXPECT_EQ(part.size % part.ReadWindow(), 0u);
         // address bytes plus block bits cover exactly the memory
         const uint32_t blockBits = static_cast<uint32_t>(std::popcount(part.blockMask));
         EXPECT_EQ(1u << (8 * part.addressBytes + blockBits) >= part.size, true);

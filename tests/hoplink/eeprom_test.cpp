@@ -70,7 +70,7 @@ TEST(Eeprom, PageWriteRollsOverInsideThePage) {
 
 // A sequential read from the last byte of a read window goes on at the
 // window's first byte: the end of memory, or of each 64 KiB block of the
-// 24C1025.
+// 24C1025 and 24C1024.
 TEST(Eeprom, SequentialReadRollsOverWhereThePartsReadEnds) {
     struct Case {
         const char *part;
@@ -80,7 +80,7 @@ TEST(Eeprom, SequentialReadRollsOverWhereThePartsReadEnds) {
     };
     const Case cases[] = {
         {"24C01", 0xA0, 0x7F, 0x00},         {"24C04", 0xA2, 0x1FF, 0x000},
-        {"24C32", 0xA0, 0xFFF, 0x000},       {"24C1024", 0xA2, 0x1FFFF, 0x00000},
+        {"24C32", 0xA0, 0xFFF, 0x000},       {"24C1024", 0xA2, 0x1FFFF, 0x10000},
         {"24C1025", 0xA0, 0xFFFF, 0x0000},   {"24C1025", 0xA8, 0x1FFFF, 0x10000},
     };
     for (const Case &c : cases) {

@@ -280,8 +280,12 @@ TEST(Parts, NamesMapToSizeAndBlockBits)
     EXPECT_EQ(FindPart("24c1025")->blockBits, 4);
     EXPECT_EQ(FindPart("24c16")->blockBits, 7);
     EXPECT_EQ(FindPart("24c3"), nullptr);
+    EXPECT_EQ(FindPart("AT24CM02"), FindPart("24cm02"));
     for (const PartGeometry &p : KnownParts()) {
-        EXPECT_EQ(FindPartByGeometry(p.sizeBits, p.blockBits), &p);
+        const PartGeometry *same = FindPartByGeometry(p.sizeBits, p.blockBits);
+        ASSERT_NE(same, nullptr);
+        EXPECT_EQ(same->sizeBits, p.sizeBits);
+        EXPECT_EQ(same->blockBits, p.blockBits);
         EXPECT_LE(AddressBytes(p.sizeBits, p.blockBits), 2) << p.name;
     }
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,17 +21,29 @@ inline constexpr uint32_t kRegOutputEnable = 0x0061;
 inline constexpr uint32_t kRegOutputLevel = 0x0062;
 inline constexpr uint32_t kRegInputLevel = 0xFFC2;
 
-// One row of the parts table: variants are data, not branches.
+// A part as the target models it: one row of the table of parts, with the
+// values of the vendor that SIMVARIANT names (the strictest by default).
 struct Part {
-    const char *name;       // "24C256"
-    uint32_t size;          // bytes
-    uint8_t addressBytes;   // memory-address bytes after the device address (1 or 2)
-    uint8_t blockMask;      // device-address bits that carry the top memory-address bits
-    uint16_t pageSize;      // bytes in one page write
-    uint32_t readWindow;    // a sequential read rolls over at the end of each window of this many bytes
+    const char *name;           // "24C256"
+    uint32_t size;              // bytes
+    uint8_t addressBytes;       // memory-address bytes after the device address (1 or 2)
+    uint8_t blockMask;          // device-address bits that carry the top memory-address bits
+    uint16_t pageSize;          // bytes in one page write
+    uint8_t pinMask;            // device-address bits compared with the chip-address pins
+    bool readsRollAtBlockEnd;   // a sequential read stays inside the block the block bits select
+    uint32_t writeCycleMs;      // the longest write cycle of the datasheet
+    bool ackWhileProtected;     // data bytes under write-protect are acknowledged (and dropped)
+    uint32_t romFirst, romLast; // always write-protected (inclusive); romFirst > romLast when none
+    // Bytes of one read window: the whole memory, or one block.
+    uint32_t ReadWindow() const;
 };
+// Every part of the table, with the strictest values.
 std::span<const Part> Parts();
-const Part *FindPart(std::string_view name); // case-insensitive; null when unknown
+const Part *FindPart(std::string_view name); // name or alias, case-insensitive; null when unknown
+// The part with the values of `variant` (a vendor named in the table, or ""
+// for the strictest); false when the part or the vendor is unknown.
+bool ResolvePart(std::string_view name, std::string_view variant, Part &part);
+bool KnownVariant(std::string_view variant);
 
 // Time of the target in microseconds. The real clock follows the steady
 // clock; a virtual clock moves only when told to, or by a fixed step on
@@ -85,20 +98,26 @@ struct Faults {
     std::vector<uint32_t> flippedBits;      // address << 8 | bit mask: those bits read back flipped
 };
 
+// The write cycle the target takes unless SIMTWR says otherwise: the 5 ms
+// that most datasheets promise at most (SIMTWR=max takes the part's own).
+inline constexpr uint32_t kTypicalWriteCycleMs = 5;
+
 // Everything that configures a target. Keys of the configuration string:
-// SPITRANS SPIPORT SIMPART SIMFILE SIMADDR SIMLINES SIMTWR SIMSTRETCH SIMWP
-// SIMVCD SIMLOG SIMFAULT (see README).
+// SPITRANS SPIPORT SIMPART SIMVARIANT SIMFILE SIMADDR SIMLINES SIMTWR
+// SIMSTRETCH SIMWP SIMVCD SIMLOG SIMFAULT (see README).
 struct Config {
     std::string spiTrans;           // any value is accepted
     int spiPort = -1;
     std::string part = "24C256";
+    std::string variant;            // a vendor of the table; empty = the strictest values
     std::string file;               // backing file; empty = in memory, erased
     uint8_t chipAddress = 0;        // chip-address pins A2..A0 (0..7)
     int clockLine = 6, dataLine = 7, writeProtectLine = 8;
-    uint32_t writeCycleMs = 5;
+    // unset (SIMTWR=max): the longest write cycle of the part's datasheets
+    std::optional<uint32_t> writeCycleMs = kTypicalWriteCycleMs;
     uint32_t stretchMs = 0;         // clock held low after each START
     uint32_t latencyMicros = 0;     // every call of the link (an access or a batch) takes this long
-    bool ackWhileProtected = true;  // acknowledge data bytes while write-protected
+    std::optional<bool> ackWhileProtected;      // acknowledge data bytes while write-protected; unset: the part's
     std::string vcdPath, logPath;
     Faults faults;
 };

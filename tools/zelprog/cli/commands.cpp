@@ -183,6 +183,15 @@ Status RunReadHeader(const Command &c)
                                }});
 }
 
+// A part above 128 KiB: a header would read back as none.
+std::string HeaderCannotCarry(const Geometry &g)
+{
+    const std::string part = PartNameOf(g).empty() ? std::string("PART") : PartNameOf(g);
+    return "the geometry header cannot carry " + std::to_string(g.Bytes()) +
+           " bytes (a header of more than 128 KiB reads back as none): pass --part " + part +
+           " with every command instead";
+}
+
 Status RunWriteHeader(const Command &c)
 {
     return RunOnDevice(c, {.size = SizeNeed::Optional,
@@ -191,6 +200,9 @@ Status RunWriteHeader(const Command &c)
                                    if (!d.session.GetGeometry())
                                        return Status::Fail(kExitUsage, "write-header stores the geometry you give: "
                                                                        "pass --part or --size-bits/--block-bits");
+                                   const Geometry &g = *d.session.GetGeometry();
+                                   if (g.sizeBits > kMaxHeaderSizeBits)
+                                       return Status::Fail(kExitUsage, HeaderCannotCarry(g));
                                    if (zelWriteHeader() == 0)
                                        return Status::Fail(kExitJobFailed, "writing the geometry header failed (is "
                                                                            "the EEPROM write-protected?)");

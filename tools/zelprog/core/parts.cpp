@@ -1,64 +1,76 @@
 #include "core/parts.h"
 
-#include <array>
+#include "zelparts/part_table.h"
+
+#include <algorithm>
 #include <bit>
 #include <cctype>
 
 namespace zelprog {
 namespace {
 
-// pageBytes: the smallest page of the parts sold under the name.
-constexpr std::array<PartGeometry, 12> kParts{{
-    {"24c01", 7, 0, 8},
-    {"24c02", 8, 0, 8},
-    {"24c04", 9, 1, 16},
-    {"24c08", 10, 3, 16},
-    {"24c16", 11, 7, 16},
-    {"24c32", 12, 0, 32},
-    {"24c64", 13, 0, 32},
-    {"24c128", 14, 0, 64},
-    {"24c256", 15, 0, 64},
-    {"24c512", 16, 0, 128},
-    {"24c1024", 17, 1, 128},
-    {"24c1025", 17, 4, 128},
-}};
-
-bool SameIgnoringCase(std::string_view a, std::string_view b)
+std::string Lower(std::string_view text)
 {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    std::string lower(text);
+    for (char &c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+PartGeometry FromRow(const zelparts::PartRow &row)
+{
+    PartGeometry part{Lower(row.name), {}, row.sizeBits, row.BlockBits(), row.addressBytes, row.page.Min(),
+                      row.page.Max(), row.rollover.Max() == zelparts::kRollsAtBlockEnd, row.writeCycleMs.Max(),
+                      row.Unconfirmed(), row.sources};
+    for (const std::string &alias : row.aliases)
+        part.aliases.push_back(Lower(alias));
+    return part;
+}
+
+const std::vector<PartGeometry> &Table()
+{
+    static const std::vector<PartGeometry> parts = [] {
+        std::vector<PartGeometry> all;
+        for (const zelparts::PartRow &row : zelparts::Rows())
+            all.push_back(FromRow(row));
+        return all;
+    }();
+    return parts;
 }
 
 uint8_t ConfigByte(int sizeBits, int blockBits) { return static_cast<uint8_t>(sizeBits << 3 | blockBits); }
 
 } // namespace
 
-std::span<const PartGeometry> KnownParts() { return kParts; }
+std::span<const PartGeometry> KnownParts() { return Table(); }
 
 const PartGeometry *FindPart(std::string_view name)
 {
-    for (const PartGeometry &p : kParts)
-        if (SameIgnoringCase(p.name, name))
-            return &p;
-    return nullptr;
+    const zelparts::PartRow *row = zelparts::Find(name);
+    return row == nullptr ? nullptr : &Table()[static_cast<std::size_t>(row - zelparts::Rows().data())];
 }
 
 const PartGeometry *FindPartByGeometry(int sizeBits, int blockBits)
 {
-    for (const PartGeometry &p : kParts)
+    for (const PartGeometry &p : Table())
         if (p.sizeBits == sizeBits && p.blockBits == blockBits)
             return &p;
     return nullptr;
 }
 
+int SmallestPageOf(const Geometry &geometry)
+{
+    int smallest = 0;
+    for (const PartGeometry &p : Table())
+        if (p.sizeBits == geometry.sizeBits && p.blockBits == geometry.blockBits)
+            smallest = smallest == 0 ? p.pageBytes : std::min(smallest, p.pageBytes);
+    return smallest;
+}
+
 std::string KnownPartNames()
 {
     std::string names;
-    for (const PartGeometry &p : kParts) {
+    for (const PartGeometry &p : Table()) {
         if (!names.empty())
             names += ", ";
         names += p.name;

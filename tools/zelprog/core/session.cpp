@@ -107,12 +107,13 @@ Status Session::ResolveGeometry()
     if (o.sizeBits < 0)
         return o.blockBits >= 0 ? Usage("--block-bits needs --size-bits") : Status{};
     if (o.sizeBits < kMinSizeBits || o.sizeBits > kMaxSizeBits)
-        return Usage("--size-bits must be 7 to 17 (128 bytes to 128 KiB)");
+        return Usage("--size-bits must be 7 to 18 (128 bytes to 256 KiB)");
     const int blockBits = std::max(o.blockBits, 0);
     if (blockBits > 7)
         return Usage("--block-bits must be 0 to 7 (4: device-address bit 0x08, 2: 0x04, 1: 0x02)");
     if (AddressBytes(o.sizeBits, blockBits) > 2)
-        return Usage("size bits 17 need block bits (1 or 4): three memory-address bytes are not supported");
+        return Usage("size bits " + std::to_string(o.sizeBits) +
+                     " need more block bits: three memory-address bytes are not supported");
     geometry_ = Geometry{o.sizeBits, blockBits};
     return {};
 }
@@ -120,7 +121,7 @@ Status Session::ResolveGeometry()
 Status Session::ResolveVirtualPart(std::string &part)
 {
     if (!options_.part.empty()) {
-        part = Lower(options_.part);
+        part = FindPart(options_.part)->name;
         return {};
     }
     if (!geometry_) {
@@ -200,7 +201,7 @@ Status Session::LoadHeaderGeometry(bool &found)
     if (zelReadHeader() == 0)
         return {};
     int sizeBits = 0, blockBits = 0;
-    if (zelGetGeometry(&sizeBits, &blockBits, nullptr) == 0 || sizeBits < kMinSizeBits || sizeBits > kMaxSizeBits)
+    if (zelGetGeometry(&sizeBits, &blockBits, nullptr) == 0 || sizeBits < kMinSizeBits || sizeBits > kMaxHeaderSizeBits)
         return Status::Fail(kExitJobFailed, "the library took no usable geometry from the EEPROM's header");
     geometry_ = Geometry{sizeBits, blockBits};
     fromHeader_ = true;
@@ -208,11 +209,13 @@ Status Session::LoadHeaderGeometry(bool &found)
     return ChooseWrites();
 }
 
-// Page writes of the given page size, else of the part's page; byte writes
-// when asked for or when the page size is unknown.
+// Page writes of the given page size, else of the part's page (of the
+// smallest page of the parts with the geometry, where no part was named);
+// byte writes when asked for or when the page size is unknown.
 Status Session::ChooseWrites()
 {
-    const PartGeometry *part = geometry_ ? FindPartByGeometry(geometry_->sizeBits, geometry_->blockBits) : nullptr;
+    const PartGeometry *part = options_.part.empty() ? nullptr : FindPart(options_.part);
+    const int geometryPage = geometry_ ? SmallestPageOf(*geometry_) : 0;
     if (options_.byteWrites) {
         pageBytes_ = 0;
         pageSource_ = "--byte-writes";
@@ -221,7 +224,11 @@ Status Session::ChooseWrites()
         pageSource_ = "--page-size";
     } else if (part != nullptr) {
         pageBytes_ = part->pageBytes;
-        pageSource_ = std::string("the page of the ") + part->name;
+        pageSource_ = "the page of the " + part->name;
+    } else if (geometryPage != 0) {
+        pageBytes_ = geometryPage;
+        pageSource_ = "the smallest page of the parts of " + std::to_string(geometry_->Bytes()) + " bytes with block bits " +
+                      std::to_string(geometry_->blockBits);
     } else {
         pageBytes_ = 0;
         pageSource_ = "the page size is unknown";

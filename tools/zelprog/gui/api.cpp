@@ -52,8 +52,11 @@ nlohmann::json PartList()
 {
     nlohmann::json parts = nlohmann::json::array();
     for (const PartGeometry &p : KnownParts())
-        parts.push_back({{"name", p.name}, {"bytes", std::size_t{1} << p.sizeBits}, {"sizeBits", p.sizeBits},
-                         {"blockBits", p.blockBits}, {"pageBytes", p.pageBytes}});
+        parts.push_back({{"name", p.name}, {"aliases", p.aliases}, {"bytes", std::size_t{1} << p.sizeBits},
+                         {"sizeBits", p.sizeBits}, {"blockBits", p.blockBits}, {"addressBytes", p.addressBytes},
+                         {"pageBytes", p.pageBytes}, {"pageBytesMax", p.pageBytesMax},
+                         {"readsRollAtBlockEnd", p.readsRollAtBlockEnd}, {"writeCycleMs", p.writeCycleMs},
+                         {"unconfirmed", p.unconfirmed}, {"sources", p.sources}});
     return parts;
 }
 
