@@ -44,6 +44,28 @@ Status RunPorts(const Command &c)
     return {};
 }
 
+// The table of parts; "*" marks a row with cells not read in a datasheet.
+Status RunParts(const Command &c)
+{
+    if (!c.output.json)
+        std::printf("%-11s %7s %5s %5s %9s %8s %6s\n", "part", "bytes", "addr", "block", "page", "rollover", "tWR");
+    for (const PartGeometry &p : KnownParts()) {
+        if (c.output.json) {
+            PrintEvent(PartEvent(p));
+            continue;
+        }
+        const std::string page = p.pageBytes == p.pageBytesMax
+                                     ? std::to_string(p.pageBytes)
+                                     : std::to_string(p.pageBytes) + "-" + std::to_string(p.pageBytesMax);
+        std::printf("%-11s %7zu %5d %5d %9s %8s %4dms%s\n", p.name.c_str(), std::size_t{1} << p.sizeBits,
+                    p.addressBytes, p.blockBits, page.c_str(), p.readsRollAtBlockEnd ? "block" : "memory",
+                    p.writeCycleMs, p.unconfirmed ? " *" : "");
+    }
+    if (!c.output.json)
+        std::printf("* some cells not read in a datasheet (the strictest value stands)\n");
+    return {};
+}
+
 Status RunVersion(const Command &c)
 {
     char library[64] = {};

@@ -170,8 +170,8 @@ void AddLinkOptions(CLI::App &app, LinkOptions &link)
         ->excludes(transport)
         ->excludes(port);
     app.add_option("--pio", link.pio, "PIO lines of the bus: CLOCK,DATA,WP, each 0..15; 0 keeps that line's default (default 6,7,8)");
-    auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + ")");
-    app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..17)")->excludes(part);
+    auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + "; zelprog parts lists them)");
+    app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..18)")->excludes(part);
     app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);
     auto *page = app.add_option("--page-size", link.pageSize,
                                 "Write in pages of N bytes (a power of two, 2..256; default: the part's page)")
@@ -223,6 +223,8 @@ int Main(int argc, char **argv)
 
     std::map<CLI::App *, Runner> runners;
     runners[app.add_subcommand("ports", "List the SPI ports that the transport offers")] = RunPorts;
+    runners[app.add_subcommand("parts", "List the parts of the table of parts (size, page, roll-over, write cycle)")] =
+        RunParts;
     runners[app.add_subcommand("info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
     auto *program = AddFileCommand(app, "program", "Write an image into the EEPROM, then verify it", p);
     AddFormatOptions(*program, p, true);

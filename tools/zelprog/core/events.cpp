@@ -122,6 +122,24 @@ Event PortEvent(std::string_view name)
     return event;
 }
 
+Event PartEvent(const PartGeometry &p)
+{
+    Event event = Named("part");
+    event["name"] = p.name;
+    event["aliases"] = p.aliases;
+    event["bytes"] = std::size_t{1} << p.sizeBits;
+    event["sizeBits"] = p.sizeBits;
+    event["blockBits"] = p.blockBits;
+    event["addressBytes"] = p.addressBytes;
+    event["pageBytes"] = p.pageBytes;
+    event["pageBytesMax"] = p.pageBytesMax;
+    event["readsRollAtBlockEnd"] = p.readsRollAtBlockEnd;
+    event["writeCycleMs"] = p.writeCycleMs;
+    event["unconfirmed"] = p.unconfirmed;
+    event["sources"] = p.sources;
+    return event;
+}
+
 void AddGeometry(Event &event, const Geometry &g)
 {
     event["part"] = PartNameOf(g);

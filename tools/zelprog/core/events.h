@@ -49,6 +49,10 @@ Event ErrorEvent(std::string_view message, int exitCode);
 
 Event VersionEvent(std::string_view tool, std::string_view library);
 Event PortEvent(std::string_view name);
+// A row of the table of parts: {"event":"part","name":"24c256","aliases":[...],"bytes":N,"sizeBits":S,
+// "blockBits":B,"addressBytes":A,"pageBytes":smallest,"pageBytesMax":largest,"readsRollAtBlockEnd":bool,
+// "writeCycleMs":longest,"unconfirmed":bool,"sources":"..."}
+Event PartEvent(const PartGeometry &part);
 // The geometry as "part" ("" for none), "bytes", "sizeBits", "blockBits".
 void AddGeometry(Event &event, const Geometry &geometry);
 // {"event":"info","link":...,"deviceAddress":"0xa0","header":bool, geometry..., "pageBytes":N}

@@ -1,5 +1,6 @@
 #include "gui/api.h"
 
+#include "core/events.h"
 #include "core/parts.h"
 #include "formats/image_format.h"
 #include "gui/assets.h"
@@ -52,11 +53,7 @@ nlohmann::json PartList()
 {
     nlohmann::json parts = nlohmann::json::array();
     for (const PartGeometry &p : KnownParts())
-        parts.push_back({{"name", p.name}, {"aliases", p.aliases}, {"bytes", std::size_t{1} << p.sizeBits},
-                         {"sizeBits", p.sizeBits}, {"blockBits", p.blockBits}, {"addressBytes", p.addressBytes},
-                         {"pageBytes", p.pageBytes}, {"pageBytesMax", p.pageBytesMax},
-                         {"readsRollAtBlockEnd", p.readsRollAtBlockEnd}, {"writeCycleMs", p.writeCycleMs},
-                         {"unconfirmed", p.unconfirmed}, {"sources", p.sources}});
+        parts.push_back(nlohmann::json::parse(PartEvent(p).dump())); // the same object as zelprog parts --json
     return parts;
 }
 
