@@ -124,7 +124,7 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
         {"unwritable dump", {"--part", "24c02", "dump", Path("no/such/dir/out.bin")}, nullptr, 4, "cannot open"},
         {"no eeprom", {"--part", "24c02", "info"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
         {"no eeprom on a link", {"--link", blank, "--part", "24c02", "clear"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
-        {"a write cycle that outlasts the polling", {"--part", "24c02", "patch", "0x20", "12"}, "SIMTWR=30", 1,
+        {"a write cycle that outlasts the polling", {"--part", "24c02", "patch", "0x20", "12"}, "SIMTWR=1000", 1,
          "writing 0x20..0x20 failed: the EEPROM did not finish its write cycle within 20 ms"},
     };
     for (const ExitCase &c : cases) {
