@@ -22,7 +22,7 @@
 namespace {
 
 hoplink::sim::Link theLink;
-hoplink::sim::VirtualClock virtualClock{0};   // only the latency moves it
+hoplink::sim::VirtualClock virtualClock{0}; // only the latency moves it
 
 uint32_t VirtualTick(void *) { return virtualClock.NowMillis(); }
 
@@ -86,9 +86,15 @@ void BM_OverALink(benchmark::State &state) {
         const auto start = std::chrono::steady_clock::now();
         int result = 0;
         switch (job) {
-        case kDump: result = zelDump(TempPath("dump.txt").c_str(), 1, 0); break;
-        case kVerify: result = zelVerify(image.c_str(), 1); break;
-        case kProgram: result = zelProgram(image.c_str(), 1, 0); break;
+        case kDump:
+            result = zelDump(TempPath("dump.txt").c_str(), 1, 0);
+            break;
+        case kVerify:
+            result = zelVerify(image.c_str(), 1);
+            break;
+        case kProgram:
+            result = zelProgram(image.c_str(), 1, 0);
+            break;
         }
         const std::chrono::duration<double> real = std::chrono::steady_clock::now() - start;
         state.SetIterationTime(virtualTime ? static_cast<double>(virtualClock.NowMicros() - virtualStart) / 1e6
@@ -130,7 +136,9 @@ BENCHMARK(BM_OverALink)->Apply(Rows)->Iterations(1)->UseManualTime()->Unit(bench
 
 extern "C" {
 
-int hoplink_open(const char *config, int reserved, uint16_t linkParam) { return theLink.Open(config, reserved, linkParam); }
+int hoplink_open(const char *config, int reserved, uint16_t linkParam) {
+    return theLink.Open(config, reserved, linkParam);
+}
 int hoplink_close(void) { return theLink.Close(); }
 int hoplink_cpu_stop(void) { return theLink.CpuStop(); }
 int hoplink_enumerate_strings(intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }

@@ -17,9 +17,9 @@
 namespace {
 
 struct Transport {
-    hoplink::sim::Target *recordFrom = nullptr;   // set while recording
-    std::vector<uint16_t> inputs;                 // the recorded read values
-    const uint16_t *next = nullptr;               // replay position, reset per transaction
+    hoplink::sim::Target *recordFrom = nullptr; // set while recording
+    std::vector<uint16_t> inputs;               // the recorded read values
+    const uint16_t *next = nullptr;             // replay position, reset per transaction
     const uint16_t *end = nullptr;
     uint64_t writes = 0;
     uint64_t reads = 0;
@@ -88,9 +88,8 @@ void BM_RandomRead64(benchmark::State &state) {
     }
     state.counters["writes"] = writes;
     state.counters["reads"] = reads;
-    state.counters["per_access"] =
-        benchmark::Counter(static_cast<double>(transport.writes + transport.reads),
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["per_access"] = benchmark::Counter(static_cast<double>(transport.writes + transport.reads),
+                                                      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_RandomRead64);
 
@@ -129,7 +128,7 @@ __attribute__((noinline)) int hoplink_read(uint32_t address, uint16_t *value) {
         return RecordRead(address, value);
     }
     if (transport.next == transport.end) [[unlikely]] {
-        return 1;   // more reads than recorded: the counts will tell
+        return 1; // more reads than recorded: the counts will tell
     }
     *value = *transport.next++;
     return 0;

@@ -12,9 +12,7 @@ namespace {
 
 constexpr uint32_t kLength = 64 * 1024;
 
-std::string ScratchPath() {
-    return (std::filesystem::temp_directory_path() / "zel-bench-image.hex").string();
-}
+std::string ScratchPath() { return (std::filesystem::temp_directory_path() / "zel-bench-image.hex").string(); }
 
 void WriteImageFile64K(benchmark::State &state) {
     const std::vector<uint16_t> image(kLength / 2, 0xA55A);

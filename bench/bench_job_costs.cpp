@@ -22,11 +22,10 @@ struct PartSetup {
     const char *name;
     int sizeBits;
     int blockBits;
-    uint64_t addressBytes;   // memory-address bytes after the device address
-    uint64_t pageBytes;      // the part's page buffer
+    uint64_t addressBytes; // memory-address bytes after the device address
+    uint64_t pageBytes;    // the part's page buffer
 };
-constexpr PartSetup kParts[] = {
-    {"24C02", 8, 0, 1, 8}, {"24C256", 15, 0, 2, 64}, {"24C1024", 17, 1, 2, 256}};
+constexpr PartSetup kParts[] = {{"24C02", 8, 0, 1, 8}, {"24C256", 15, 0, 2, 64}, {"24C1024", 17, 1, 2, 256}};
 
 // Transport accesses of each bus operation (writes, reads), a start and a
 // stop that find their lines high at once.
@@ -36,13 +35,13 @@ struct Cost {
     Cost operator*(uint64_t n) const { return {writes * n, reads * n}; }
 };
 constexpr Cost kRelease{4, 0};
-constexpr Cost kStart{6, 4};          // 3 reads + one sample of the 10 ms clock check
-constexpr Cost kStop{5, 6};           // both lines read high at the end: their level bits are set
+constexpr Cost kStart{6, 4}; // 3 reads + one sample of the 10 ms clock check
+constexpr Cost kStop{5, 6};  // both lines read high at the end: their level bits are set
 constexpr Cost kWriteByte{27, 3};
 constexpr Cost kReadByte{17, 8};
 constexpr Cost kAck{3, 2};
 constexpr Cost kNoAck{3, 4};
-constexpr Cost kWriteProtect{2, 0};   // level, then enable
+constexpr Cost kWriteProtect{2, 0}; // level, then enable
 
 // One random read of n bytes: S W address-bytes Sr R n-bytes P.
 Cost RandomRead(uint64_t addressBytes, uint64_t n) {
@@ -67,7 +66,7 @@ Cost WriteCost(uint64_t addressBytes, uint64_t n) {
 
 using zelbench::transport;
 using zelbench::VirtualTick;
-std::string openPart;   // the part of the open target
+std::string openPart; // the part of the open target
 
 std::string BenchPath(const std::string &name) {
     return (std::filesystem::temp_directory_path() / ("zel_bench_costs_" + name)).string();
@@ -82,7 +81,8 @@ bool WritePatternFile(const std::string &path, size_t bytes) {
         return false;
     }
     for (size_t i = 0; i < bytes / 2; ++i) {
-        std::fprintf(file, "@%04zx  %04x\n", i, static_cast<unsigned>(PatternByte(2 * i) | PatternByte(2 * i + 1) << 8));
+        std::fprintf(file, "@%04zx  %04x\n", i,
+                     static_cast<unsigned>(PatternByte(2 * i) | PatternByte(2 * i + 1) << 8));
     }
     return std::fclose(file) == 0;
 }
@@ -116,11 +116,13 @@ Cost Expected(JobKind kind, const PartSetup &part) {
     const uint64_t size = uint64_t{1} << part.sizeBits;
     const Cost read = ReadBlockCost(part.addressBytes, size);
     switch (kind) {
-    case JobKind::ProgramFromErased: return read + WriteCost(part.addressBytes, 1) * size;
+    case JobKind::ProgramFromErased:
+        return read + WriteCost(part.addressBytes, 1) * size;
     case JobKind::ProgramFromErasedInPages:
         return read + WriteCost(part.addressBytes, part.pageBytes) * (size / part.pageBytes);
     case JobKind::Dump:
-    case JobKind::Verify: break;
+    case JobKind::Verify:
+        break;
     }
     return read;
 }
@@ -128,9 +130,12 @@ Cost Expected(JobKind kind, const PartSetup &part) {
 int RunJob(JobKind kind, const PartSetup &part) {
     const std::string image = BenchPath(std::string(part.name) + ".txt");
     switch (kind) {
-    case JobKind::Dump: return zelDump(BenchPath("dump.txt").c_str(), 1, 0);
-    case JobKind::Verify: return zelVerify(image.c_str(), 1);
-    case JobKind::ProgramFromErased: return zelProgram(image.c_str(), 1, 0);
+    case JobKind::Dump:
+        return zelDump(BenchPath("dump.txt").c_str(), 1, 0);
+    case JobKind::Verify:
+        return zelVerify(image.c_str(), 1);
+    case JobKind::ProgramFromErased:
+        return zelProgram(image.c_str(), 1, 0);
     case JobKind::ProgramFromErasedInPages: {
         if (zelSetPageWrite(static_cast<int>(part.pageBytes)) != 1) {
             return 0;
@@ -219,6 +224,5 @@ void BM_TargetAccesses(benchmark::State &state) {
 BENCHMARK(BM_TargetAccesses);
 
 } // namespace
-
 
 BENCHMARK_MAIN();

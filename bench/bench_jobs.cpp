@@ -48,8 +48,7 @@ enum class Before { Keep, Erase, Pattern };
 
 // Runs `job` once per iteration, the EEPROM prepared outside the timing;
 // reports the register accesses of one job.
-template <typename Job>
-void RunJob(benchmark::State &state, Before before, Job job) {
+template <typename Job> void RunJob(benchmark::State &state, Before before, Job job) {
     hoplink::sim::Target *target = Attached();
     if (target == nullptr) {
         state.SkipWithError("the virtual 24C256 could not be attached");
@@ -107,6 +106,5 @@ void BM_ProgramIdentical(benchmark::State &state) {
 BENCHMARK(BM_ProgramIdentical)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
 
 BENCHMARK_MAIN();

@@ -13,12 +13,11 @@ namespace {
 constexpr uint32_t kImageBytes = 256;
 constexpr int kWords = kImageBytes / 2;
 
-std::string TempPath(const char *what) {
-    return "/tmp/zel-fuzz-" + std::to_string(getpid()) + "-" + what;
-}
+std::string TempPath(const char *what) { return "/tmp/zel-fuzz-" + std::to_string(getpid()) + "-" + what; }
 
 void FillErased(uint16_t *words) {
-    for (int i = 0; i < kWords; ++i) words[i] = 0xFFFF;
+    for (int i = 0; i < kWords; ++i)
+        words[i] = 0xFFFF;
 }
 
 } // namespace
@@ -27,20 +26,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const std::string input = TempPath("in.img");
     static const std::string output = TempPath("out.img");
     FILE *file = std::fopen(input.c_str(), "wb");
-    if (file == nullptr) return 0;
+    if (file == nullptr)
+        return 0;
     std::fwrite(data, 1, size, file);
     std::fclose(file);
 
     uint16_t words[kWords];
     FillErased(words);
-    if (!zel::ReadImageFile(input.c_str(), words, kImageBytes)) return 0;
+    if (!zel::ReadImageFile(input.c_str(), words, kImageBytes))
+        return 0;
 
-    if (!zel::WriteImageFile(output.c_str(), words, kImageBytes)) std::abort();
+    if (!zel::WriteImageFile(output.c_str(), words, kImageBytes))
+        std::abort();
     uint16_t again[kWords];
     FillErased(again);
-    if (!zel::ReadImageFile(output.c_str(), again, kImageBytes)) std::abort();
+    if (!zel::ReadImageFile(output.c_str(), again, kImageBytes))
+        std::abort();
     for (int i = 0; i < kWords; ++i) {
-        if (again[i] != words[i]) std::abort();
+        if (again[i] != words[i])
+            std::abort();
     }
     return 0;
 }

@@ -15,12 +15,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Config config;
     std::string error;
     if (!ParseConfig(text, config, error)) {
-        if (error.empty() || error.find('\n') != std::string::npos) std::abort();
+        if (error.empty() || error.find('\n') != std::string::npos)
+            std::abort();
         return 0;
     }
-    if (!config.file.empty() || !config.vcdPath.empty() || !config.logPath.empty()) return 0;
+    if (!config.file.empty() || !config.vcdPath.empty() || !config.logPath.empty())
+        return 0;
     auto target = Target::Create(config, error);
-    if (!target) return 0;
+    if (!target)
+        return 0;
     VirtualClock clock;
     target->SetClock(&clock);
     uint16_t value = 0;

@@ -15,16 +15,14 @@ namespace {
 
 constexpr std::size_t kDeviceBytes = 131072; // the largest part: addresses above 64 KiB are reached
 
-void Check(bool condition)
-{
+void Check(bool condition) {
     if (!condition)
         std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     using namespace zelprog;
     const ImageFormat format = ImageFormat::ZEL_FUZZ_FORMAT;
     const std::string_view text(reinterpret_cast<const char *>(data), size);

@@ -11,8 +11,7 @@ hoplink::sim::Link &TheLink() {
     return link;
 }
 
-template <typename Operation>
-int Guarded(int failure, Operation operation) {
+template <typename Operation> int Guarded(int failure, Operation operation) {
     try {
         return operation();
     } catch (...) {

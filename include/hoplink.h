@@ -16,13 +16,13 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  if defined(HOPLINK_BUILDING)
-#    define HOPLINK_API __declspec(dllexport)
-#  else
-#    define HOPLINK_API __declspec(dllimport)
-#  endif
+#if defined(HOPLINK_BUILDING)
+#define HOPLINK_API __declspec(dllexport)
 #else
-#  define HOPLINK_API __attribute__((visibility("default")))
+#define HOPLINK_API __declspec(dllimport)
+#endif
+#else
+#define HOPLINK_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -90,12 +90,12 @@ HOPLINK_API int hoplink_read(uint32_t address, uint16_t *value);
  * - Time: the batch may take as long as its accesses would one by one; the
  *   library measures no time inside a batch. */
 #define HOPLINK_ACCESS_WRITE 0
-#define HOPLINK_ACCESS_READ  1
-#define HOPLINK_BATCH_MAX    8192
+#define HOPLINK_ACCESS_READ 1
+#define HOPLINK_BATCH_MAX 8192
 typedef struct hoplink_access {
-    uint32_t kind;     /* HOPLINK_ACCESS_WRITE or HOPLINK_ACCESS_READ */
-    uint32_t address;  /* 16-bit chip register address */
-    uint32_t value;    /* write: the value (low 16 bits written); read: receives the value read */
+    uint32_t kind;    /* HOPLINK_ACCESS_WRITE or HOPLINK_ACCESS_READ */
+    uint32_t address; /* 16-bit chip register address */
+    uint32_t value;   /* write: the value (low 16 bits written); read: receives the value read */
 } hoplink_access;
 /* Optional. Carries out accesses[0..count) in order, as if each were one hoplink_write/hoplink_read.
  * Returns count when every access was carried out; n in [0, count) when access n failed: the accesses

@@ -38,15 +38,15 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  if defined(ZELAPI_BUILDING)
-#    define ZELAPI __declspec(dllexport)
-#  elif defined(ZELAPI_STATIC)
-#    define ZELAPI
-#  else
-#    define ZELAPI __declspec(dllimport)
-#  endif
+#if defined(ZELAPI_BUILDING)
+#define ZELAPI __declspec(dllexport)
+#elif defined(ZELAPI_STATIC)
+#define ZELAPI
 #else
-#  define ZELAPI __attribute__((visibility("default")))
+#define ZELAPI __declspec(dllimport)
+#endif
+#else
+#define ZELAPI __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

@@ -11,8 +11,9 @@
 namespace zelparts {
 namespace {
 
-constexpr std::string_view kColumns[] = {"name", "aliases", "bytes", "addr_bytes", "block_bits", "pins", "page",
-                                         "read_rollover", "twr_ms", "wp", "rom", "id", "unconfirmed", "sources"};
+constexpr std::string_view kColumns[] = {"name", "aliases", "bytes",         "addr_bytes", "block_bits",
+                                         "pins", "page",    "read_rollover", "twr_ms",     "wp",
+                                         "rom",  "id",      "unconfirmed",   "sources"};
 constexpr int kMinSizeBits = 7;
 constexpr int kMaxSizeBits = 24;
 constexpr int kMaxPage = 256;
@@ -117,7 +118,8 @@ bool ParseVarying(std::string_view text, const ValueParser &parse, Varying &cell
 ValueParser NumberIn(int low, int high, bool powerOfTwo) {
     return [=](std::string_view text, int &value) {
         uint32_t number = 0;
-        if (!ParseUnsigned(text, number) || number < static_cast<uint32_t>(low) || number > static_cast<uint32_t>(high))
+        if (!ParseUnsigned(text, number) || number < static_cast<uint32_t>(low) ||
+            number > static_cast<uint32_t>(high))
             return false;
         value = static_cast<int>(number);
         return !powerOfTwo || std::has_single_bit(number);

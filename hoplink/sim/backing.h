@@ -26,8 +26,8 @@ public:
 private:
     void Close();
 
-    intptr_t file_ = -1;        // descriptor or handle of the open file
-    [[maybe_unused]] void *mapping_ = nullptr;   // file-mapping object (Windows only)
+    intptr_t file_ = -1;                       // descriptor or handle of the open file
+    [[maybe_unused]] void *mapping_ = nullptr; // file-mapping object (Windows only)
     uint8_t *cells_ = nullptr;
     size_t size_ = 0;
 };

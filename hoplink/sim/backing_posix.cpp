@@ -56,7 +56,7 @@ void BackingFile::Close() {
     if (cells_)
         munmap(cells_, size_);
     if (file_ >= 0)
-        close(static_cast<int>(file_));   // also drops the lock
+        close(static_cast<int>(file_)); // also drops the lock
     cells_ = nullptr;
     file_ = -1;
 }

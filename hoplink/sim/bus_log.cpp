@@ -27,14 +27,21 @@ bool BusLog::Open(const std::string &path, std::string &error) {
 
 void BusLog::OnEvent(uint64_t step, BusEvent event, bool data) {
     switch (event) {
-    case BusEvent::Start: OnStart(step); break;
-    case BusEvent::Stop: OnStop(); break;
+    case BusEvent::Start:
+        OnStart(step);
+        break;
+    case BusEvent::Stop:
+        OnStop();
+        break;
     case BusEvent::Rise:
         sampled_ = data;
         pulse_ = true;
         break;
-    case BusEvent::Fall: OnFall(); break;
-    case BusEvent::None: break;
+    case BusEvent::Fall:
+        OnFall();
+        break;
+    case BusEvent::None:
+        break;
     }
 }
 

@@ -31,11 +31,11 @@ private:
     void Flush();
 
     std::FILE *file_ = nullptr;
-    std::string line_;          // the transaction being decoded
-    bool open_ = false;         // between START and STOP
-    bool addressNext_ = false;  // the next byte is a device address
+    std::string line_;         // the transaction being decoded
+    bool open_ = false;        // between START and STOP
+    bool addressNext_ = false; // the next byte is a device address
     bool sampled_ = true;
-    bool pulse_ = false;        // the clock rose since the last START or fall
+    bool pulse_ = false; // the clock rose since the last START or fall
     uint8_t bit_ = 0;
     uint8_t shift_ = 0;
 };

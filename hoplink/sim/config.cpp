@@ -11,7 +11,7 @@
 namespace hoplink::sim {
 namespace {
 
-constexpr uint64_t kMaxMillis = 600000; // ten minutes
+constexpr uint64_t kMaxMillis = 600000;         // ten minutes
 constexpr uint64_t kMaxLatencyMicros = 1000000; // a second per round trip
 
 using Setter = bool (*)(std::string_view value, Config &config, std::string &error);
@@ -70,7 +70,8 @@ bool SetLines(std::string_view value, Config &config, std::string &) {
     if (second == std::string_view::npos)
         return false;
     int clock = 0, data = 0, writeProtect = 0;
-    if (!ParseLine(value.substr(0, first), clock) || !ParseLine(value.substr(first + 1, second - first - 1), data) ||
+    if (!ParseLine(value.substr(0, first), clock) ||
+        !ParseLine(value.substr(first + 1, second - first - 1), data) ||
         !ParseLine(value.substr(second + 1), writeProtect))
         return false;
     if (clock == data || clock == writeProtect || data == writeProtect)
@@ -143,7 +144,7 @@ bool SetFaults(std::string_view value, Config &config, std::string &error) {
 struct Key {
     const char *name;
     Setter set;
-    const char *expected;   // what a good value looks like, for the error line
+    const char *expected; // what a good value looks like, for the error line
 };
 
 constexpr Key kKeys[] = {

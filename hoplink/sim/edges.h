@@ -7,10 +7,10 @@ namespace hoplink::sim {
 
 enum class BusEvent : uint8_t {
     None,
-    Start,  // data fell while the clock was high
-    Stop,   // data rose while the clock was high
-    Rise,   // clock rose: receivers sample the data line now
-    Fall,   // clock fell: transmitters may change the data line now
+    Start, // data fell while the clock was high
+    Stop,  // data rose while the clock was high
+    Rise,  // clock rose: receivers sample the data line now
+    Fall,  // clock fell: transmitters may change the data line now
 };
 
 class EdgeDecoder {
@@ -30,7 +30,7 @@ public:
     }
 
 private:
-    bool clock_ = true;    // both lines idle high under their pull-ups
+    bool clock_ = true; // both lines idle high under their pull-ups
     bool data_ = true;
 };
 

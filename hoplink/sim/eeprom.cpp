@@ -7,7 +7,7 @@ namespace hoplink::sim {
 namespace {
 
 constexpr uint8_t kFamilyMask = 0xF0;
-constexpr uint8_t kFamily = 0xA0;       // 1010xxx
+constexpr uint8_t kFamily = 0xA0; // 1010xxx
 constexpr uint8_t kReadBit = 0x01;
 
 // Address bits that the memory-address bytes carry; the block bits sit above them.
@@ -24,11 +24,20 @@ Eeprom::Eeprom(const EepromSetup &setup, std::span<uint8_t> cells, Faults &fault
 
 void Eeprom::OnEvent(BusEvent event, bool data) {
     switch (event) {
-    case BusEvent::Start: OnStart(); break;
-    case BusEvent::Stop: OnStop(); break;
-    case BusEvent::Rise: OnRise(data); break;
-    case BusEvent::Fall: OnFall(); break;
-    case BusEvent::None: break;
+    case BusEvent::Start:
+        OnStart();
+        break;
+    case BusEvent::Stop:
+        OnStop();
+        break;
+    case BusEvent::Rise:
+        OnRise(data);
+        break;
+    case BusEvent::Fall:
+        OnFall();
+        break;
+    case BusEvent::None:
+        break;
     }
 }
 
@@ -124,7 +133,7 @@ void Eeprom::FallWhileSending() {
     }
     bit_ = 0;
     if (sampled_) {
-        phase_ = Phase::Idle;   // not acknowledged: the read ends
+        phase_ = Phase::Idle; // not acknowledged: the read ends
         return;
     }
     LoadNextByte();
@@ -147,10 +156,15 @@ bool Eeprom::Receive(uint8_t byte) {
         return false;
     }
     switch (phase_) {
-    case Phase::DeviceAddress: return ReceiveDeviceAddress(byte);
-    case Phase::MemoryAddress: ReceiveMemoryAddress(byte); return true;
-    case Phase::WriteData: return ReceiveData(byte);
-    default: return false;
+    case Phase::DeviceAddress:
+        return ReceiveDeviceAddress(byte);
+    case Phase::MemoryAddress:
+        ReceiveMemoryAddress(byte);
+        return true;
+    case Phase::WriteData:
+        return ReceiveData(byte);
+    default:
+        return false;
     }
 }
 
@@ -167,7 +181,7 @@ bool Eeprom::ReceiveDeviceAddress(uint8_t byte) {
         return false;
     }
     if (byte & kReadBit) {
-        phase_ = Phase::ReadData;   // current-address read
+        phase_ = Phase::ReadData; // current-address read
         return true;
     }
     blockBits_ = BlockAddressBits(byte);

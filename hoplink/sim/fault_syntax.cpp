@@ -104,7 +104,8 @@ bool ParseFaults(std::string_view text, Faults &faults, std::string &error) {
         const std::string_view item = text.substr(0, comma);
         if (!ParseItem(item, faults)) {
             error = "bad SIMFAULT item " + Quoted(item) +
-                    " (nak:N[@T] stuck:K hold:MS wfail:always|N rfail:always|N absent lost:N worn:ADDR flip:ADDR/MASK)";
+                    " (nak:N[@T] stuck:K hold:MS wfail:always|N rfail:always|N absent lost:N worn:ADDR "
+                    "flip:ADDR/MASK)";
             return false;
         }
         if (comma == std::string_view::npos)

@@ -38,9 +38,7 @@ const std::vector<Part> &StrictParts() {
 
 } // namespace
 
-uint32_t Part::ReadWindow() const {
-    return readsRollAtBlockEnd ? size >> std::popcount(blockMask) : size;
-}
+uint32_t Part::ReadWindow() const { return readsRollAtBlockEnd ? size >> std::popcount(blockMask) : size; }
 
 std::span<const Part> Parts() { return StrictParts(); }
 

@@ -42,7 +42,7 @@ struct Target::Impl {
     Faults faults;
     Counters counters;
     std::unique_ptr<BackingFile> file;
-    std::vector<uint8_t> ram;       // the cells when there is no backing file
+    std::vector<uint8_t> ram; // the cells when there is no backing file
     std::span<uint8_t> cells;
     Eeprom eeprom;
     EdgeDecoder decoder;
@@ -50,12 +50,12 @@ struct Target::Impl {
     std::unique_ptr<BusLog> log;
 
     const uint16_t clockMask, dataMask, writeProtectMask;
-    uint16_t enable = 0;        // register 0x0061
-    uint16_t level = 0;         // register 0x0062
-    uint16_t lines = 0xFFFF;    // what register 0xFFC2 reads
-    uint16_t contention = 0;    // lines driven high by the chip and pulled low by a device
+    uint16_t enable = 0;     // register 0x0061
+    uint16_t level = 0;      // register 0x0062
+    uint16_t lines = 0xFFFF; // what register 0xFFC2 reads
+    uint16_t contention = 0; // lines driven high by the chip and pulled low by a device
     uint64_t accesses = 0;
-    uint64_t armAt = 0;         // transaction whose START runs `arming`
+    uint64_t armAt = 0; // transaction whose START runs `arming`
     Arming arming;
 };
 
@@ -82,8 +82,8 @@ bool Target::Impl::Fails(const AccessFault &fault, uint64_t count) const {
 // is low, so this ends after one event.
 void Target::Impl::Settle() {
     for (;;) {
-        const uint16_t pulled = static_cast<uint16_t>((eeprom.PullsClock() ? clockMask : 0) |
-                                                      (eeprom.PullsData() ? dataMask : 0));
+        const uint16_t pulled =
+            static_cast<uint16_t>((eeprom.PullsClock() ? clockMask : 0) | (eeprom.PullsData() ? dataMask : 0));
         const uint16_t driven = static_cast<uint16_t>(enable & ~level);
         lines = static_cast<uint16_t>(~(driven | pulled));
         const uint16_t clash = static_cast<uint16_t>(enable & level & pulled);
@@ -123,10 +123,9 @@ void Target::Impl::NoteContention(uint16_t clash) {
 }
 
 void Target::Impl::Trace(uint16_t clash) {
-    const uint8_t wires = static_cast<uint8_t>(((lines & clockMask) ? VcdWriter::kClock : 0) |
-                                               ((lines & dataMask) ? VcdWriter::kData : 0) |
-                                               ((lines & writeProtectMask) ? VcdWriter::kWriteProtect : 0) |
-                                               (clash ? VcdWriter::kContention : 0));
+    const uint8_t wires = static_cast<uint8_t>(
+        ((lines & clockMask) ? VcdWriter::kClock : 0) | ((lines & dataMask) ? VcdWriter::kData : 0) |
+        ((lines & writeProtectMask) ? VcdWriter::kWriteProtect : 0) | (clash ? VcdWriter::kContention : 0));
     vcd->Sample(accesses, wires);
 }
 
@@ -155,7 +154,8 @@ bool CheckFaultAddresses(const Faults &faults, const Part &part, std::string &er
 // The part of the configuration: its vendor's values, then SIMTWR and SIMWP.
 bool ConfiguredPart(const Config &config, Part &part, std::string &error) {
     if (!ResolvePart(config.part, config.variant, part)) {
-        error = FindPart(config.part) ? "unknown SIMVARIANT '" + config.variant + "'" : "unknown part '" + config.part + "'";
+        error = FindPart(config.part) ? "unknown SIMVARIANT '" + config.variant + "'"
+                                      : "unknown part '" + config.part + "'";
         return false;
     }
     part.writeCycleMs = config.writeCycleMs.value_or(part.writeCycleMs);

@@ -25,11 +25,11 @@ private:
     void Flush();
 
     std::FILE *file_ = nullptr;
-    uint64_t step_ = 0;     // step of the pending sample
+    uint64_t step_ = 0; // step of the pending sample
     uint8_t pending_ = 0;
     bool hasPending_ = false;
-    uint8_t last_ = 0;      // wires as last written
-    bool dumped_ = false;   // the first sample lists every wire
+    uint8_t last_ = 0;    // wires as last written
+    bool dumped_ = false; // the first sample lists every wire
 };
 
 } // namespace hoplink::sim

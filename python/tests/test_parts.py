@@ -13,7 +13,8 @@ from zelapi import _parts
 
 @pytest.mark.skipif(not os.environ.get("ZELPROG"), reason="ZELPROG names no zelprog to compare with")
 def test_the_package_and_zelprog_see_the_same_rows() -> None:
-    out = subprocess.run([os.environ["ZELPROG"], "--json", "parts"], check=True, capture_output=True, text=True).stdout
+    command = [os.environ["ZELPROG"], "--json", "parts"]
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     rows = [json.loads(line) for line in out.splitlines()]
     assert [row["name"] for row in rows] == list(zelapi.PART_TABLE)
     for row in rows:

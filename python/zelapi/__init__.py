@@ -18,7 +18,8 @@ from . import _native
 from ._eeprom import Eeprom, Geometry, open
 from ._jobs import ProgressFunction
 from ._link import PARTS
-from ._parts import TABLE as PART_TABLE, Part
+from ._parts import TABLE as PART_TABLE
+from ._parts import Part
 from .errors import BusyError, Error, FileError, ImageError, LibraryError, LinkError, Mismatch, VerifyError
 
 __all__ = [

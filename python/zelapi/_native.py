@@ -11,8 +11,7 @@ import ctypes.util
 import os
 import sys
 import threading
-from ctypes import (CFUNCTYPE, POINTER, Structure, c_char_p, c_int, c_long, c_uint8, c_uint32,
-                    c_void_p)
+from ctypes import CFUNCTYPE, POINTER, Structure, c_char_p, c_int, c_long, c_uint8, c_uint32, c_void_p
 from typing import Any, List, Optional, Union
 
 from .errors import LibraryError

@@ -195,8 +195,8 @@ def _row(cells: Dict[str, str]) -> Part:
             raise ValueError(cells["sources"])
     except ValueError as error:
         raise TableError(f"bad {column} {cells[column]!r}") from error
-    return Part(name.lower(), aliases, size_bits, block_mask >> 1, address_bytes, pins, page, rollover, write_cycle,
-                protected, rom, ids, unconfirmed, cells["sources"])
+    return Part(name.lower(), aliases, size_bits, block_mask >> 1, address_bytes, pins, page, rollover,
+                write_cycle, protected, rom, ids, unconfirmed, cells["sources"])
 
 
 def parse_table(text: str) -> Dict[str, Part]:

@@ -10,8 +10,7 @@
 namespace {
 
 // 1 or 0 from a device routine; no exception leaves the export.
-template <typename Routine>
-int RunDeviceRoutine(Routine routine) noexcept {
+template <typename Routine> int RunDeviceRoutine(Routine routine) noexcept {
     try {
         return !zel::JobRunning() && routine() ? 1 : 0;
     } catch (...) {
@@ -25,10 +24,6 @@ int zelCheckSize(void) {
     return RunDeviceRoutine([] { return zel::CheckSize() == 1; });
 }
 
-int zelWriteHeader(void) {
-    return RunDeviceRoutine(zel::WriteHeader);
-}
+int zelWriteHeader(void) { return RunDeviceRoutine(zel::WriteHeader); }
 
-long zelReadHeader(void) {
-    return RunDeviceRoutine(zel::ReadHeader);
-}
+long zelReadHeader(void) { return RunDeviceRoutine(zel::ReadHeader); }

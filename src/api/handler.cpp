@@ -34,8 +34,7 @@ public:
 
     bool Holds(const ZelCallbacks &callbacks, void *user) const {
         return callbacks_.onProgressChange == callbacks.onProgressChange &&
-               callbacks_.onStateChange == callbacks.onStateChange &&
-               callbacks_.onResult == callbacks.onResult &&
+               callbacks_.onStateChange == callbacks.onStateChange && callbacks_.onResult == callbacks.onResult &&
                callbacks_.onMessage == callbacks.onMessage && user_ == user;
     }
 
@@ -82,12 +81,12 @@ public:
         if (!copy) {
             return nullptr;
         }
-        copies_.push_back(copy.get());   // may throw: the copy is then released
+        copies_.push_back(copy.get()); // may throw: the copy is then released
         return copy.release();
     }
 
 private:
-    zel::Lock lock_ = zel::CreateLock();   // guards copies_
+    zel::Lock lock_ = zel::CreateLock(); // guards copies_
     std::vector<CallbackHandler *> copies_;
 };
 

@@ -12,12 +12,10 @@ using zel::ZelWorker;
 
 // Refused (0, nothing stored) while a background job runs, before a device
 // is attached, or when `store` rejects the parameters.
-template <typename Store>
-int StartImageJob(ZelWorker::Body body, uint8_t blocking, Store store) noexcept {
+template <typename Store> int StartImageJob(ZelWorker::Body body, uint8_t blocking, Store store) noexcept {
     try {
         ZelWorker *worker = ZelWorker::Instance();
-        if (worker == nullptr || !worker->MayStartJob() || !zel::DeviceAttached() ||
-            !store(*worker)) {
+        if (worker == nullptr || !worker->MayStartJob() || !zel::DeviceAttached() || !store(*worker)) {
             return 0;
         }
         return worker->RunJob(body, blocking != 0);
@@ -27,8 +25,7 @@ int StartImageJob(ZelWorker::Body body, uint8_t blocking, Store store) noexcept 
 }
 
 // A status read; 0 when the job object cannot be had.
-template <typename Read>
-int ReadStatus(Read read) noexcept {
+template <typename Read> int ReadStatus(Read read) noexcept {
     try {
         ZelWorker *worker = ZelWorker::Instance();
         return worker != nullptr ? read(*worker) : 0;
@@ -92,8 +89,7 @@ int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uint8_t bl
     });
 }
 
-int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking,
-                   uint8_t verify) {
+int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking, uint8_t verify) {
     return StartImageJob(&ZelWorker::RunWriteMemory, blocking, [&](ZelWorker &worker) {
         if (data == nullptr || !ZelWorker::RangeFits(address, length)) {
             return false;
@@ -107,8 +103,8 @@ int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8
 int zelSetPageWrite(int pageBytes) {
     try {
         ZelWorker *worker = ZelWorker::Instance();
-        if (worker == nullptr || pageBytes < 0 ||
-            !zel::PageSizeSupported(static_cast<uint32_t>(pageBytes)) || !worker->MayStartJob()) {
+        if (worker == nullptr || pageBytes < 0 || !zel::PageSizeSupported(static_cast<uint32_t>(pageBytes)) ||
+            !worker->MayStartJob()) {
             return 0;
         }
         worker->SetPageBytes(static_cast<uint32_t>(pageBytes));

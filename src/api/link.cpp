@@ -52,7 +52,7 @@ int zelInit(int kind, int port, int linkParam, int sizeBits, int blockBits) {
 int zelInitTrans(const char *config, int linkParam, int sizeBits, int blockBits) {
     try {
         if (config == nullptr) {
-            return 0;   // nothing to open: the link and any job stay as they are
+            return 0; // nothing to open: the link and any job stay as they are
         }
         StopJobBeforeChange();
         return OpenAndAttach(config, linkParam, sizeBits, blockBits) ? 1 : 0;

@@ -17,16 +17,14 @@
 namespace zel {
 namespace {
 
-constexpr uint32_t kChunkBytes = 64;        // one random read, one compare
-constexpr uint32_t kSizePattern = 0xA5A5;   // multiplier of the size check
-constexpr uint32_t kMaxPageBytes = 256;     // largest page buffer of the 24Cxx family
+constexpr uint32_t kChunkBytes = 64;      // one random read, one compare
+constexpr uint32_t kSizePattern = 0xA5A5; // multiplier of the size check
+constexpr uint32_t kMaxPageBytes = 256;   // largest page buffer of the 24Cxx family
 
 // Transfers need an attached device. Three memory-address bytes (S = 17,
 // B = 0) cannot be composed and are refused before any bus traffic; zero
 // bytes go on to the bus and fail there by count.
-bool TransferAllowed() {
-    return DeviceAttached() && (AddressBytes() == 0 || TransferGeometrySupported());
-}
+bool TransferAllowed() { return DeviceAttached() && (AddressBytes() == 0 || TransferGeometrySupported()); }
 
 // Bytes of a chunk read from `address` with `left` to go. A sequential read
 // stays inside the bytes that one device address reaches (a 24C1025 rolls
@@ -104,15 +102,15 @@ WriteResult WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count, Cyc
     if (!TransferAllowed()) {
         return WriteResult::Failed;
     }
-    uint8_t command[2 + kMaxPageBytes];   // memory-address bytes, then the bytes
+    uint8_t command[2 + kMaxPageBytes]; // memory-address bytes, then the bytes
     const uint8_t device = ComposeAddress(address, command);
     const auto sent = static_cast<uint16_t>(AddressBytes() + count);
     std::copy_n(bytes, count, command + AddressBytes());
-    const uint32_t failedBefore = FailedAccesses();   // a refused write may leave the line high
+    const uint32_t failedBefore = FailedAccesses(); // a refused write may leave the line high
     SetWriteProtect(false);
     // start, device, address bytes, the bytes, stop
-    const bool ok = BusTransfer(device, command, sent, true, nullptr, 0) == sent + 1 &&
-                    FailedAccesses() == failedBefore;
+    const bool ok =
+        BusTransfer(device, command, sent, true, nullptr, 0) == sent + 1 && FailedAccesses() == failedBefore;
     if (cycle == Cycle::Checked) {
         SetWriteProtect(true);
     }
@@ -129,8 +127,8 @@ WriteResult WriteRun(uint32_t address, const uint8_t *bytes, uint32_t count, Cyc
 // The bytes [first, end) of the range that differ from `present` (byte k of
 // the range is byte k - base of `present`) go out as one page write of the
 // run from the first to the last differing byte; none when all agree.
-WriteResult WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *present,
-                              uint32_t base, uint32_t first, uint32_t end) {
+WriteResult WriteDifferingRun(uint32_t address, const uint16_t *words, const uint16_t *present, uint32_t base,
+                              uint32_t first, uint32_t end) {
     uint32_t low = end, high = first;
     for (uint32_t k = first; k < end; ++k) {
         if (ByteOf(words, k) != ByteOf(present, k - base)) {
@@ -149,7 +147,8 @@ WriteResult WriteDifferingRun(uint32_t address, const uint16_t *words, const uin
 }
 
 // Each differing byte gets a byte write of its own.
-WriteResult WriteBytes(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report, Cycle cycle) {
+WriteResult WriteBytes(uint32_t address, const uint16_t *words, uint32_t length, const ProgressSink &report,
+                       Cycle cycle) {
     if (!TransferAllowed() || !ReportStart(report)) {
         return WriteResult::Failed;
     }
@@ -157,7 +156,7 @@ WriteResult WriteBytes(uint32_t address, const uint16_t *words, uint32_t length,
     for (uint32_t i = 0; i < length;) {
         const uint32_t n = std::min(length - i, kChunkBytes);
         if (!ReadBlock(address + i, present, n, kNoProgress)) {
-            return WriteResult::Failed;   // the bus has been recovered already
+            return WriteResult::Failed; // the bus has been recovered already
         }
         for (uint32_t j = 0; j < n; ++j, ++i) {
             const uint8_t wanted = ByteOf(words, i);
@@ -191,7 +190,7 @@ WriteResult WritePages(uint32_t address, const uint16_t *words, uint32_t length,
     for (uint32_t i = 0; i < length;) {
         const uint32_t windowEnd = std::min(length, pageStart(address + i) + window - address);
         if (!ReadBlock(address + i, present, windowEnd - i, kNoProgress)) {
-            return WriteResult::Failed;   // the bus has been recovered already
+            return WriteResult::Failed; // the bus has been recovered already
         }
         for (const uint32_t base = i; i < windowEnd;) {
             const uint32_t pieceEnd = std::min(windowEnd, pageStart(address + i) + pageBytes - address);
@@ -210,13 +209,9 @@ WriteResult WritePages(uint32_t address, const uint16_t *words, uint32_t length,
     return WriteResult::Written;
 }
 
-bool ReadWord(uint32_t address, uint16_t &word) {
-    return ReadBlock(address, &word, 2, kNoProgress);
-}
+bool ReadWord(uint32_t address, uint16_t &word) { return ReadBlock(address, &word, 2, kNoProgress); }
 
-bool WriteWord(uint32_t address, uint16_t word) {
-    return WriteBlock(address, &word, 2, kNoProgress);
-}
+bool WriteWord(uint32_t address, uint16_t word) { return WriteBlock(address, &word, 2, kNoProgress); }
 
 bool WordReadsBack(uint32_t address, uint16_t expected) {
     uint16_t check = 0;
@@ -229,7 +224,7 @@ bool ReadBlock(uint32_t address, uint16_t *words, uint32_t length, const Progres
     if (!TransferAllowed() || !ReportStart(report)) {
         return false;
     }
-    uint8_t scratch[kChunkBytes];   // memory-address bytes out, received bytes in
+    uint8_t scratch[kChunkBytes]; // memory-address bytes out, received bytes in
     for (uint32_t c = 0; c < length;) {
         const uint8_t device = ComposeAddress(address + c, scratch);
         const auto n = static_cast<uint16_t>(ChunkAt(address + c, length - c));

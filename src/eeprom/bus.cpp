@@ -70,7 +70,7 @@ bool BusStart() {
     const bool busFree = CheckHigh(lines.data, 0);
     Release(lines.clock);
     const bool clockRose = CheckHigh(lines.clock, kStretchLimitMs);
-    PullLow(lines.data);    // start: data falls while the clock is high
+    PullLow(lines.data); // start: data falls while the clock is high
     PullLow(lines.clock);
     return busFree && clockRose;
 }
@@ -81,7 +81,7 @@ bool BusStop() {
     PullLow(lines.data);
     Release(lines.clock);
     const bool clockRose = CheckHigh(lines.clock, kStretchLimitMs);
-    Release(lines.data);    // stop: data rises while the clock is high
+    Release(lines.data); // stop: data rises while the clock is high
     const bool dataRose = CheckHigh(lines.data, 0);
     // a line that reads high gets level 1 until the next release or start
     if (Sample(lines.data, true, Role::Level)) {
@@ -117,7 +117,7 @@ bool BusWriteByte(uint8_t value) {
         Release(lines.clock);
         PullLow(lines.clock);
     }
-    Release(lines.data);    // the device drives the acknowledge
+    Release(lines.data); // the device drives the acknowledge
     Release(lines.clock);
     const bool clockRose = CheckHigh(lines.clock, 0);
     const bool acked = !Sample(lines.data, false, Role::Decide);
@@ -141,7 +141,7 @@ bool BusReadByte(uint8_t *destination) {
         PullLow(lines.clock);
     }
     if (destination != nullptr) {
-        *destination = value;   // queued: the bits land when the batch is back
+        *destination = value; // queued: the bits land when the batch is back
     }
     return clockRose;
 }
@@ -174,7 +174,7 @@ struct Transaction {
     bool repeatedStart;
     bool writeAddress;
     bool readAddress;
-    bool writesData;   // a device takes these bytes at the stop
+    bool writesData; // a device takes these bytes at the stop
 };
 
 // The steps before the stop; the bytes that completed on the bus.
@@ -262,7 +262,7 @@ uint16_t StopWrite(uint16_t count) {
 // The steps of a transaction went out in one batch and `mismatch` is the
 // first sample that read otherwise than the success path had it.
 uint16_t AfterMismatch(const Transaction &t, const Mismatch &mismatch, size_t stopStep, uint16_t count) {
-    if (mismatch.kind == Step::Stop) {   // every step before the stop succeeded
+    if (mismatch.kind == Step::Stop) { // every step before the stop succeeded
         if (!QueuedStopCameThrough(mismatch)) {
             BusRecover();
         }
@@ -294,7 +294,7 @@ uint16_t QueuedTransfer(const Transaction &t) {
         BusStop();
     }
     if (QueueOverflowed() || SamplesOverflowed()) {
-        DiscardQueue();   // nothing went out
+        DiscardQueue(); // nothing went out
         return LiveTransfer(t);
     }
     const uint32_t sent = platform::TickMs();
@@ -326,8 +326,8 @@ uint16_t BatchedTransfer(const Transaction &t) {
 
 } // namespace
 
-uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount,
-                     bool readFlag, uint8_t *receiveBytes, uint16_t receiveCount) {
+uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount, bool readFlag,
+                     uint8_t *receiveBytes, uint16_t receiveCount) {
     const bool repeatedStart = sendCount > 0 && receiveCount > 0 && readFlag;
     const Transaction t{deviceAddress,
                         sendBytes,

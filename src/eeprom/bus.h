@@ -16,7 +16,7 @@ bool BusSendAck(bool ack);
 // One addressed transaction; returns how many bytes completed on the bus;
 // 0 when the transport refused any register access of it, and 0 for a
 // write (bytes sent, none received) whose stop did not come through.
-uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount,
-                     bool readFlag, uint8_t *receiveBytes, uint16_t receiveCount);
+uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount, bool readFlag,
+                     uint8_t *receiveBytes, uint16_t receiveCount);
 
 } // namespace zel

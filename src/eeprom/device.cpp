@@ -14,7 +14,7 @@ namespace {
 // address, 8-12 size bits, 13-15 block bits, 16-17 address bytes, rest 0.
 // Atomic: a thread that a stop gave up on may still read it while the host
 // attaches anew.
-std::atomic<bool> attached{false};   // no descriptor before the first successful attach
+std::atomic<bool> attached{false}; // no descriptor before the first successful attach
 std::atomic<uint32_t> descriptor{0};
 
 constexpr unsigned kSizeShift = 8;
@@ -57,9 +57,9 @@ bool AttachDevice(int sizeBits, int blockBits) {
     BusRelease();
     const uint8_t address = ScanDeviceAddress();
     if (address == 0) {
-        return false;   // the earlier descriptor, if any, stays
+        return false; // the earlier descriptor, if any, stays
     }
-    SetWriteProtect(true);   // protected from here on, except during single byte writes
+    SetWriteProtect(true); // protected from here on, except during single byte writes
     descriptor = address;
     SetField(kSizeShift, kSizeMask, static_cast<uint32_t>(sizeBits));
     SetField(kBlockShift, kBlockMask, static_cast<uint32_t>(blockBits));

@@ -17,13 +17,13 @@ uint16_t *AllocDeviceImage(int32_t *size);
 
 // The descriptor: bits 0-7 deviceAddress, 8-12 sizeBits, 13-15 blockBits,
 // 16-17 addressBytes.
-bool DeviceAttached();          // a descriptor exists
+bool DeviceAttached(); // a descriptor exists
 uint32_t DescriptorWord();
 uint8_t DeviceAddress();
 unsigned SizeBits();
 unsigned BlockBits();
 unsigned AddressBytes();
-void SetSizeBits(unsigned sizeBits);     // the caller derives addressBytes when it should
+void SetSizeBits(unsigned sizeBits); // the caller derives addressBytes when it should
 void SetBlockBits(unsigned blockBits);
 // Transfers need one or two memory-address bytes; 0 or 3 is refused.
 bool TransferGeometrySupported();

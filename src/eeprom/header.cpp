@@ -12,14 +12,12 @@ namespace zel {
 namespace {
 
 constexpr uint32_t kHeaderBytes = 4;
-constexpr uint16_t kHeaderReadBytes = 5;   // the header wherever it starts in bytes 0-1
-constexpr uint32_t kBusyRetryMs = 20;      // a write cycle may still run after the pointer write
-constexpr unsigned kMinSizeBits = 7;       // 128 bytes
-constexpr unsigned kMaxSizeBits = 17;      // 128 KiB
+constexpr uint16_t kHeaderReadBytes = 5; // the header wherever it starts in bytes 0-1
+constexpr uint32_t kBusyRetryMs = 20;    // a write cycle may still run after the pointer write
+constexpr unsigned kMinSizeBits = 7;     // 128 bytes
+constexpr unsigned kMaxSizeBits = 17;    // 128 KiB
 
-bool WellFormed(uint8_t config, uint8_t complement) {
-    return (config ^ complement) == 0xFF;
-}
+bool WellFormed(uint8_t config, uint8_t complement) { return (config ^ complement) == 0xFF; }
 
 // A copy starting at b[i]. A byte that completes a well-formed pair with the
 // byte before it may be that pair's complement: it is never read as a
@@ -81,9 +79,7 @@ bool ParseHeader(const uint8_t (&b)[kHeaderReadBytes], bool &copiesDiffer) {
 // A header whose block-select bits are set in the address it was read from
 // lies in another block than block 0: the scan found an alias of a part
 // opened without its geometry.
-bool FromAnotherBlock(uint8_t device) {
-    return (device & BlockBits() << 1) != 0;
-}
+bool FromAnotherBlock(uint8_t device) { return (device & BlockBits() << 1) != 0; }
 
 bool Reject() {
     SetSizeBits(0);
@@ -120,10 +116,10 @@ bool WriteHeader() {
     const auto copy = static_cast<uint16_t>(config | (config ^ 0xFF) << 8);
     const uint16_t image[2] = {copy, copy};
     // 2 - addressBytes names no byte for three address bytes
-    const bool written = AddressBytes() <= 2 &&
-                         WriteBlock(2 - AddressBytes(), image, kHeaderBytes, kNoProgress) && ReadsBack(image);
+    const bool written = AddressBytes() <= 2 && WriteBlock(2 - AddressBytes(), image, kHeaderBytes, kNoProgress) &&
+                         ReadsBack(image);
     if (!written) {
-        SetSizeBits(0);   // addressBytes stays as it was
+        SetSizeBits(0); // addressBytes stays as it was
     }
     return written;
 }
@@ -132,7 +128,7 @@ bool ReadHeader() {
     if (!DeviceAttached()) {
         return false;
     }
-    const uint8_t device = ComposeAddress(0, nullptr);   // block 0, whatever address the scan found
+    const uint8_t device = ComposeAddress(0, nullptr); // block 0, whatever address the scan found
     if (!SetAddressPointer(device)) {
         return AbandonRead();
     }

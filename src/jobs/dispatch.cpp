@@ -30,10 +30,9 @@ ZelHandler *HandlerDispatch::HandlerToCall() {
     return handler;
 }
 
-template <typename Call>
-void HandlerDispatch::Dispatch(Call call) {
+template <typename Call> void HandlerDispatch::Dispatch(Call call) {
     if (platform::CurrentThreadAbandoned()) {
-        return;   // not even the call lock: it may be the next job's by now
+        return; // not even the call lock: it may be the next job's by now
     }
     const ScopedLock guard(callLock_.load());
     ZelHandler *handler = HandlerToCall();
@@ -63,8 +62,6 @@ void HandlerDispatch::Message(const char *text) {
     Dispatch([text](ZelHandler &h) { h.OnMessage(text); });
 }
 
-void HandlerDispatch::GiveUpOnRunningCallback() {
-    retiredLocks_.push_back(callLock_.exchange(CreateLock()));
-}
+void HandlerDispatch::GiveUpOnRunningCallback() { retiredLocks_.push_back(callLock_.exchange(CreateLock())); }
 
 } // namespace zel

@@ -46,8 +46,7 @@ public:
     void GiveUpOnRunningCallback();
 
 private:
-    template <typename Call>
-    void Dispatch(Call call);
+    template <typename Call> void Dispatch(Call call);
     // The handler to call now; null when none is installed or this thread
     // was given up on.
     ZelHandler *HandlerToCall();
@@ -56,8 +55,8 @@ private:
     // wait for the one running. Replaced by GiveUpOnRunningCallback;
     // retired locks are kept, never destroyed.
     std::atomic<Lock> callLock_;
-    std::vector<Lock> retiredLocks_;   // owner only (the thread that stops jobs)
-    std::atomic<ZelHandler *> handler_{nullptr};   // not owned
+    std::vector<Lock> retiredLocks_;             // owner only (the thread that stops jobs)
+    std::atomic<ZelHandler *> handler_{nullptr}; // not owned
 };
 
 } // namespace zel

@@ -70,8 +70,7 @@ bool ReportUnopenable(const char *path) {
 // Writes straight into the target: for targets that a move cannot replace
 // (devices, files with several names) and targets that another process
 // holds so that they cannot be replaced.
-bool WriteInPlace(const char *path, const uint16_t *image, uint32_t words,
-                  const KeepWriting &keepWriting) {
+bool WriteInPlace(const char *path, const uint16_t *image, uint32_t words, const KeepWriting &keepWriting) {
     FILE *file = std::fopen(path, "w");
     if (!file)
         return ReportUnopenable(path);
@@ -108,8 +107,8 @@ bool CreateBeside(const std::string &target, std::string *name, FILE **stream) {
     return false;
 }
 
-bool WriteByMove(const char *path, const std::string &target, const uint16_t *image,
-                 uint32_t words, const KeepWriting &keepWriting) {
+bool WriteByMove(const char *path, const std::string &target, const uint16_t *image, uint32_t words,
+                 const KeepWriting &keepWriting) {
     std::string temporary;
     FILE *file = nullptr;
     if (!CreateBeside(target, &temporary, &file))
@@ -144,8 +143,7 @@ bool ReadImageFile(const char *path, uint16_t *image, uint32_t length) {
     return read;
 }
 
-bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length,
-                    const KeepWriting &keepWriting) {
+bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length, const KeepWriting &keepWriting) {
     const uint32_t words = length / 2;
     if (!path || (!image && words > 0))
         return false;

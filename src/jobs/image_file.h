@@ -28,7 +28,6 @@ bool ReadImageFile(const char *path, uint16_t *image, uint32_t length);
 // nothing more is written (and a regular file is left as it was), and the
 // result is false.
 using KeepWriting = std::function<bool()>;
-bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length,
-                    const KeepWriting &keepWriting = {});
+bool WriteImageFile(const char *path, const uint16_t *image, uint32_t length, const KeepWriting &keepWriting = {});
 
 } // namespace zel

@@ -29,9 +29,7 @@ uint32_t WordCount(int32_t size) { return (Length(size) + 1) / 2; }
 
 // Words that the image file does not name are programmed and compared as
 // the erased state.
-void FillErased(uint16_t *image, int32_t size) {
-    std::fill_n(image, WordCount(size), kErasedWord);
-}
+void FillErased(uint16_t *image, int32_t size) { std::fill_n(image, WordCount(size), kErasedWord); }
 
 } // namespace
 
@@ -133,8 +131,8 @@ int ZelWorker::CompareImages(const uint16_t *expected, const uint16_t *readBack,
             return 0;
         }
         char message[kMessageSize];
-        std::snprintf(message, sizeof message, "ERROR: word 0x%x read as 0x%x instead of 0x%x\n",
-                      j, static_cast<unsigned>(readBack[j]), static_cast<unsigned>(expected[j]));
+        std::snprintf(message, sizeof message, "ERROR: word 0x%x read as 0x%x instead of 0x%x\n", j,
+                      static_cast<unsigned>(readBack[j]), static_cast<unsigned>(expected[j]));
         if (!TellMismatch(message)) {
             return 0;
         }

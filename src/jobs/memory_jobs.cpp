@@ -21,9 +21,7 @@ namespace {
 using WordImage = std::unique_ptr<uint16_t[]>;
 
 // A word image of `length` bytes; null when it cannot be had.
-WordImage NewImage(uint32_t length) {
-    return WordImage(new (std::nothrow) uint16_t[(uint64_t{length} + 1) / 2]);
-}
+WordImage NewImage(uint32_t length) { return WordImage(new (std::nothrow) uint16_t[(uint64_t{length} + 1) / 2]); }
 
 uint8_t ByteOf(const uint16_t *words, uint32_t k) {
     const uint16_t word = words[k / 2];
@@ -123,7 +121,7 @@ void ZelWorker::SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length
 }
 
 void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify) {
-    std::vector<uint8_t> copy(data, data + length);   // may throw: then nothing is stored
+    std::vector<uint8_t> copy(data, data + length); // may throw: then nothing is stored
     writeData_ = std::move(copy);
     settings_.memoryAddress = address;
     settings_.memoryLength = length;
@@ -178,8 +176,7 @@ int ZelWorker::RunWriteMemory(const Job &job) {
 
 // Each differing byte is told as "\n" and its compare message, with its
 // EEPROM address.
-int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expected,
-                            const uint16_t *readBack) {
+int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expected, const uint16_t *readBack) {
     uint32_t errors = 0;
     for (uint32_t k = 0; k < expected.size(); ++k) {
         const uint8_t read = ByteOf(readBack, k);
@@ -190,8 +187,8 @@ int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expect
             return 0;
         }
         char message[kMessageSize];
-        std::snprintf(message, sizeof message, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n",
-                      address + k, static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
+        std::snprintf(message, sizeof message, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n", address + k,
+                      static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
         if (!TellMismatch(message)) {
             return 0;
         }

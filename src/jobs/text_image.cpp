@@ -7,9 +7,7 @@ namespace zel {
 namespace {
 
 // White space as the C locale has it, whatever locale the host set.
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view SkipBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front()))

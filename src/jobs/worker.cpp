@@ -63,13 +63,9 @@ ZelWorker *ZelWorker::Instance() {
 
 bool ZelWorker::BackgroundJobRunning() { return onWorkerThread || IsRunning(); }
 
-bool ZelWorker::MayStartJob() {
-    return jobsOnThisThread == 0 && blockingJobs_ == 0 && !BackgroundJobRunning();
-}
+bool ZelWorker::MayStartJob() { return jobsOnThisThread == 0 && blockingJobs_ == 0 && !BackgroundJobRunning(); }
 
-bool ZelWorker::JobOwnsBus() {
-    return jobsOnThisThread > 0 || blockingJobs_ > 0 || BackgroundJobRunning();
-}
+bool ZelWorker::JobOwnsBus() { return jobsOnThisThread > 0 || blockingJobs_ > 0 || BackgroundJobRunning(); }
 
 int ZelWorker::RunJob(Body body, bool blocking) {
     if (blocking) {
@@ -79,9 +75,9 @@ int ZelWorker::RunJob(Body body, bool blocking) {
 }
 
 bool ZelWorker::StartJob(Body body) {
-    const JobScope starting;   // a job export from the OnResult(0) below is refused
+    const JobScope starting; // a job export from the OnResult(0) below is refused
     job_ = body;
-    SetResult(0);   // told on the calling thread, before the export returns
+    SetResult(0); // told on the calling thread, before the export returns
     progress_.store(0);
     const uint64_t serial = startedJob_.load() + 1;
     startedJob_.store(serial);
@@ -114,7 +110,7 @@ int ZelWorker::RunGuarded(Body body) {
             result = 0;
         }
         if (LinkChangedUnderJob()) {
-            result = 0;   // whatever it did, it was not all done on the link it began with
+            result = 0; // whatever it did, it was not all done on the link it began with
         }
     }
     // the job has ended: its one result is final, and a host may start the
@@ -125,12 +121,12 @@ int ZelWorker::RunGuarded(Body body) {
 
 void ZelWorker::StopJob() {
     if (onWorkerThread) {
-        RequestStop();   // a handler on the worker thread cannot wait for its own thread
+        RequestStop(); // a handler on the worker thread cannot wait for its own thread
         return;
     }
     Stop(kStopTimeoutMs);
     if (activeJob_.exchange(0) != 0) {
-        RetireLock();    // the job did not end by itself: its thread may hold the lock for ever
+        RetireLock(); // the job did not end by itself: its thread may hold the lock for ever
     }
 }
 
@@ -145,7 +141,7 @@ bool ZelWorker::TakeSettings(Job *job) {
         return false;
     }
     static_cast<Settings &>(*job) = settings_;
-    job->writeData.swap(writeData_);   // no copy: the host's bytes are the job's now
+    job->writeData.swap(writeData_); // no copy: the host's bytes are the job's now
     platform::EndOwnerAccess();
     return true;
 }
@@ -162,8 +158,7 @@ bool ZelWorker::TellMismatch(const char *text) {
 }
 
 bool ZelWorker::KeepGoing() const {
-    return !platform::CurrentThreadAbandoned() && !LinkChangedUnderJob() &&
-           !(onWorkerThread && StopRequested());
+    return !platform::CurrentThreadAbandoned() && !LinkChangedUnderJob() && !(onWorkerThread && StopRequested());
 }
 
 // A thread that a stop gave up on no longer speaks for any job: it stores
@@ -217,13 +212,9 @@ int ZelWorker::GetResult() {
 
 bool ZelWorker::SetHandler(ZelHandler *handler) { return dispatch_.Install(handler); }
 
-bool ZelWorker::PathFits(const char *path) {
-    return path != nullptr && std::strlen(path) < kPathSize;
-}
+bool ZelWorker::PathFits(const char *path) { return path != nullptr && std::strlen(path) < kPathSize; }
 
-void ZelWorker::SetPath(const char *path) {
-    std::memcpy(settings_.path, path, std::strlen(path) + 1);
-}
+void ZelWorker::SetPath(const char *path) { std::memcpy(settings_.path, path, std::strlen(path) + 1); }
 
 bool JobRunning() {
     ZelWorker *worker = ZelWorker::Instance();

@@ -17,8 +17,8 @@ namespace zel {
 
 class ZelWorker final : public Threadable {
 public:
-    static constexpr std::size_t kPathSize = 248;    // path characters with the terminator
-    static constexpr std::size_t kMessageSize = 64;  // compare message with the terminator
+    static constexpr std::size_t kPathSize = 248;   // path characters with the terminator
+    static constexpr std::size_t kMessageSize = 64; // compare message with the terminator
     static constexpr uint32_t kStopTimeoutMs = 1000;
 
     // What the exports set for the next job. Each job takes its own copy at
@@ -28,16 +28,16 @@ public:
         char path[kPathSize] = {};
         uint8_t fillByte = 0;
         bool verifyAfter = false;
-        uint32_t pageBytes = 0;             // 0: byte writes
+        uint32_t pageBytes = 0; // 0: byte writes
         // the memory jobs' range; the read job's buffer is the host's,
         // written once the whole range was read
         uint32_t memoryAddress = 0;
         uint32_t memoryLength = 0;
         uint8_t *readBuffer = nullptr;
-        bool verifyWrite = false;           // read the written range back and compare
+        bool verifyWrite = false; // read the written range back and compare
     };
     struct Job : Settings {
-        std::vector<uint8_t> writeData;     // copied from the host when the job is accepted
+        std::vector<uint8_t> writeData; // copied from the host when the job is accepted
     };
 
     // A job body: runs the job on the calling thread and returns its result
@@ -89,8 +89,8 @@ public:
     bool SetHandler(ZelHandler *handler);
 
     // Job parameters; written only while no background job runs.
-    static bool PathFits(const char *path);  // not null and shorter than kPathSize
-    void SetPath(const char *path);          // the caller has checked PathFits
+    static bool PathFits(const char *path); // not null and shorter than kPathSize
+    void SetPath(const char *path);         // the caller has checked PathFits
     void SetFillByte(uint8_t fill) { settings_.fillByte = fill; }
     void SetVerifyAfter(bool verify) { settings_.verifyAfter = verify; }
     // The text of the last compare error; written only by the job that runs.
@@ -150,19 +150,19 @@ private:
 
     Settings settings_;
     char message_[kMessageSize] = {};
-    std::vector<uint8_t> writeData_;         // the write-memory job's bytes, until it takes them
-    Body job_ = &ZelWorker::RunProgram;      // what the worker thread runs; set before its start
-    std::atomic<uint64_t> startedJob_{0};    // serial of the last background start
-    std::atomic<uint64_t> activeJob_{0};     // serial of the background job not yet ended, 0: none
-    std::atomic<int> blockingJobs_{0};       // blocking jobs whose result is not yet told
+    std::vector<uint8_t> writeData_;      // the write-memory job's bytes, until it takes them
+    Body job_ = &ZelWorker::RunProgram;   // what the worker thread runs; set before its start
+    std::atomic<uint64_t> startedJob_{0}; // serial of the last background start
+    std::atomic<uint64_t> activeJob_{0};  // serial of the background job not yet ended, 0: none
+    std::atomic<int> blockingJobs_{0};    // blocking jobs whose result is not yet told
     // Guards the stores of progress_ and result_ together with their
     // callbacks. Replaced after a forced end, which may leave it held for
     // ever; retired locks are kept, never destroyed.
     std::atomic<Lock> lock_;
     std::vector<Lock> retiredLocks_;
-    std::atomic<int> progress_{0};           // 0..100
-    std::atomic<int> result_{0};             // 1 success, 0 failure or not yet known
-    HandlerDispatch dispatch_;               // the installed handler; replaced at any time
+    std::atomic<int> progress_{0}; // 0..100
+    std::atomic<int> result_{0};   // 1 success, 0 failure or not yet known
+    HandlerDispatch dispatch_;     // the installed handler; replaced at any time
 };
 
 // A job owns the bus (see JobOwnsBus): the single device routines refuse then.

@@ -15,9 +15,9 @@ namespace zel::platform {
 bool ReplacementTarget(const char *path, std::string *file);
 
 enum class Created {
-    kMade,        // *stream is open for writing
-    kNameTaken,   // an entry of that name exists; try another
-    kFailed,      // no file can be made there
+    kMade,      // *stream is open for writing
+    kNameTaken, // an entry of that name exists; try another
+    kFailed,    // no file can be made there
 };
 
 // Makes the file `name`, which must not exist yet (an existing entry, a
@@ -33,8 +33,8 @@ bool CloseToDisk(FILE *stream);
 
 enum class Moved {
     kDone,
-    kTargetBusy,   // another process holds `to` so that it cannot be replaced;
-                   // writing it in place may still work
+    kTargetBusy, // another process holds `to` so that it cannot be replaced;
+                 // writing it in place may still work
     kFailed,
 };
 

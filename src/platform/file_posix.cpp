@@ -25,7 +25,7 @@ bool ReplaceableFile(const char *path) {
 bool TakeOwnerAndMode(int descriptor, const struct stat &model) {
     const bool owner = fchown(descriptor, model.st_uid, model.st_gid) == 0;
     if (!owner)
-        fchown(descriptor, static_cast<uid_t>(-1), model.st_gid);   // our own group, where we are in it
+        fchown(descriptor, static_cast<uid_t>(-1), model.st_gid); // our own group, where we are in it
     const mode_t mode = model.st_mode & (owner ? 07777 : 0777);
     return fchmod(descriptor, mode) == 0;
 }
@@ -56,12 +56,11 @@ Created CreateNewFile(const char *name, const char *model, FILE **stream) {
     const bool modelled = stat(model, &status) == 0;
     // O_EXCL refuses any existing entry, a link included, even one that
     // leads nowhere; the mode is made exact below, past the umask
-    const int descriptor = open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                modelled ? status.st_mode & 0777 : 0666);
+    const int descriptor =
+        open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, modelled ? status.st_mode & 0777 : 0666);
     if (descriptor < 0)
         return errno == EEXIST ? Created::kNameTaken : Created::kFailed;
-    if ((modelled && !TakeOwnerAndMode(descriptor, status)) ||
-        !(*stream = fdopen(descriptor, "w"))) {
+    if ((modelled && !TakeOwnerAndMode(descriptor, status)) || !(*stream = fdopen(descriptor, "w"))) {
         close(descriptor);
         unlink(name);
         return Created::kFailed;

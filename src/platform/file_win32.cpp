@@ -9,21 +9,20 @@ namespace {
 
 // A plain disk file with a single name.
 bool SingleLinkDiskFile(const char *path) {
-    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     BY_HANDLE_FILE_INFORMATION information{};
-    const bool single = GetFileType(file) == FILE_TYPE_DISK &&
-                        GetFileInformationByHandle(file, &information) &&
+    const bool single = GetFileType(file) == FILE_TYPE_DISK && GetFileInformationByHandle(file, &information) &&
                         information.nNumberOfLinks == 1;
     CloseHandle(file);
     return single;
 }
 
 // The attributes that the new file takes over from the one it replaces.
-constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN |
-                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 } // namespace
 
@@ -33,8 +32,8 @@ bool ReplacementTarget(const char *path, std::string *file) {
     *file = path;
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const DWORD special = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                          FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
+    const DWORD special =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
     return (attributes & special) == 0 && SingleLinkDiskFile(path);
 }
 
@@ -44,8 +43,7 @@ Created CreateNewFile(const char *name, const char *model, FILE **stream) {
     if (modelAttributes != INVALID_FILE_ATTRIBUTES && (modelAttributes & kKeptAttributes) != 0)
         attributes = modelAttributes & kKeptAttributes;
     // CREATE_NEW fails on any existing entry of that name, a link included
-    const HANDLE file =
-        CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+    const HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attributes, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::kNameTaken
@@ -79,8 +77,7 @@ Moved MoveFileOver(const char *from, const char *to) {
         return Moved::kDone;
     // a target open without delete sharing cannot be replaced, but may be written
     const DWORD error = GetLastError();
-    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Moved::kTargetBusy
-                                                                            : Moved::kFailed;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? Moved::kTargetBusy : Moved::kFailed;
 }
 
 } // namespace zel::platform

@@ -18,9 +18,9 @@ void UnlockNamedMutex(NamedMutex *mutex);
 void CloseNamedMutex(NamedMutex *mutex);
 
 struct NamedBlock {
-    void *handle;  // the object; stays open for the life of the process
-    void *view;    // this module's writable view of the whole block
-    bool existed;  // the block had been made before this open
+    void *handle; // the object; stays open for the life of the process
+    void *view;   // this module's writable view of the whole block
+    bool existed; // the block had been made before this open
 };
 
 // Creates the block of `size` bytes (zero-filled) or opens the existing one,

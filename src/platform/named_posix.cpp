@@ -41,20 +41,20 @@ inline constexpr size_t kMaxNameLength = 63;
 struct NamedMutex {
     NamedMutex *next;
     wchar_t name[kMaxNameLength + 1];
-    pthread_mutex_t mutex;   // recursive, like a kernel mutex
+    pthread_mutex_t mutex; // recursive, like a kernel mutex
 };
 
 struct NamedMemory {
     NamedMemory *next;
     wchar_t name[kMaxNameLength + 1];
     size_t size;
-    void *memory;   // zero-filled
+    void *memory; // zero-filled
 };
 
 struct ObjectTable {
-    std::atomic<uint64_t> cookie{0};   // first; set once the table is ready
-    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;   // guards the lists and `modules`
-    unsigned modules = 0;   // modules that met here and have not left
+    std::atomic<uint64_t> cookie{0};                  // first; set once the table is ready
+    pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER; // guards the lists and `modules`
+    unsigned modules = 0;                             // modules that met here and have not left
     NamedMutex *mutexes = nullptr;
     NamedMemory *blocks = nullptr;
 };
@@ -65,8 +65,8 @@ namespace {
 // This module's way to the table.
 struct ModuleState {
     pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-    pid_t processId = 0;             // the process in which `table` was found
-    ObjectTable *table = nullptr;    // kept after leaving: the table stays reachable
+    pid_t processId = 0;          // the process in which `table` was found
+    ObjectTable *table = nullptr; // kept after leaving: the table stays reachable
     bool left = false;
 };
 ModuleState module;
@@ -85,11 +85,11 @@ private:
 ObjectTable *NewTable() {
     uint64_t cookie = 0;
     while (cookie == 0)
-        if (getrandom(&cookie, sizeof cookie, 0) != static_cast<ssize_t>(sizeof cookie) &&
-            errno != EINTR)
+        if (getrandom(&cookie, sizeof cookie, 0) != static_cast<ssize_t>(sizeof cookie) && errno != EINTR)
             return nullptr;
     auto *table = new (std::nothrow) ObjectTable;
-    if (table != nullptr) table->cookie.store(cookie, std::memory_order_release);
+    if (table != nullptr)
+        table->cookie.store(cookie, std::memory_order_release);
     return table;
 }
 
@@ -98,18 +98,20 @@ ObjectTable *NewTable() {
 // that cannot be told (the system does not let this process read itself that way).
 bool Named(const MeetingPoint &point, ObjectTable **table) {
     *table = nullptr;
-    if (memcmp(point.magic, kMeetingMagic, sizeof point.magic) != 0 || point.table == 0 ||
-        point.cookie == 0)
+    if (memcmp(point.magic, kMeetingMagic, sizeof point.magic) != 0 || point.table == 0 || point.cookie == 0)
         return true;
     uint64_t found = 0;
     iovec into{&found, sizeof found};
     iovec from{reinterpret_cast<void *>(static_cast<uintptr_t>(point.table)), sizeof found};
     const ssize_t got = process_vm_readv(getpid(), &into, 1, &from, 1, 0);
-    if (got < 0) return errno == EFAULT;   // EFAULT: not mapped here
-    if (got != static_cast<ssize_t>(sizeof found) || found != point.cookie) return true;
+    if (got < 0)
+        return errno == EFAULT; // EFAULT: not mapped here
+    if (got != static_cast<ssize_t>(sizeof found) || found != point.cookie)
+        return true;
     auto *named = reinterpret_cast<ObjectTable *>(static_cast<uintptr_t>(point.table));
     // read again as the atomic that its maker set last, which orders what it made before
-    if (named->cookie.load(std::memory_order_acquire) == point.cookie) *table = named;
+    if (named->cookie.load(std::memory_order_acquire) == point.cookie)
+        *table = named;
     return true;
 }
 
@@ -137,26 +139,31 @@ int OpenMeetingPoint(const char *name, bool create) {
         int fd = shm_open(name, O_RDWR | O_CLOEXEC, 0);
         if (fd < 0 && errno == ENOENT && create) {
             fd = shm_open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-            if (fd < 0 && errno == EEXIST) continue;   // another module made it just now
+            if (fd < 0 && errno == EEXIST)
+                continue; // another module made it just now
         }
-        if (fd < 0) return -1;
+        if (fd < 0)
+            return -1;
         // trusted before the wait, so that nobody else's lock holds this module up
         int locked = -1;
         if (Trusted(fd)) {
-            do locked = flock(fd, LOCK_EX);
+            do
+                locked = flock(fd, LOCK_EX);
             while (locked != 0 && errno == EINTR);
         }
-        if (locked == 0 && !Removed(fd) && Trusted(fd)) return fd;
+        if (locked == 0 && !Removed(fd) && Trusted(fd))
+            return fd;
         const bool again = locked == 0 && Removed(fd) && create;
         close(fd);
-        if (!again) return -1;
+        if (!again)
+            return -1;
         // the last module removed it while this one waited: meet anew
     }
 }
 
 bool ReadPoint(int fd, MeetingPoint *point) {
     *point = MeetingPoint{};
-    return pread(fd, point, sizeof *point, 0) >= 0;   // 0 bytes: made just now
+    return pread(fd, point, sizeof *point, 0) >= 0; // 0 bytes: made just now
 }
 
 bool WritePoint(int fd, const ObjectTable *table) {
@@ -172,15 +179,18 @@ ObjectTable *Meet(pid_t self) {
     char name[kMeetingNameSize];
     MeetingName(self, name);
     const int fd = OpenMeetingPoint(name, true);
-    if (fd < 0) return nullptr;
+    if (fd < 0)
+        return nullptr;
     MeetingPoint point;
     ObjectTable *table = nullptr;
     if (ReadPoint(fd, &point) && Named(point, &table)) {
         if (table == nullptr) {
             // new, or left by an ended process or program that had this id
             ObjectTable *made = NewTable();
-            if (made != nullptr && WritePoint(fd, made)) table = made;
-            else delete made;   // nobody knows of it
+            if (made != nullptr && WritePoint(fd, made))
+                table = made;
+            else
+                delete made; // nobody knows of it
         }
     }
     if (table != nullptr) {
@@ -194,13 +204,16 @@ ObjectTable *Meet(pid_t self) {
 // This process's table; null on failure or once this module has left.
 ObjectTable *Table() {
     Hold hold(&module.lock);
-    if (module.left) return nullptr;
+    if (module.left)
+        return nullptr;
     const pid_t self = getpid();
-    if (module.table != nullptr && module.processId == self) return module.table;
+    if (module.table != nullptr && module.processId == self)
+        return module.table;
     // (after a fork the child's modules meet anew, as in a new process: what they
     // opened before stays theirs, in the child's copy of the table)
     ObjectTable *table = Meet(self);
-    if (table == nullptr) return nullptr;
+    if (table == nullptr)
+        return nullptr;
     module.table = table;
     module.processId = self;
     return table;
@@ -212,7 +225,8 @@ void Leave() {
     module.left = true;
     ObjectTable *table = module.table;
     // nothing to leave in a fork's child in which this module did not meet again
-    if (table == nullptr || module.processId != getpid()) return;
+    if (table == nullptr || module.processId != getpid())
+        return;
     char name[kMeetingNameSize];
     MeetingName(module.processId, name);
     const int fd = OpenMeetingPoint(name, false);
@@ -221,10 +235,12 @@ void Leave() {
         Hold tableHold(&table->lock);
         last = --table->modules == 0;
     }
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     MeetingPoint point;
     ObjectTable *named = nullptr;
-    if (last && ReadPoint(fd, &point) && Named(point, &named) && named == table) shm_unlink(name);
+    if (last && ReadPoint(fd, &point) && Named(point, &named) && named == table)
+        shm_unlink(name);
     close(fd);
 }
 
@@ -236,13 +252,15 @@ bool NameFits(const wchar_t *name) { return name != nullptr && wcslen(name) <= k
 
 template <typename Object> Object *Find(Object *head, const wchar_t *name) {
     for (Object *object = head; object != nullptr; object = object->next)
-        if (wcscmp(object->name, name) == 0) return object;
+        if (wcscmp(object->name, name) == 0)
+            return object;
     return nullptr;
 }
 
 NamedMutex *NewMutex(ObjectTable *table, const wchar_t *name) {
     auto *created = static_cast<NamedMutex *>(calloc(1, sizeof(NamedMutex)));
-    if (created == nullptr) return nullptr;
+    if (created == nullptr)
+        return nullptr;
     pthread_mutexattr_t attributes;
     pthread_mutexattr_init(&attributes);
     pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
@@ -260,7 +278,8 @@ NamedMutex *NewMutex(ObjectTable *table, const wchar_t *name) {
 
 NamedMemory *NewMemory(ObjectTable *table, const wchar_t *name, size_t size) {
     auto *created = static_cast<NamedMemory *>(calloc(1, sizeof(NamedMemory)));
-    if (created == nullptr) return nullptr;
+    if (created == nullptr)
+        return nullptr;
     created->memory = calloc(1, size);
     if (created->memory == nullptr) {
         free(created);
@@ -276,9 +295,11 @@ NamedMemory *NewMemory(ObjectTable *table, const wchar_t *name, size_t size) {
 } // namespace
 
 NamedMutex *OpenNamedMutex(const wchar_t *name) {
-    if (!NameFits(name)) return nullptr;
+    if (!NameFits(name))
+        return nullptr;
     ObjectTable *table = Table();
-    if (table == nullptr) return nullptr;
+    if (table == nullptr)
+        return nullptr;
     Hold hold(&table->lock);
     NamedMutex *mutex = Find(table->mutexes, name);
     return mutex != nullptr ? mutex : NewMutex(table, name);
@@ -295,15 +316,20 @@ void UnlockNamedMutex(NamedMutex *mutex) { pthread_mutex_unlock(&mutex->mutex); 
 void CloseNamedMutex(NamedMutex *) {}
 
 bool OpenNamedBlock(const wchar_t *name, size_t size, NamedBlock *block) {
-    if (!NameFits(name) || size == 0) return false;
+    if (!NameFits(name) || size == 0)
+        return false;
     ObjectTable *table = Table();
-    if (table == nullptr) return false;
+    if (table == nullptr)
+        return false;
     Hold hold(&table->lock);
     NamedMemory *memory = Find(table->blocks, name);
     const bool existed = memory != nullptr;
-    if (existed && memory->size < size) return false;
-    if (!existed) memory = NewMemory(table, name, size);
-    if (memory == nullptr) return false;
+    if (existed && memory->size < size)
+        return false;
+    if (!existed)
+        memory = NewMemory(table, name, size);
+    if (memory == nullptr)
+        return false;
     *block = NamedBlock{memory, memory->memory, existed};
     return true;
 }

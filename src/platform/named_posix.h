@@ -17,9 +17,9 @@ inline constexpr char kMeetingMagic[8] = {'Z', 'E', 'L', 'N', 'A', 'M', 'E', 'D'
 
 // The content of the meeting point.
 struct MeetingPoint {
-    char magic[8];     // kMeetingMagic
-    uint64_t table;    // the table's address in the process (and program image) that wrote it
-    uint64_t cookie;   // random, never 0; the table at that address holds the same value
+    char magic[8];   // kMeetingMagic
+    uint64_t table;  // the table's address in the process (and program image) that wrote it
+    uint64_t cookie; // random, never 0; the table at that address holds the same value
 };
 
 inline constexpr size_t kMeetingNameSize = 96;
@@ -30,8 +30,8 @@ inline constexpr size_t kMeetingNameSize = 96;
 inline void MeetingName(pid_t processId, char (&name)[kMeetingNameSize]) {
     struct stat space;
     const unsigned long long spaceId = stat("/proc/self/ns/pid", &space) == 0 ? space.st_ino : 0;
-    snprintf(name, sizeof name, "/zelapi-named1-%u-%llu-%u", static_cast<unsigned>(geteuid()),
-             spaceId, static_cast<unsigned>(processId));
+    snprintf(name, sizeof name, "/zelapi-named1-%u-%llu-%u", static_cast<unsigned>(geteuid()), spaceId,
+             static_cast<unsigned>(processId));
 }
 
 } // namespace zel::platform

@@ -25,9 +25,9 @@ void CloseNamedMutex(NamedMutex *mutex) { CloseHandle(reinterpret_cast<HANDLE>(m
 bool OpenNamedBlock(const wchar_t *name, size_t size, NamedBlock *block) {
     const auto size64 = static_cast<unsigned long long>(size);
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
-                                        static_cast<DWORD>(size64 >> 32),
-                                        static_cast<DWORD>(size64), name);
-    if (mapping == nullptr) return false;
+                                        static_cast<DWORD>(size64 >> 32), static_cast<DWORD>(size64), name);
+    if (mapping == nullptr)
+        return false;
     // ERROR_ALREADY_EXISTS (183): another module of this process made the block first
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     void *view = MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, size);

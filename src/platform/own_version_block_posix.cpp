@@ -51,8 +51,7 @@ constexpr StringEntry kStrings[] = {
     {"SpecialBuild", ""},
 };
 
-template <size_t N>
-constexpr std::array<uint8_t, 4 * N> LittleEndian(const std::array<uint32_t, N> &words) {
+template <size_t N> constexpr std::array<uint8_t, 4 * N> LittleEndian(const std::array<uint32_t, N> &words) {
     std::array<uint8_t, 4 * N> bytes{};
     for (size_t i = 0; i < N; ++i)
         for (size_t b = 0; b < 4; ++b)
@@ -62,12 +61,11 @@ constexpr std::array<uint8_t, 4 * N> LittleEndian(const std::array<uint32_t, N> 
 
 // VS_FIXEDFILEINFO: signature, structure version, file version (high, low),
 // product version (high, low), flags mask, flags, OS, type, subtype, date.
-constexpr auto kFixedInfo = LittleEndian(std::array<uint32_t, 13>{
-    kFixedSignature, kFixedStructVersion, kVersionHigh, kVersionLow, kVersionHigh, kVersionLow,
-    kFlagsMask, 0, kOsNtWindows32, kTypeDll, 0, 0, 0});
+constexpr auto kFixedInfo = LittleEndian(
+    std::array<uint32_t, 13>{kFixedSignature, kFixedStructVersion, kVersionHigh, kVersionLow, kVersionHigh,
+                             kVersionLow, kFlagsMask, 0, kOsNtWindows32, kTypeDll, 0, 0, 0});
 
-constexpr auto kTranslation = LittleEndian(std::array<uint32_t, 1>{
-    uint32_t{kCodePage} << 16 | kLanguage});
+constexpr auto kTranslation = LittleEndian(std::array<uint32_t, 1>{uint32_t{kCodePage} << 16 | kLanguage});
 
 constexpr std::vector<uint8_t> LayOut() {
     VersionBlockWriter writer;

@@ -20,11 +20,11 @@ struct Thread {
     pthread_t id{};
     std::atomic<bool> abandonFlag{false};
 
-    std::mutex mutex;                 // guards the fields below
-    std::condition_variable changed;  // `returned` or `abandoned` became set
-    bool returned = false;            // the entry routine has returned
-    bool abandoned = false;           // the owner ended the thread forcibly
-    bool closed = false;              // the owner holds the record no more
+    std::mutex mutex;                // guards the fields below
+    std::condition_variable changed; // `returned` or `abandoned` became set
+    bool returned = false;           // the entry routine has returned
+    bool abandoned = false;          // the owner ended the thread forcibly
+    bool closed = false;             // the owner holds the record no more
     uint32_t exitCode = 0;
 };
 
@@ -36,14 +36,16 @@ thread_local Thread *currentThread = nullptr;
 
 void CallHook(ThreadHookPoint point) {
     const ThreadHook *hook = threadHook.load(std::memory_order_acquire);
-    if (hook != nullptr) hook->call(point, hook->context);
+    if (hook != nullptr)
+        hook->call(point, hook->context);
 }
 
 // Returns whether the owner had already let go, so that the thread frees the record.
 bool MarkReturned(Thread *thread, uint32_t exitCode) {
     std::lock_guard<std::mutex> guard(thread->mutex);
     thread->returned = true;
-    if (!thread->abandoned) thread->exitCode = exitCode;
+    if (!thread->abandoned)
+        thread->exitCode = exitCode;
     thread->changed.notify_all();
     return thread->closed;
 }
@@ -57,7 +59,8 @@ void *ThreadStart(void *argument) {
     const bool ownerGone = MarkReturned(thread, exitCode);
     currentThread = nullptr;
     BindAbandonFlag(nullptr);
-    if (ownerGone) delete thread;
+    if (ownerGone)
+        delete thread;
     return nullptr;
 }
 
@@ -89,14 +92,16 @@ WaitResult WaitThread(Thread *thread, uint32_t timeoutMs) {
 
 bool ThreadExitCode(Thread *thread, uint32_t *exitCode) {
     std::lock_guard<std::mutex> guard(thread->mutex);
-    if (!thread->returned && !thread->abandoned) return false;
+    if (!thread->returned && !thread->abandoned)
+        return false;
     *exitCode = thread->exitCode;
     return true;
 }
 
 bool EndThreadForcibly(Thread *thread, uint32_t exitCode) {
     std::lock_guard<std::mutex> guard(thread->mutex);
-    if (thread->returned) return true;
+    if (thread->returned)
+        return true;
     thread->abandoned = true;
     thread->exitCode = exitCode;
     thread->abandonFlag.store(true, std::memory_order_relaxed);
@@ -113,7 +118,8 @@ bool CloseThread(Thread *thread) {
         returned = thread->returned;
         id = thread->id;
     }
-    if (!returned) return pthread_detach(id) == 0;
+    if (!returned)
+        return pthread_detach(id) == 0;
     const bool joined = pthread_join(id, nullptr) == 0;
     delete thread;
     return joined;
@@ -121,16 +127,19 @@ bool CloseThread(Thread *thread) {
 
 bool BeginOwnerAccess() {
     Thread *thread = currentThread;
-    if (thread == nullptr) return true;
+    if (thread == nullptr)
+        return true;
     thread->mutex.lock();
-    if (!thread->abandoned) return true;
+    if (!thread->abandoned)
+        return true;
     thread->mutex.unlock();
     return false;
 }
 
 void EndOwnerAccess() {
     Thread *thread = currentThread;
-    if (thread != nullptr) thread->mutex.unlock();
+    if (thread != nullptr)
+        thread->mutex.unlock();
 }
 
 void SetThreadHook(const ThreadHook *hook) { threadHook.store(hook, std::memory_order_release); }

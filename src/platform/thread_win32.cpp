@@ -20,7 +20,8 @@ std::atomic<const ThreadHook *> threadHook{nullptr};
 
 void CallHook(ThreadHookPoint point) {
     const ThreadHook *hook = threadHook.load(std::memory_order_acquire);
-    if (hook != nullptr) hook->call(point, hook->context);
+    if (hook != nullptr)
+        hook->call(point, hook->context);
 }
 
 DWORD WINAPI ThreadStart(LPVOID argument) {
@@ -46,16 +47,21 @@ Thread *StartThread(ThreadEntry entry, void *argument, uint32_t *threadId) {
 
 WaitResult WaitThread(Thread *thread, uint32_t timeoutMs) {
     switch (WaitForSingleObject(thread->handle, timeoutMs)) {
-    case WAIT_OBJECT_0: return WaitResult::Ended;
-    case WAIT_TIMEOUT: return WaitResult::TimedOut;
-    default: return WaitResult::Failed;
+    case WAIT_OBJECT_0:
+        return WaitResult::Ended;
+    case WAIT_TIMEOUT:
+        return WaitResult::TimedOut;
+    default:
+        return WaitResult::Failed;
     }
 }
 
 bool ThreadExitCode(Thread *thread, uint32_t *exitCode) {
-    if (WaitForSingleObject(thread->handle, 0) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(thread->handle, 0) != WAIT_OBJECT_0)
+        return false;
     DWORD code = 0;
-    if (!GetExitCodeThread(thread->handle, &code)) return false;
+    if (!GetExitCodeThread(thread->handle, &code))
+        return false;
     *exitCode = code;
     return true;
 }
@@ -64,7 +70,8 @@ bool ThreadExitCode(Thread *thread, uint32_t *exitCode) {
 constexpr DWORD kTerminationWaitMs = 1000;
 
 bool EndThreadForcibly(Thread *thread, uint32_t exitCode) {
-    if (!TerminateThread(thread->handle, exitCode)) return false;
+    if (!TerminateThread(thread->handle, exitCode))
+        return false;
     // TerminateThread is asynchronous: the thread is gone once its handle
     // signals. It runs no more code of ours either way, so the owner does not
     // wait for ever (a thread held in the kernel may take long to signal).

@@ -16,7 +16,7 @@ void *tickContext = nullptr;
 uint32_t SystemTick() {
     static const int64_t perSecond = [] {
         LARGE_INTEGER frequency{};
-        QueryPerformanceFrequency(&frequency);   // never fails on XP and later
+        QueryPerformanceFrequency(&frequency); // never fails on XP and later
         return frequency.QuadPart;
     }();
     LARGE_INTEGER count{};

@@ -6,7 +6,8 @@ namespace zel::platform {
 
 bool AllocThreadSlot(uint32_t *slot) {
     const DWORD index = TlsAlloc();
-    if (index == TLS_OUT_OF_INDEXES) return false;
+    if (index == TLS_OUT_OF_INDEXES)
+        return false;
     *slot = index;
     return true;
 }

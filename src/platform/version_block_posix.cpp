@@ -5,12 +5,12 @@
 namespace zel::platform {
 namespace {
 
-constexpr size_t kHeaderBytes = 6;   // length, valueLength, type
+constexpr size_t kHeaderBytes = 6; // length, valueLength, type
 
 struct Node {
     size_t start;
-    size_t end;        // start + length
-    size_t key;        // first character of the key
+    size_t end; // start + length
+    size_t key; // first character of the key
     size_t value;
     size_t children;
     unsigned valueLength;
@@ -57,15 +57,13 @@ bool KeyIs(std::span<const uint8_t> block, const Node &node, const char *name, s
     size_t at = node.key;
     for (size_t i = 0; i < count; ++i, at += 2) {
         const uint16_t unit = WordAt(block, at);
-        if (unit == 0 || unit > 0x7F ||
-            LowerAscii(unit) != LowerAscii(static_cast<unsigned char>(name[i])))
+        if (unit == 0 || unit > 0x7F || LowerAscii(unit) != LowerAscii(static_cast<unsigned char>(name[i])))
             return false;
     }
     return WordAt(block, at) == 0;
 }
 
-std::optional<Node> FindChild(std::span<const uint8_t> block, const Node &parent, const char *name,
-                              size_t count) {
+std::optional<Node> FindChild(std::span<const uint8_t> block, const Node &parent, const char *name, size_t count) {
     for (size_t at = parent.children; at + kHeaderBytes <= parent.end;) {
         const std::optional<Node> child = ReadNode(block, at, parent.end);
         if (!child)

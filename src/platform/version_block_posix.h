@@ -55,7 +55,7 @@ private:
     constexpr void OpenHeader(std::string_view key, uint16_t valueLength, uint16_t type) {
         Align();
         open_.push_back(bytes_.size());
-        Word(0);   // length, set by Close
+        Word(0); // length, set by Close
         Word(valueLength);
         Word(type);
         for (const char c : key)
@@ -75,7 +75,7 @@ private:
     }
 
     std::vector<uint8_t> bytes_;
-    std::vector<size_t> open_;   // start offsets of the nodes not yet closed
+    std::vector<size_t> open_; // start offsets of the nodes not yet closed
 };
 
 // Where a value lies in a block.

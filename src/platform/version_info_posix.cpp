@@ -22,9 +22,7 @@ size_t Align4(size_t offset) { return (offset + 3) & ~size_t{3}; }
 
 size_t StoredLength(const uint8_t *block) { return block[0] | block[1] << 8; }
 
-bool IsOwnName(const char *fileName) {
-    return fileName && strcasecmp(fileName, kOwnName) == 0;
-}
+bool IsOwnName(const char *fileName) { return fileName && strcasecmp(fileName, kOwnName) == 0; }
 
 // The block that answers for the library's own name; empty when its stored
 // length does not fit the bytes that hold it.

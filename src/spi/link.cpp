@@ -19,13 +19,13 @@ constexpr int kNoPort = -1;
 // refuses it, and the link is the next job's.
 bool OpenLink(const char *config, int linkParam) {
     if (config == nullptr) {
-        return false;   // nothing to hand the transport
+        return false; // nothing to hand the transport
     }
-    const LinkChangeScope change;   // an open closes the link it replaces, even when it fails
+    const LinkChangeScope change; // an open closes the link it replaces, even when it fails
     if (TransportOpen(config, kReservedOpenArgument, static_cast<uint16_t>(linkParam)) == 0) {
         return false;
     }
-    TransportCpuStop();   // before any PIO line is touched; nothing ever restarts it
+    TransportCpuStop(); // before any PIO line is touched; nothing ever restarts it
     return true;
 }
 
@@ -34,9 +34,7 @@ void CloseLink() {
     TransportClose();
 }
 
-bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
-    return TransportEnumerate(a, b, c, d) == 0;
-}
+bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d) { return TransportEnumerate(a, b, c, d) == 0; }
 
 std::string ComposeLinkConfig(int kind, int port) {
     std::string config;

@@ -11,6 +11,6 @@ namespace zel {
 bool OpenLink(const char *config, int linkParam);
 void CloseLink();
 bool EnumeratePorts(intptr_t a, intptr_t b, intptr_t c, intptr_t d);
-std::string ComposeLinkConfig(int kind, int port);   // "SPITRANS=LPT SPIPORT=3"
+std::string ComposeLinkConfig(int kind, int port); // "SPITRANS=LPT SPIPORT=3"
 
 } // namespace zel

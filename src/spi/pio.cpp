@@ -81,7 +81,7 @@ void WriteRegister(uint32_t address, uint16_t value) {
 uint16_t ReadRegister(uint32_t address) {
     if (QueueOpen()) {
         QueueRead(address);
-        return 0xFFFF;   // known once the batch is back
+        return 0xFFFF; // known once the batch is back
     }
     uint16_t word = 0;
     const Access access = TransportRead(address, &word);
@@ -102,7 +102,7 @@ void NoteFailedAccess(bool saysSo) {
 
 void SetLineEnable(int line, bool on) {
     uint16_t value = 0;
-    if (UpdateShadow(enableShadow, line, on, value)) {   // kept even if the write fails
+    if (UpdateShadow(enableShadow, line, on, value)) { // kept even if the write fails
         WriteRegister(kRegOutputEnable, value);
     }
 }

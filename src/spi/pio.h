@@ -11,13 +11,13 @@ inline constexpr uint32_t kRegOutputEnable = 0x0061;
 inline constexpr uint32_t kRegOutputLevel = 0x0062;
 inline constexpr uint32_t kRegInputLevel = 0xFFC2;
 
-void SetLineEnable(int line, bool on);     // one write of 0x0061
-void SetLineLevel(int line, bool high);    // one write of 0x0062
-uint16_t ReadInputs();                     // one read of 0xFFC2
-int ReadLine(int line);                    // one read of 0xFFC2: 1 high, 0 low
-void SetWriteProtect(bool high);           // level, then enable
+void SetLineEnable(int line, bool on);  // one write of 0x0061
+void SetLineLevel(int line, bool high); // one write of 0x0062
+uint16_t ReadInputs();                  // one read of 0xFFC2
+int ReadLine(int line);                 // one read of 0xFFC2: 1 high, 0 low
+void SetWriteProtect(bool high);        // level, then enable
 void WriteRegister(uint32_t address, uint16_t value);
-uint16_t ReadRegister(uint32_t address);   // 0xFFFF when the read fails
+uint16_t ReadRegister(uint32_t address); // 0xFFFF when the read fails
 // Register accesses that the transport refused so far (wraps). A step that
 // compares it before and after knows whether every line did what it was told.
 uint32_t FailedAccesses();

@@ -14,7 +14,7 @@ namespace {
 // locks are kept, never destroyed (a thread given up on may still leave one).
 struct TransportLocks {
     std::atomic<Lock> current{CreateLock()};
-    std::vector<Lock> retired;   // owner only (the thread that stops jobs)
+    std::vector<Lock> retired; // owner only (the thread that stops jobs)
 };
 
 TransportLocks &Locks() {
@@ -24,17 +24,16 @@ TransportLocks &Locks() {
 
 // Counts changes of the link and the lines; a job remembers the count it began with.
 std::atomic<uint64_t> linkEpoch{1};
-thread_local uint64_t jobEpoch = 0;   // 0: no job on this thread
+thread_local uint64_t jobEpoch = 0; // 0: no job on this thread
 
 bool JobMayAccess() { return jobEpoch == 0 || jobEpoch == linkEpoch.load(); }
 
 // Runs `call` under the lock unless this thread may not reach the transport:
 // given up on (asked before and again under the lock, which it may have
 // waited for), or, for register accesses, a job whose link has changed.
-template <typename Call>
-bool UnderLock(bool registerAccess, Call call) {
+template <typename Call> bool UnderLock(bool registerAccess, Call call) {
     if (platform::CurrentThreadAbandoned()) {
-        return false;   // not even the lock: it may be the next job's by now
+        return false; // not even the lock: it may be the next job's by now
     }
     const ScopedLock guard(Locks().current.load());
     if (platform::CurrentThreadAbandoned() || (registerAccess && !JobMayAccess())) {

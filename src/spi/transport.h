@@ -11,9 +11,9 @@
 namespace zel {
 
 enum class Access {
-    Done,      // the transport did it
-    Failed,    // the transport refused it
-    Refused,   // never handed to the transport
+    Done,    // the transport did it
+    Failed,  // the transport refused it
+    Refused, // never handed to the transport
 };
 
 // As the hoplink operations; a call that is not handed on returns the

@@ -6,7 +6,8 @@ namespace zel {
 
 Lock CreateLock() {
     Lock lock = platform::NewRecursiveLock();
-    if (lock == nullptr) throw std::bad_alloc();
+    if (lock == nullptr)
+        throw std::bad_alloc();
     return lock;
 }
 

@@ -22,25 +22,25 @@ struct TlsKey {
 // One registered piece of clean-up work; allocated with `new` by the
 // registering side and deleted by RunThreadExitCleanup.
 struct TlsEntry {
-    TlsKey *key;              // never null
-    void *value;              // what to dispose of; null: nothing
-    TlsEntry *next;           // following entry of the same thread
-    void *registrar;          // the registering side's word
-    TlsEntry *keyNext;        // following entry of the same key, across threads
-    TlsEntry **keyPrevLink;   // the word that points at this entry in its key's list
+    TlsKey *key;            // never null
+    void *value;            // what to dispose of; null: nothing
+    TlsEntry *next;         // following entry of the same thread
+    void *registrar;        // the registering side's word
+    TlsEntry *keyNext;      // following entry of the same key, across threads
+    TlsEntry **keyPrevLink; // the word that points at this entry in its key's list
 };
 
 struct TlsThreadRecord {
     TlsEntry *entries;
-    TlsThreadRecord *next;        // following record of the process
-    TlsThreadRecord **prevLink;   // the block's `threads` word or the preceding record's `next`
+    TlsThreadRecord *next;      // following record of the process
+    TlsThreadRecord **prevLink; // the block's `threads` word or the preceding record's `next`
 };
 
 // The shared block: three words, pointer-sized so that `threads` holds an address on 64-bit too.
 struct TlsBlock {
-    uintptr_t refCount;         // attachments; each registry adds 1, nothing subtracts
-    uintptr_t slot;             // thread-local slot holding each thread's record
-    TlsThreadRecord *threads;   // first record of the process, or null
+    uintptr_t refCount;       // attachments; each registry adds 1, nothing subtracts
+    uintptr_t slot;           // thread-local slot holding each thread's record
+    TlsThreadRecord *threads; // first record of the process, or null
 };
 static_assert(sizeof(TlsBlock) == 3 * sizeof(void *));
 #if UINTPTR_MAX == 0xFFFFFFFFu
@@ -61,7 +61,7 @@ public:
 private:
     bool Attach();
 
-    void *handle_ = nullptr;            // written once, under the mutex
+    void *handle_ = nullptr; // written once, under the mutex
     std::atomic<TlsBlock *> view_{nullptr};
 };
 

@@ -14,8 +14,7 @@ namespace zel {
 
 // String: a string of narrow characters (c_str(), and construction from a
 // pointer and a count).
-template <typename String>
-class VersionInfo {
+template <typename String> class VersionInfo {
 public:
     // Reads the version information of `fileName`; valid when it was read
     // and has at least one translation.
@@ -47,12 +46,11 @@ public:
 private:
     bool valid = false;
     uint32_t infoSize = 0;
-    uint8_t *infoData = nullptr;   // infoSize bytes, owned
+    uint8_t *infoData = nullptr; // infoSize bytes, owned
     uint32_t translation = 0;
 };
 
-template <typename String>
-VersionInfo<String>::VersionInfo(const String &fileName) {
+template <typename String> VersionInfo<String>::VersionInfo(const String &fileName) {
     uint32_t handle = 0;
     infoSize = platform::VersionInfoSize(fileName.c_str(), &handle);
     if (infoSize == 0)
@@ -60,7 +58,7 @@ VersionInfo<String>::VersionInfo(const String &fileName) {
     infoData = new (std::nothrow) uint8_t[infoSize];
     if (!infoData || !platform::ReadVersionInfo(fileName.c_str(), 0, infoSize, infoData))
         return;
-    valid = true;   // lets the translation query run
+    valid = true; // lets the translation query run
     unsigned count = 0;
     const auto *table = reinterpret_cast<const uint8_t *>(QueryTranslations(&count));
     if (!table || count < 1) {
@@ -68,29 +66,23 @@ VersionInfo<String>::VersionInfo(const String &fileName) {
         return;
     }
     // stored little-endian: language, then code page
-    translation = static_cast<uint32_t>(table[0] | table[1] << 8) |
-                  static_cast<uint32_t>(table[2] | table[3] << 8) << 16;
+    translation = static_cast<uint32_t>(table[0] | table[1] << 8) | static_cast<uint32_t>(table[2] | table[3] << 8)
+                                                                        << 16;
 }
 
-template <typename String>
-VersionInfo<String>::~VersionInfo() {
-    delete[] infoData;
-}
+template <typename String> VersionInfo<String>::~VersionInfo() { delete[] infoData; }
 
-template <typename String>
-const void *VersionInfo<String>::QueryValue(const char *subBlock, unsigned *length) {
+template <typename String> const void *VersionInfo<String>::QueryValue(const char *subBlock, unsigned *length) {
     void *value = nullptr;
     unsigned reported = 0;
-    const bool found = valid && subBlock &&
-                       platform::QueryVersionValue(infoData, subBlock, &value, &reported) &&
+    const bool found = valid && subBlock && platform::QueryVersionValue(infoData, subBlock, &value, &reported) &&
                        value && reported > 0;
     if (length)
         *length = found ? reported : 0;
     return found ? value : nullptr;
 }
 
-template <typename String>
-const uint32_t *VersionInfo<String>::QueryTranslations(unsigned *count) {
+template <typename String> const uint32_t *VersionInfo<String>::QueryTranslations(unsigned *count) {
     unsigned bytes = 0;
     const void *table = QueryValue("\\VarFileInfo\\Translation", &bytes);
     if (count)
@@ -98,14 +90,13 @@ const uint32_t *VersionInfo<String>::QueryTranslations(unsigned *count) {
     return static_cast<const uint32_t *>(table);
 }
 
-template <typename String>
-String VersionInfo<String>::QueryString(unsigned translation, const char *name) {
+template <typename String> String VersionInfo<String>::QueryString(unsigned translation, const char *name) {
     if (!name)
         return String();
     // "\StringFileInfo\" 16, language and code page 8, '\' 1, terminator 1
     std::string subBlock(std::strlen(name) + 28, '\0');
-    std::snprintf(subBlock.data(), subBlock.size(), "\\StringFileInfo\\%04X%04X\\%s",
-                  translation & 0xFFFFu, (translation >> 16) & 0xFFFFu, name);
+    std::snprintf(subBlock.data(), subBlock.size(), "\\StringFileInfo\\%04X%04X\\%s", translation & 0xFFFFu,
+                  (translation >> 16) & 0xFFFFu, name);
     unsigned length = 0;
     const auto *text = static_cast<const char *>(QueryValue(subBlock.c_str(), &length));
     return text ? String(text, length - 1) : String();

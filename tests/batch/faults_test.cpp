@@ -37,8 +37,7 @@ const std::pair<const char *, Target::Arming> kFaults[] = {
     {"clock held 3 ms", [](Faults &f, const Counters &) { f.holdClockMs = 3; }},
     {"a write fails", [](Faults &f, const Counters &c) { f.writeFail.nth = c.registerWrites + 40; }},
     {"a read fails", [](Faults &f, const Counters &c) { f.readFail.nth = c.registerReads + 9; }},
-    {"link lost",
-     [](Faults &f, const Counters &c) { f.linkLostAfter = c.registerWrites + c.registerReads + 25; }},
+    {"link lost", [](Faults &f, const Counters &c) { f.linkLostAfter = c.registerWrites + c.registerReads + 25; }},
 };
 
 class FaultedJob : public LinkTest, public testing::WithParamInterface<JobKind> {
@@ -90,8 +89,7 @@ TEST_P(FaultedJob, EndsAsAccessByAccess) {
             const size_t n = static_cast<size_t>(k * (positions - 1) / (kPositions - 1));
             const auto single = RunJob(job, false, &arm, n);
             const auto batched = RunJob(job, true, &arm, n);
-            EXPECT_EQ(batched.first, single.first)
-                << name << " at transaction " << n + 1 << " of " << positions;
+            EXPECT_EQ(batched.first, single.first) << name << " at transaction " << n + 1 << " of " << positions;
             if (batched.first == 1) {
                 EXPECT_EQ(batched.second, single.second) << name << " at transaction " << n + 1;
             }
@@ -103,8 +101,8 @@ TEST_P(FaultedJob, EndsAsAccessByAccess) {
 INSTANTIATE_TEST_SUITE_P(Jobs, FaultedJob, testing::ValuesIn(faults::kJobKinds),
                          [](const testing::TestParamInfo<JobKind> &info) {
                              std::string name = faults::JobName(info.param);
-                             std::erase_if(
-                                 name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
+                             std::erase_if(name,
+                                           [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                              return name;
                          });
 
@@ -143,9 +141,7 @@ TEST_P(HeldAtAStart, IsWaitedForAsAccessByAccess) {
 INSTANTIATE_TEST_SUITE_P(Table, HeldAtAStart,
                          testing::Values(HoldRow{"FiveMsAreWaitedFor", 5, 7},
                                          HoldRow{"FifteenMsFailTheRead", 15, 0}),
-                         [](const testing::TestParamInfo<HoldRow> &info) {
-                             return std::string(info.param.name);
-                         });
+                         [](const testing::TestParamInfo<HoldRow> &info) { return std::string(info.param.name); });
 
 // The library sees the acknowledge of the second data byte of a write
 // refused while the device took it (the samples are scripted, the device

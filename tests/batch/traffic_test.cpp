@@ -27,14 +27,13 @@ std::string FirstDifference(const std::vector<RegisterAccess> &batched,
     for (size_t i = 0; i < n; ++i) {
         if (!SameAccess(batched[i], single[i])) {
             return "access " + std::to_string(i) + ": " +
-                   (batched[i].kind == AccessKind::Read ? "read " : "write ") +
-                   std::to_string(batched[i].value) + " batched, " + std::to_string(single[i].value) +
-                   " alone";
+                   (batched[i].kind == AccessKind::Read ? "read " : "write ") + std::to_string(batched[i].value) +
+                   " batched, " + std::to_string(single[i].value) + " alone";
         }
     }
-    return batched.size() == single.size() ? ""
-                                           : std::to_string(batched.size()) + " accesses batched, " +
-                                                 std::to_string(single.size()) + " alone";
+    return batched.size() == single.size()
+               ? ""
+               : std::to_string(batched.size()) + " accesses batched, " + std::to_string(single.size()) + " alone";
 }
 
 // What one run of a host's jobs leaves to compare.
@@ -89,8 +88,8 @@ TEST_P(EveryJob, SendsTheSameTrafficBatched) {
 INSTANTIATE_TEST_SUITE_P(Jobs, EveryJob, testing::ValuesIn(faults::kJobKinds),
                          [](const testing::TestParamInfo<JobKind> &info) {
                              std::string name = faults::JobName(info.param);
-                             std::erase_if(
-                                 name, [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
+                             std::erase_if(name,
+                                           [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); });
                              return name;
                          });
 

@@ -33,7 +33,7 @@ std::vector<int> ReadLengths(const std::vector<zeltest::BusEvent> &events) {
                                      (events[i + 1].value & 1) != 0;
             reading = readAddress;
             if (readAddress) {
-                lengths.push_back(-1);   // the address byte itself is not data
+                lengths.push_back(-1); // the address byte itself is not data
             }
         } else if (event.kind == zeltest::BusEvent::Kind::Stop) {
             reading = false;
@@ -85,16 +85,32 @@ TEST_P(ReadSequence, AddressesTheChunkOnceAndUnpacksLowByteFirst) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadSequence,
     testing::Values(
-        ReadRow{"TwoAddressBytes", "SIMPART=24C256", 15, 0, 0x0123, 4,
-                "S a0+ 01+ 23+ S a1+ c0+ c1+ c2+ c3- P", {0xC1C0, 0xC3C2, kUntouched}},
-        ReadRow{"OneBlockBit", "SIMPART=24C04", 9, 1, 0x1FE, 2, "S a2+ fe+ S a3+ c0+ c1- P",
-                {0xC1C0, kUntouched}},
-        ReadRow{"ThreeBlockBits", "SIMPART=24C16", 11, 7, 0x5A3, 1, "S aa+ a3+ S ab+ c0- P",
-                {0x00C0, kUntouched}},
-        ReadRow{"BlockBitAboveTwoAddressBytes", "SIMPART=24C1024", 17, 1, 0x1ABCD, 3,
-                "S a2+ ab+ cd+ S a3+ c0+ c1+ c2- P", {0xC1C0, 0x00C2, kUntouched}},
-        ReadRow{"OddLengthClearsTheHighByte", "SIMPART=24C02", 8, 0, 0x11, 3,
-                "S a0+ 11+ S a1+ c0+ c1+ c2- P", {0xC1C0, 0x00C2, kUntouched}}),
+        ReadRow{"TwoAddressBytes",
+                "SIMPART=24C256",
+                15,
+                0,
+                0x0123,
+                4,
+                "S a0+ 01+ 23+ S a1+ c0+ c1+ c2+ c3- P",
+                {0xC1C0, 0xC3C2, kUntouched}},
+        ReadRow{"OneBlockBit", "SIMPART=24C04", 9, 1, 0x1FE, 2, "S a2+ fe+ S a3+ c0+ c1- P", {0xC1C0, kUntouched}},
+        ReadRow{"ThreeBlockBits", "SIMPART=24C16", 11, 7, 0x5A3, 1, "S aa+ a3+ S ab+ c0- P", {0x00C0, kUntouched}},
+        ReadRow{"BlockBitAboveTwoAddressBytes",
+                "SIMPART=24C1024",
+                17,
+                1,
+                0x1ABCD,
+                3,
+                "S a2+ ab+ cd+ S a3+ c0+ c1+ c2- P",
+                {0xC1C0, 0x00C2, kUntouched}},
+        ReadRow{"OddLengthClearsTheHighByte",
+                "SIMPART=24C02",
+                8,
+                0,
+                0x11,
+                3,
+                "S a0+ 11+ S a1+ c0+ c1+ c2- P",
+                {0xC1C0, 0x00C2, kUntouched}}),
     [](const testing::TestParamInfo<ReadRow> &info) { return std::string(info.param.name); });
 
 TEST_F(BlockTest, ReadOf130BytesTakesChunksOf64And64And2) {
@@ -127,8 +143,8 @@ TEST_F(BlockTest, EmptyRangeMovesNothingAndReportsStartAndEnd) {
 
 struct ChunkFailureRow {
     const char *name;
-    uint64_t transaction;      // of the read, 1-based
-    uint32_t byte;             // the device ignores this byte of it
+    uint64_t transaction; // of the read, 1-based
+    uint32_t byte;        // the device ignores this byte of it
     size_t filledWords;
     std::vector<int> progress;
 };
@@ -147,7 +163,7 @@ TEST_P(ChunkFailure, EndsTheReadAfterOneRecovery) {
     RefuseByte(row.transaction, row.byte);
     std::vector<uint16_t> words(65, kUntouched);
     EXPECT_FALSE(zel::ReadBlock(0, words.data(), 130, Recorded()));
-    EXPECT_THAT(BusText(), EndsWith("- P S P"));   // the failed transaction, then start and stop
+    EXPECT_THAT(BusText(), EndsWith("- P S P")); // the failed transaction, then start and stop
     EXPECT_EQ(Transactions() - before, row.transaction + 1);
     for (size_t i = 0; i < words.size(); ++i) {
         ASSERT_EQ(words[i], i < row.filledWords ? 0x5A5A : kUntouched) << "word " << i;
@@ -155,14 +171,14 @@ TEST_P(ChunkFailure, EndsTheReadAfterOneRecovery) {
     EXPECT_EQ(Progress().seen, row.progress);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ChunkFailure,
-    testing::Values(
-        ChunkFailureRow{"FirstChunkMemoryAddress", 1, 2, 0, {0}},
-        ChunkFailureRow{"SecondChunkDeviceAddress", 2, 1, 32, {0, 0}},
-        ChunkFailureRow{"SecondChunkReadAddress", 2, 4, 32, {0, 0}},
-        ChunkFailureRow{"ThirdChunkLowAddressByte", 3, 3, 64, {0, 0, 49}}),
-    [](const testing::TestParamInfo<ChunkFailureRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ChunkFailure,
+                         testing::Values(ChunkFailureRow{"FirstChunkMemoryAddress", 1, 2, 0, {0}},
+                                         ChunkFailureRow{"SecondChunkDeviceAddress", 2, 1, 32, {0, 0}},
+                                         ChunkFailureRow{"SecondChunkReadAddress", 2, 4, 32, {0, 0}},
+                                         ChunkFailureRow{"ThirdChunkLowAddressByte", 3, 3, 64, {0, 0, 49}}),
+                         [](const testing::TestParamInfo<ChunkFailureRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // With no memory-address bytes the chunk read becomes a current-address
 // read, one count short of a random read: it fails, and so does every write.
@@ -209,19 +225,20 @@ TEST_P(Refusal, TransfersReturnFalseWithoutBusTraffic) {
     EXPECT_THAT(words, ElementsAre(kUntouched, kUntouched));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Refusal,
-    testing::Values(RefusalRow{"BeforeAttach", "SIMPART=24C02", false, 0, 0},
-                    RefusalRow{"ThreeAddressBytes", "SIMPART=24C1024", true, 17, 0}),
-    [](const testing::TestParamInfo<RefusalRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Refusal,
+                         testing::Values(RefusalRow{"BeforeAttach", "SIMPART=24C02", false, 0, 0},
+                                         RefusalRow{"ThreeAddressBytes", "SIMPART=24C1024", true, 17, 0}),
+                         [](const testing::TestParamInfo<RefusalRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---------------------------------------------------------------------------
 
 struct PollRow {
     const char *name;
     uint32_t writeCycleMs;
-    bool acknowledged;      // the last probe is answered
-    int64_t minUs, maxUs;   // how long the unanswered probes cover
+    bool acknowledged;    // the last probe is answered
+    int64_t minUs, maxUs; // how long the unanswered probes cover
 };
 
 void PrintTo(const PollRow &row, std::ostream *out) { *out << row.name; }
@@ -234,7 +251,7 @@ class ByteWrite : public BlockTest, public testing::WithParamInterface<PollRow> 
 TEST_P(ByteWrite, PollsUntilTheWriteCycleEnds) {
     const PollRow &row = GetParam();
     Open("SIMPART=24C256 SIMTWR=" + std::to_string(row.writeCycleMs), 15, 0);
-    zel::BusTransfer(0xAE, nullptr, 0, false, nullptr, 0);   // nobody answers there
+    zel::BusTransfer(0xAE, nullptr, 0, false, nullptr, 0); // nobody answers there
     const auto probeUs = static_cast<int64_t>(transport().Registers().size());
     transport().ClearLog();
 
@@ -262,27 +279,26 @@ TEST_P(ByteWrite, PollsUntilTheWriteCycleEnds) {
         }
     }
     ASSERT_GE(levels.size(), 2u);
-    EXPECT_FALSE(levels.front());   // the first write of the level register lowers it
+    EXPECT_FALSE(levels.front()); // the first write of the level register lowers it
     EXPECT_TRUE(levels.back());
     EXPECT_EQ(std::count(levels.begin(), levels.end() - 1, true), 0)
         << "write-protect line high during the command or the polling";
-    EXPECT_EQ(log.back().address, zel::kRegOutputEnable);   // level first, then enable
+    EXPECT_EQ(log.back().address, zel::kRegOutputEnable); // level first, then enable
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ByteWrite,
-    testing::Values(PollRow{"NoWriteCycle", 0, true, 0, 0},
-                    PollRow{"FiveMilliseconds", 5, true, 5000, 5000},
-                    PollRow{"FifteenMilliseconds", 15, true, 15000, 15000},
-                    // the deadline is 20 ticks of a millisecond counter
-                    PollRow{"OutlastsThePolling", 100, false, 19000, 20000}),
-    [](const testing::TestParamInfo<PollRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ByteWrite,
+                         testing::Values(PollRow{"NoWriteCycle", 0, true, 0, 0},
+                                         PollRow{"FiveMilliseconds", 5, true, 5000, 5000},
+                                         PollRow{"FifteenMilliseconds", 15, true, 15000, 15000},
+                                         // the deadline is 20 ticks of a millisecond counter
+                                         PollRow{"OutlastsThePolling", 100, false, 19000, 20000}),
+                         [](const testing::TestParamInfo<PollRow> &info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
 
 struct DifferentialRow {
     const char *name;
-    std::vector<uint8_t> present;   // cells from 0x20 on
+    std::vector<uint8_t> present; // cells from 0x20 on
     std::vector<uint16_t> image;
     uint32_t length;
     std::vector<int> writtenOffsets;
@@ -316,19 +332,17 @@ TEST_P(Differential, WritesOnlyTheBytesThatDiffer) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Differential,
     testing::Values(
-        DifferentialRow{"AlreadyEqual", {0x11, 0x22, 0x33, 0x44}, {0x2211, 0x4433}, 4, {},
-                        {0, 0, 25, 50, 75, 100}},
-        DifferentialRow{"OnlyTheHighByteOfTheFirstWord", {0x11, 0x22}, {0x9911}, 2, {1},
-                        {0, 0, 50, 100}},
-        DifferentialRow{"EveryByte", {0x11, 0x22, 0x33}, {0xAA99, 0x00BB}, 3, {0, 1, 2},
-                        {0, 0, 33, 66, 100}}),
+        DifferentialRow{
+            "AlreadyEqual", {0x11, 0x22, 0x33, 0x44}, {0x2211, 0x4433}, 4, {}, {0, 0, 25, 50, 75, 100}},
+        DifferentialRow{"OnlyTheHighByteOfTheFirstWord", {0x11, 0x22}, {0x9911}, 2, {1}, {0, 0, 50, 100}},
+        DifferentialRow{"EveryByte", {0x11, 0x22, 0x33}, {0xAA99, 0x00BB}, 3, {0, 1, 2}, {0, 0, 33, 66, 100}}),
     [](const testing::TestParamInfo<DifferentialRow> &info) { return std::string(info.param.name); });
 
 TEST_F(BlockTest, WriteOf130BytesComparesInChunksOf64) {
     Open("SIMPART=24C256 SIMTWR=1", 15, 0);
     Target().Fill(0x00);
     std::vector<uint16_t> image(65, 0x0000);
-    image[40] = 0x00AB;   // byte 80, in the second chunk
+    image[40] = 0x00AB; // byte 80, in the second chunk
     ASSERT_TRUE(zel::WriteBlock(0, image.data(), 130, zel::kNoProgress));
     EXPECT_THAT(ReadLengths(zeltest::DecodeBus(transport().Registers())), ElementsAre(64, 64, 2));
     EXPECT_EQ(WriteCycles(), 1u);
@@ -339,7 +353,7 @@ TEST_F(BlockTest, WriteOf130BytesComparesInChunksOf64) {
 
 struct ByteFailureRow {
     const char *name;
-    uint32_t byte;   // the device ignores this byte of the third write command
+    uint32_t byte; // the device ignores this byte of the third write command
 };
 
 void PrintTo(const ByteFailureRow &row, std::ostream *out) { *out << row.name; }
@@ -358,16 +372,17 @@ TEST_P(ByteFailure, EndsTheBlockAfterOneRecovery) {
     EXPECT_FALSE(zel::WriteBlock(0x40, image, 4, Recorded()));
     EXPECT_EQ(Cells(0x40, 4), (std::vector<uint8_t>{0xB1, 0xB2, 0x03, 0x04}));
     EXPECT_EQ(WriteCycles(), 2u);
-    EXPECT_THAT(BusText(), EndsWith(" P S a0+ P S P"));   // command, the probe, recovery
+    EXPECT_THAT(BusText(), EndsWith(" P S a0+ P S P")); // command, the probe, recovery
     EXPECT_EQ(Occurrences(BusText(), "S a0+ 43+"), 0u);
     EXPECT_THAT(Progress().seen, ElementsAre(0, 0, 25));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ByteFailure,
-    testing::Values(ByteFailureRow{"DeviceAddress", 1}, ByteFailureRow{"MemoryAddress", 2},
-                    ByteFailureRow{"Value", 3}),
-    [](const testing::TestParamInfo<ByteFailureRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ByteFailure,
+                         testing::Values(ByteFailureRow{"DeviceAddress", 1}, ByteFailureRow{"MemoryAddress", 2},
+                                         ByteFailureRow{"Value", 3}),
+                         [](const testing::TestParamInfo<ByteFailureRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---------------------------------------------------------------------------
 
@@ -408,13 +423,11 @@ TEST_P(Stop, EndsTheTransferAtTheReport) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, Stop,
-    testing::Values(
-        StopRow{"ReadAtTheStart", false, 1, 0, 0, {0}},
-        StopRow{"ReadAfterTheSecondChunk", false, 3, 2, 32, {0, 0, 49}},
-        // chunk read, then command and probe for each of the first two bytes
-        StopRow{"WriteAfterTheSecondByte", true, 3, 5, 0, {0, 0, 0}}),
-    [](const testing::TestParamInfo<StopRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, Stop,
+                         testing::Values(StopRow{"ReadAtTheStart", false, 1, 0, 0, {0}},
+                                         StopRow{"ReadAfterTheSecondChunk", false, 3, 2, 32, {0, 0, 49}},
+                                         // chunk read, then command and probe for each of the first two bytes
+                                         StopRow{"WriteAfterTheSecondByte", true, 3, 5, 0, {0, 0, 0}}),
+                         [](const testing::TestParamInfo<StopRow> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -24,7 +24,7 @@ std::vector<std::string> WriteCommands(const std::vector<zeltest::BusEvent> &eve
             open = i + 1 < events.size() && events[i + 1].kind == Kind::Byte && events[i + 1].value == 0xA0 &&
                    events[i + 1].ack;
             command.clear();
-            ++i;   // the write address itself
+            ++i; // the write address itself
         } else if (event.kind == Kind::Byte && open) {
             open = event.ack;
             char hex[4];
@@ -42,11 +42,11 @@ struct CheckRow {
     const char *name;
     const char *config;
     int sizeBits, blockBits;
-    uint32_t top;                        // cell of the top word's low byte in the part
-    std::vector<uint8_t> saved;          // low byte, high byte
-    std::vector<uint32_t> worn;          // cells that keep their value when written
+    uint32_t top;               // cell of the top word's low byte in the part
+    std::vector<uint8_t> saved; // low byte, high byte
+    std::vector<uint32_t> worn; // cells that keep their value when written
     int result;
-    std::vector<std::string> commands;   // write commands, in order
+    std::vector<std::string> commands; // write commands, in order
 };
 
 void PrintTo(const CheckRow &row, std::ostream *out) { *out << row.name; }
@@ -70,24 +70,65 @@ INSTANTIATE_TEST_SUITE_P(
     Table, CheckSize,
     testing::Values(
         // 0xFFFF * 0xA5A5 = 0x5A5B (mod 0x10000)
-        CheckRow{"ErasedWordOneAddressByte", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0xFF, 0xFF}, {}, 1,
+        CheckRow{"ErasedWordOneAddressByte",
+                 "SIMPART=24C02 SIMTWR=1",
+                 8,
+                 0,
+                 0xFE,
+                 {0xFF, 0xFF},
+                 {},
+                 1,
                  {"fe 5b", "ff 5a", "fe ff", "ff ff"}},
-        CheckRow{"ErasedWordTwoAddressBytes", "SIMPART=24C256 SIMTWR=1", 15, 0, 0x7FFE, {0xFF, 0xFF},
-                 {}, 1, {"7f fe 5b", "7f ff 5a", "7f fe ff", "7f ff ff"}},
+        CheckRow{"ErasedWordTwoAddressBytes",
+                 "SIMPART=24C256 SIMTWR=1",
+                 15,
+                 0,
+                 0x7FFE,
+                 {0xFF, 0xFF},
+                 {},
+                 1,
+                 {"7f fe 5b", "7f ff 5a", "7f fe ff", "7f ff ff"}},
         // 0x1234 -> 0x3F84, 0x00FF -> 0xFF5B
-        CheckRow{"BothBytesChange", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0x34, 0x12}, {}, 1,
+        CheckRow{"BothBytesChange",
+                 "SIMPART=24C02 SIMTWR=1",
+                 8,
+                 0,
+                 0xFE,
+                 {0x34, 0x12},
+                 {},
+                 1,
                  {"fe 84", "ff 3f", "fe 34", "ff 12"}},
-        CheckRow{"LowByteOnlySet", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0xFF, 0x00}, {}, 1,
+        CheckRow{"LowByteOnlySet",
+                 "SIMPART=24C02 SIMTWR=1",
+                 8,
+                 0,
+                 0xFE,
+                 {0xFF, 0x00},
+                 {},
+                 1,
                  {"fe 5b", "ff ff", "fe ff", "ff 00"}},
         // 0x0000 and 0x4000 are their own pattern: nothing to write
         CheckRow{"ZeroIsItsOwnPattern", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0x00, 0x00}, {}, 1, {}},
-        CheckRow{"QuarterIsItsOwnPattern", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0x00, 0x40}, {}, 1,
-                 {}},
-        CheckRow{"SmallerThanThePart", "SIMPART=24C02 SIMTWR=1", 7, 0, 0x7E, {0xFF, 0xFF}, {}, 1,
+        CheckRow{"QuarterIsItsOwnPattern", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0x00, 0x40}, {}, 1, {}},
+        CheckRow{"SmallerThanThePart",
+                 "SIMPART=24C02 SIMTWR=1",
+                 7,
+                 0,
+                 0x7E,
+                 {0xFF, 0xFF},
+                 {},
+                 1,
                  {"7e 5b", "7f 5a", "7e ff", "7f ff"}},
         // the low byte keeps 0xFF: the pattern does not read back, and the
         // high byte that did change is put back
-        CheckRow{"WornByteIsRestored", "SIMPART=24C02 SIMTWR=1", 8, 0, 0xFE, {0xFF, 0xFF}, {0xFE}, 0,
+        CheckRow{"WornByteIsRestored",
+                 "SIMPART=24C02 SIMTWR=1",
+                 8,
+                 0,
+                 0xFE,
+                 {0xFF, 0xFF},
+                 {0xFE},
+                 0,
                  {"fe 5b", "ff 5a", "ff ff"}},
         // a 24C02 does not answer at 0xA2: the saved word cannot be read,
         // so nothing is written at all

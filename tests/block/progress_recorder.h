@@ -11,7 +11,7 @@ namespace blocktest {
 
 struct ProgressRecorder {
     std::vector<int> seen;
-    std::size_t stopAtReport = 0;   // 1-based report that answers "stop"; 0 = never
+    std::size_t stopAtReport = 0; // 1-based report that answers "stop"; 0 = never
 };
 
 ProgressRecorder &Progress();

@@ -20,7 +20,7 @@ constexpr uint16_t kClockLow = 0xFFFF & ~(1u << 6);
 struct CostRow {
     const char *name;
     std::function<void()> step;
-    std::vector<uint16_t> reads;   // scripted input values; none: idle bus
+    std::vector<uint16_t> reads; // scripted input values; none: idle bus
     size_t writes;
     size_t readCount;
 };
@@ -42,26 +42,34 @@ TEST_P(BusCost, MatchesTheCostTable) {
 // k: samples of a 10 ms check before the last one (1 on a free bus)
 INSTANTIATE_TEST_SUITE_P(
     Table, BusCost,
-    testing::Values(
-        CostRow{"Release", [] { zel::BusRelease(); }, {}, 4, 0},
-        CostRow{"StartOnIdleBus", [] { zel::BusStart(); }, {}, 6, 3 + 1},
-        CostRow{"StartWithClockStretchedForThreeSamples", [] { zel::BusStart(); },
-                {kHigh, kHigh, kClockLow, kClockLow, kClockLow, kHigh, kHigh}, 6, 3 + 4},
-        CostRow{"StopOnIdleBusSetsBothLevelBits", [] { zel::BusStop(); }, {}, 3 + 2, 5 + 1},
-        CostRow{"StopWithDataHeldLowSetsOnlyTheClockLevel", [] { zel::BusStop(); },
-                {kHigh, kHigh, kDataLow, kDataLow, kDataLow, kHigh}, 3 + 1, 5 + 1},
-        CostRow{"StopWithBothLinesLowSetsNoLevel", [] { zel::BusStop(); },
-                {kHigh, kHigh, kHigh, kHigh, 0x0000, 0x0000}, 3, 5 + 1},
-        CostRow{"WriteByte", [] { zel::BusWriteByte(0xA5); }, {}, 27, 3},
-        CostRow{"ReadByte", [] { zel::BusReadByte(nullptr); }, {}, 17, 8},
-        CostRow{"Acknowledge", [] { zel::BusSendAck(true); }, {}, 3, 2},
-        CostRow{"NotAcknowledge", [] { zel::BusSendAck(false); }, {}, 3, 4}),
+    testing::Values(CostRow{"Release", [] { zel::BusRelease(); }, {}, 4, 0},
+                    CostRow{"StartOnIdleBus", [] { zel::BusStart(); }, {}, 6, 3 + 1},
+                    CostRow{"StartWithClockStretchedForThreeSamples",
+                            [] { zel::BusStart(); },
+                            {kHigh, kHigh, kClockLow, kClockLow, kClockLow, kHigh, kHigh},
+                            6,
+                            3 + 4},
+                    CostRow{"StopOnIdleBusSetsBothLevelBits", [] { zel::BusStop(); }, {}, 3 + 2, 5 + 1},
+                    CostRow{"StopWithDataHeldLowSetsOnlyTheClockLevel",
+                            [] { zel::BusStop(); },
+                            {kHigh, kHigh, kDataLow, kDataLow, kDataLow, kHigh},
+                            3 + 1,
+                            5 + 1},
+                    CostRow{"StopWithBothLinesLowSetsNoLevel",
+                            [] { zel::BusStop(); },
+                            {kHigh, kHigh, kHigh, kHigh, 0x0000, 0x0000},
+                            3,
+                            5 + 1},
+                    CostRow{"WriteByte", [] { zel::BusWriteByte(0xA5); }, {}, 27, 3},
+                    CostRow{"ReadByte", [] { zel::BusReadByte(nullptr); }, {}, 17, 8},
+                    CostRow{"Acknowledge", [] { zel::BusSendAck(true); }, {}, 3, 2},
+                    CostRow{"NotAcknowledge", [] { zel::BusSendAck(false); }, {}, 3, 4}),
     [](const testing::TestParamInfo<CostRow> &info) { return std::string(info.param.name); });
 
 TEST_F(BusSteps, StartHasSixWritesWhenTheClockNeverRises) {
-    transport().Clock().SetStep(1000);   // 1 ms per access
+    transport().Clock().SetStep(1000); // 1 ms per access
     std::vector<uint16_t> reads(100, kClockLow);
-    reads[0] = reads[1] = kHigh;   // the data line is free
+    reads[0] = reads[1] = kHigh; // the data line is free
     transport().QueueReads(reads);
     const uint32_t before = transport().NowMs();
     EXPECT_FALSE(zel::BusStart());
@@ -73,8 +81,7 @@ TEST_F(BusSteps, StartHasSixWritesWhenTheClockNeverRises) {
 
 // Data and clock level bits are 0 whenever this chip drives a bus line, so
 // pulling a bus line low always drives a low level.
-void ExpectBusLinesNeverDrivenHigh(const std::vector<RegisterAccess> &log, uint16_t busBits,
-                                   uint16_t level) {
+void ExpectBusLinesNeverDrivenHigh(const std::vector<RegisterAccess> &log, uint16_t busBits, uint16_t level) {
     uint16_t enable = 0;
     for (size_t i = 0; i < log.size(); ++i) {
         const RegisterAccess &access = log[i];
@@ -90,7 +97,7 @@ TEST_F(BusSteps, LevelBitsGoBackToZeroBeforeALineIsPulledLow) {
     zel::BusStop();
     const std::vector<RegisterAccess> stop = transport().Registers();
     ASSERT_EQ(stop.back().address, 0x0062u);
-    EXPECT_EQ(stop.back().value, 0x00C0);   // both lines read high: both level bits 1
+    EXPECT_EQ(stop.back().value, 0x00C0); // both lines read high: both level bits 1
 
     transport().ClearLog();
     zel::BusTransfer(0xA0, nullptr, 0, false, nullptr, 0);

@@ -34,27 +34,25 @@ protected:
 TEST_P(Transfer, CountsAndSequenceFollowTheArguments) {
     const TransferRow &row = GetParam();
     std::vector<uint8_t> received(row.receiveCount, 0x00);
-    const uint16_t count =
-        zel::BusTransfer(0xA0, row.send.empty() ? nullptr : row.send.data(),
-                         static_cast<uint16_t>(row.send.size()), row.readFlag,
-                         received.empty() ? nullptr : received.data(), row.receiveCount);
+    const uint16_t count = zel::BusTransfer(0xA0, row.send.empty() ? nullptr : row.send.data(),
+                                            static_cast<uint16_t>(row.send.size()), row.readFlag,
+                                            received.empty() ? nullptr : received.data(), row.receiveCount);
     EXPECT_EQ(count, row.count);
     EXPECT_EQ(BusText(), row.bus);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Transfer,
-    testing::Values(
-        TransferRow{"AddressProbe", {}, 0, false, 1, "S a0+ P"},
-        TransferRow{"ReadAddressOnly", {}, 0, true, 1, "S a1+ P"},
-        TransferRow{"CurrentAddressRead", {}, 3, false, 4, "S a1+ b0+ b1+ b2- P"},
-        TransferRow{"CurrentAddressReadWithReadFlag", {}, 3, true, 4, "S a1+ b0+ b1+ b2- P"},
-        TransferRow{"AddressSetting", {0x10}, 0, false, 2, "S a0+ 10+ P"},
-        TransferRow{"ByteWriteWithReadFlag", {0x10, 0x5A}, 0, true, 3, "S a0+ 10+ 5a+ P"},
-        TransferRow{"RandomRead", {0x10}, 3, true, 6, "S a0+ 10+ S a1+ c0+ c1+ c2- P"},
-        // no repeated start: the device takes the bytes in as data and
-        // acknowledges the second, where the master wanted the line free
-        TransferRow{"DataInWithoutReadFlag", {0x10}, 2, false, 3, "S a0+ 10+ ff+ ff+ P"}),
+    testing::Values(TransferRow{"AddressProbe", {}, 0, false, 1, "S a0+ P"},
+                    TransferRow{"ReadAddressOnly", {}, 0, true, 1, "S a1+ P"},
+                    TransferRow{"CurrentAddressRead", {}, 3, false, 4, "S a1+ b0+ b1+ b2- P"},
+                    TransferRow{"CurrentAddressReadWithReadFlag", {}, 3, true, 4, "S a1+ b0+ b1+ b2- P"},
+                    TransferRow{"AddressSetting", {0x10}, 0, false, 2, "S a0+ 10+ P"},
+                    TransferRow{"ByteWriteWithReadFlag", {0x10, 0x5A}, 0, true, 3, "S a0+ 10+ 5a+ P"},
+                    TransferRow{"RandomRead", {0x10}, 3, true, 6, "S a0+ 10+ S a1+ c0+ c1+ c2- P"},
+                    // no repeated start: the device takes the bytes in as data and
+                    // acknowledges the second, where the master wanted the line free
+                    TransferRow{"DataInWithoutReadFlag", {0x10}, 2, false, 3, "S a0+ 10+ ff+ ff+ P"}),
     [](const testing::TestParamInfo<TransferRow> &info) { return std::string(info.param.name); });
 
 TEST_F(Transfer, RandomReadOfTwoAddressBytesCountsSixtyEight) {
@@ -84,7 +82,7 @@ TEST_F(Transfer, EveryByteButTheLastIsAcknowledged) {
 }
 
 TEST_F(Transfer, NoAcknowledgeAtTheThirdOfFiveBytesCountsThree) {
-    Target().GetFaults().nakByte = 4;   // the address is byte 1
+    Target().GetFaults().nakByte = 4; // the address is byte 1
     const uint8_t data[5] = {0x00, 0x11, 0x22, 0x33, 0x44};
     EXPECT_EQ(zel::BusTransfer(0xA0, data, 5, false, nullptr, 0), 3);
     // batched, the rest of the bytes went out before the refusal was seen:
@@ -174,13 +172,14 @@ TEST_P(ClockStretch, IsHonouredForTenMilliseconds) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, ClockStretch,
-    testing::Values(StretchRow{"StartWaitsFiveMs", 5, &zel::BusStart, true},
-                    StretchRow{"StartGivesUpOnFifteenMs", 15, &zel::BusStart, false},
-                    StretchRow{"StopWaitsFiveMs", 5, &zel::BusStop, true},
-                    StretchRow{"StopGivesUpOnFifteenMs", 15, &zel::BusStop, false}),
-    [](const testing::TestParamInfo<StretchRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, ClockStretch,
+                         testing::Values(StretchRow{"StartWaitsFiveMs", 5, &zel::BusStart, true},
+                                         StretchRow{"StartGivesUpOnFifteenMs", 15, &zel::BusStart, false},
+                                         StretchRow{"StopWaitsFiveMs", 5, &zel::BusStop, true},
+                                         StretchRow{"StopGivesUpOnFifteenMs", 15, &zel::BusStop, false}),
+                         [](const testing::TestParamInfo<StretchRow> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(ClockStretch, FailedStartStillCarriesOutAllSteps) {
     Target().GetFaults().holdClockMs = 15;

@@ -26,7 +26,7 @@ TEST_F(Device, ScanFindsEveryChipAddress) {
 }
 
 TEST_F(Device, DeviceAnsweringEverywhereIsRecordedAtTheLowest) {
-    ASSERT_TRUE(Attach("SIMPART=24C16 SIMADDR=5", 11, 7));   // block bits take the pins
+    ASSERT_TRUE(Attach("SIMPART=24C16 SIMADDR=5", 11, 7)); // block bits take the pins
     EXPECT_EQ(zelGetDeviceAddress(), 0xA0);
 }
 
@@ -52,7 +52,7 @@ TEST_F(Device, AttachDrivesWriteProtectHighAfterTheScan) {
     EXPECT_EQ(log[log.size() - 2].address, 0x0062u);
     EXPECT_EQ(log[log.size() - 2].value & 0x0100, 0x0100);
     EXPECT_EQ(log.back().address, 0x0061u);
-    EXPECT_EQ(log.back().value & 0x01C0, 0x0100);   // write-protect driven, bus released
+    EXPECT_EQ(log.back().value & 0x01C0, 0x0100); // write-protect driven, bus released
 }
 
 TEST_F(Device, FailedAttachLeavesWriteProtectAndDescriptorAlone) {
@@ -84,8 +84,7 @@ class Descriptor : public zeltest::LinkTest, public testing::WithParamInterface<
 TEST_P(Descriptor, KeepsOnlyTheLowBitsAndDerivesAddressBytes) {
     const DescriptorRow &row = GetParam();
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMADDR=1", row.sizeBits, row.blockBits));
-    EXPECT_EQ(zel::DescriptorWord(),
-              0xA2u | row.storedSize << 8 | row.storedBlock << 13 | row.addressBytes << 16);
+    EXPECT_EQ(zel::DescriptorWord(), 0xA2u | row.storedSize << 8 | row.storedBlock << 13 | row.addressBytes << 16);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Descriptor,
@@ -118,12 +117,10 @@ struct AddressBytesRow {
 
 TEST_F(Geometry, AddressBytesCoverTheUnfoldedBits) {
     const AddressBytesRow rows[] = {
-        {0, 0, 0, false},  {3, 7, 0, false},  {1, 7, 0, false}, {2, 7, 0, false},
-        {1, 1, 0, false},  {2, 4, 1, true},
-        {1, 0, 1, true},   {8, 0, 1, true},   {9, 1, 1, true},  {11, 7, 1, true},
-        {9, 0, 2, true},   {16, 0, 2, true},  {17, 1, 2, true}, {19, 7, 2, true},
-        {17, 0, 3, false}, {20, 3, 3, false}, {24, 0, 3, false}, {25, 0, 0, false},
-        {31, 0, 0, false},
+        {0, 0, 0, false},  {3, 7, 0, false},  {1, 7, 0, false},  {2, 7, 0, false},  {1, 1, 0, false},
+        {2, 4, 1, true},   {1, 0, 1, true},   {8, 0, 1, true},   {9, 1, 1, true},   {11, 7, 1, true},
+        {9, 0, 2, true},   {16, 0, 2, true},  {17, 1, 2, true},  {19, 7, 2, true},  {17, 0, 3, false},
+        {20, 3, 3, false}, {24, 0, 3, false}, {25, 0, 0, false}, {31, 0, 0, false},
     };
     for (const AddressBytesRow &row : rows) {
         Use(row.sizeBits, row.blockBits);
@@ -137,7 +134,7 @@ struct ComposeRow {
     unsigned sizeBits, blockBits;
     uint32_t address;
     uint8_t device;
-    std::vector<uint8_t> bytes;   // the first addressBytes bytes of the output
+    std::vector<uint8_t> bytes; // the first addressBytes bytes of the output
 };
 
 void ExpectComposes(const ComposeRow &row) {
@@ -183,11 +180,16 @@ TEST_F(Geometry, LastByteOfEverySupportedSize) {
 
 TEST_F(Geometry, BlockBitsTakeTheTopAddressBitsInOrder) {
     const ComposeRow rows[] = {
-        {11, 7, 0x5A3, 0xAA, {0xA3}},         {10, 6, 0x2C5, 0xA8, {0xC5}},
-        {8, 4, 0x80, 0xA8, {0x00}},           {17, 1, 0x1ABCD, 0xA2, {0xAB, 0xCD}},
-        {16, 0, 0x1234, 0xA0, {0x12, 0x34}},  {11, 7, 0x7FF, 0xAE, {0xFF}},
-        {9, 0, 0x1FF, 0xA0, {0x01, 0xFF}},    {10, 5, 0x200, 0xA8, {0x00}},
-        {10, 5, 0x100, 0xA2, {0x00}},         {8, 0, 0x1FF, 0xA0, {0xFF}},
+        {11, 7, 0x5A3, 0xAA, {0xA3}},
+        {10, 6, 0x2C5, 0xA8, {0xC5}},
+        {8, 4, 0x80, 0xA8, {0x00}},
+        {17, 1, 0x1ABCD, 0xA2, {0xAB, 0xCD}},
+        {16, 0, 0x1234, 0xA0, {0x12, 0x34}},
+        {11, 7, 0x7FF, 0xAE, {0xFF}},
+        {9, 0, 0x1FF, 0xA0, {0x01, 0xFF}},
+        {10, 5, 0x200, 0xA8, {0x00}},
+        {10, 5, 0x100, 0xA2, {0x00}},
+        {8, 0, 0x1FF, 0xA0, {0xFF}},
         {0, 0, 0x1234, 0xA0, {}},
     };
     for (const ComposeRow &row : rows) {
@@ -208,7 +210,7 @@ TEST_F(Geometry, DeviceImageHoldsTheWholeDevice) {
         ASSERT_NE(image, nullptr);
         EXPECT_EQ(size, row.bytes);
         const int32_t words = std::max(row.bytes / 2, 1);
-        image[words - 1] = 0xFFFF;   // the last word exists (AddressSanitizer)
+        image[words - 1] = 0xFFFF; // the last word exists (AddressSanitizer)
     }
 }
 

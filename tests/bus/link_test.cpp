@@ -37,15 +37,17 @@ TEST_P(InitConfig, ComposesTheTransportString) {
     EXPECT_EQ(calls[0].config, row.config);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, InitConfig,
-    testing::Values(ConfigRow{1, -1, "SPITRANS=LPT"}, ConfigRow{2, 0, "SPITRANS=USB SPIPORT=0"},
-                    ConfigRow{5, 3, " SPIPORT=3"}, ConfigRow{0, -1, ""},
-                    ConfigRow{1, -7, "SPITRANS=LPT SPIPORT=-7"}, ConfigRow{-1, 12, " SPIPORT=12"},
-                    ConfigRow{3, -1, ""}, ConfigRow{2, 2147483647, "SPITRANS=USB SPIPORT=2147483647"},
-                    ConfigRow{1, -2147483647 - 1, "SPITRANS=LPT SPIPORT=-2147483648"},
-                    ConfigRow{2, 100, "SPITRANS=USB SPIPORT=100"}),
-    [](const testing::TestParamInfo<ConfigRow> &info) { return "Row" + std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(Table, InitConfig,
+                         testing::Values(ConfigRow{1, -1, "SPITRANS=LPT"},
+                                         ConfigRow{2, 0, "SPITRANS=USB SPIPORT=0"}, ConfigRow{5, 3, " SPIPORT=3"},
+                                         ConfigRow{0, -1, ""}, ConfigRow{1, -7, "SPITRANS=LPT SPIPORT=-7"},
+                                         ConfigRow{-1, 12, " SPIPORT=12"}, ConfigRow{3, -1, ""},
+                                         ConfigRow{2, 2147483647, "SPITRANS=USB SPIPORT=2147483647"},
+                                         ConfigRow{1, -2147483647 - 1, "SPITRANS=LPT SPIPORT=-2147483648"},
+                                         ConfigRow{2, 100, "SPITRANS=USB SPIPORT=100"}),
+                         [](const testing::TestParamInfo<ConfigRow> &info) {
+                             return "Row" + std::to_string(info.index);
+                         });
 
 class Link : public zeltest::LinkTest {};
 
@@ -98,7 +100,7 @@ TEST_F(Link, SuccessStopsTheProcessorBeforeAnyLineAndKeepsTheLinkOpen) {
 }
 
 TEST_F(Link, FailedAttachClosesTheLinkOnceAndKeepsTheEarlierDescriptor) {
-    ASSERT_EQ(zelInit(2, 0, 0, 8, 0), 1);   // no SIM keys: the default part at 0xA0
+    ASSERT_EQ(zelInit(2, 0, 0, 8, 0), 1); // no SIM keys: the default part at 0xA0
     EXPECT_EQ(zelGetDeviceAddress(), 0xA0);
     transport().ClearLog();
     ASSERT_EQ(zelInitTrans("SIMPART=24C02 SIMADDR=7", 0, 11, 3), 1);
@@ -114,7 +116,7 @@ TEST_F(Link, FailedAttachClosesTheLinkOnceAndKeepsTheEarlierDescriptor) {
 }
 
 TEST_F(Link, CloseAlwaysSucceedsAndKeepsTheAddress) {
-    EXPECT_EQ(zelClose(), 1);   // nothing open
+    EXPECT_EQ(zelClose(), 1); // nothing open
     ASSERT_EQ(zelInitTrans("SIMPART=24C02 SIMADDR=6", 0, 8, 0), 1);
     EXPECT_EQ(zelClose(), 1);
     EXPECT_EQ(transport().Target(), nullptr);
@@ -127,8 +129,8 @@ TEST_F(Link, CloseAlwaysSucceedsAndKeepsTheAddress) {
 TEST_F(Link, PortEnumerationPassesItsArgumentsAndMapsTheResult) {
     char names[64];
     int32_t count = 0;
-    const intptr_t args[4] = {reinterpret_cast<intptr_t>(&count), reinterpret_cast<intptr_t>(names),
-                              INTPTR_MAX, INTPTR_MIN};
+    const intptr_t args[4] = {reinterpret_cast<intptr_t>(&count), reinterpret_cast<intptr_t>(names), INTPTR_MAX,
+                              INTPTR_MIN};
     const struct {
         int transportResult;
         int exportResult;
@@ -145,7 +147,7 @@ TEST_F(Link, PortEnumerationPassesItsArgumentsAndMapsTheResult) {
 }
 
 TEST_F(Link, OpenFindsTheDeviceAtTheChosenLines) {
-    EXPECT_EQ(zelInitTrans("SIMPART=24C02 SIMLINES=2,4,5", 0, 8, 0), 0);   // nothing on 6 and 7
+    EXPECT_EQ(zelInitTrans("SIMPART=24C02 SIMLINES=2,4,5", 0, 8, 0), 0); // nothing on 6 and 7
     EXPECT_EQ(zelSetPioLines(2, 4, 5), 1);
     transport().ClearLog();
     ASSERT_EQ(zelInitTrans("SIMPART=24C02 SIMLINES=2,4,5 SIMADDR=1", 0, 8, 0), 1);
@@ -159,7 +161,6 @@ TEST_F(Link, OpenFindsTheDeviceAtTheChosenLines) {
     }
     EXPECT_EQ(transport().Registers().back().value & 0x0020, 0x0020);
 }
-
 
 // After the lines moved, jobs read data and acknowledges on the new data
 // line and release the new lines: a 24C02 wired only to lines 2, 4 and 5

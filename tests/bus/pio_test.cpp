@@ -46,7 +46,7 @@ TEST_F(PioLines, EveryCallWritesEvenWhenTheBitDoesNotChange) {
 }
 
 TEST_F(PioLines, FirstAttachReleasesEveryLineOfTheChip) {
-    transport().ScriptOpenResult(1);   // a link with nothing on the bus
+    transport().ScriptOpenResult(1); // a link with nothing on the bus
     EXPECT_EQ(zelInitTrans("SPITRANS=USB", 0, 8, 0), 0);
     const Writes writes = Logged();
     ASSERT_GE(writes.size(), 4u);
@@ -81,8 +81,8 @@ TEST_F(PioLines, FailedWritePrintsOnceAndKeepsTheRequestedShadow) {
 }
 
 TEST_F(PioLines, FailedReadsReadEveryLineHigh) {
-    zel::SetLineEnable(7, true);   // the line is driven low...
-    transport().FailReads(true);   // ...but the read fails
+    zel::SetLineEnable(7, true); // the line is driven low...
+    transport().FailReads(true); // ...but the read fails
     EXPECT_EQ(zel::ReadInputs(), 0xFFFF);
     for (int line = 0; line < 16; ++line) {
         EXPECT_EQ(zel::ReadLine(line), 1) << "line " << line;
@@ -125,14 +125,13 @@ TEST_P(PioLineChoice, PositiveArgumentsReplaceLines) {
     EXPECT_EQ(zel::ClockLine(), row.expectClock);
     EXPECT_EQ(zel::DataLine(), row.expectData);
     EXPECT_EQ(zel::WriteProtectLine(), row.expectWriteProtect);
-    EXPECT_TRUE(transport().Registers().empty());   // takes effect at the next operation
+    EXPECT_TRUE(transport().Registers().empty()); // takes effect at the next operation
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, PioLineChoice,
                          testing::Values(LineChoice{0, 0, 0, 6, 7, 8}, LineChoice{-1, -5, -9, 6, 7, 8},
                                          LineChoice{3, 0, 0, 3, 7, 8}, LineChoice{2, 4, 5, 2, 4, 5},
-                                         LineChoice{0, 1, -1, 6, 1, 8},
-                                         LineChoice{40, 16, 9, 40, 16, 9}),
+                                         LineChoice{0, 1, -1, 6, 1, 8}, LineChoice{40, 16, 9, 40, 16, 9}),
                          [](const testing::TestParamInfo<LineChoice> &info) {
                              return "Row" + std::to_string(info.index);
                          });

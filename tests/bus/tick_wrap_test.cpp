@@ -17,8 +17,8 @@ enum class Wait { ClockStretch, AcknowledgePolling, HeaderRetry };
 struct WrapRow {
     const char *name;
     Wait wait;
-    uint32_t deviceMs;   // how long the device holds the clock or stays in its write cycle
-    bool passes;         // the device is done before the wait gives up
+    uint32_t deviceMs; // how long the device holds the clock or stays in its write cycle
+    bool passes;       // the device is done before the wait gives up
     uint32_t minMs, maxMs;
 };
 
@@ -46,7 +46,7 @@ TEST_P(TickWrap, WaitsTheirFullTime) {
         ASSERT_TRUE(OpenTarget("SIMPART=24C02"));
         MoveClockBeforeTheWrap();
         Target().GetFaults().holdClockMs = row.deviceMs;
-        ASSERT_TRUE(zel::BusStart());   // the device holds the clock from its fall on
+        ASSERT_TRUE(zel::BusStart()); // the device holds the clock from its fall on
         before = transport().NowMs();
         result = zel::BusStart();
         break;
@@ -85,11 +85,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(WrapRow{"StretchOfFiveMs", Wait::ClockStretch, 5, true, 4, 6},
                     WrapRow{"StretchOfFifteenMsGivesUpAtTen", Wait::ClockStretch, 15, false, 10, 11},
                     WrapRow{"WriteCycleOfFiveMs", Wait::AcknowledgePolling, 5, true, 5, 6},
-                    WrapRow{"WriteCycleOfTwentyFiveMsGivesUpAtTwenty", Wait::AcknowledgePolling, 25,
-                            false, 20, 21},
+                    WrapRow{"WriteCycleOfTwentyFiveMsGivesUpAtTwenty", Wait::AcknowledgePolling, 25, false, 20,
+                            21},
                     WrapRow{"HeaderBusyForFiveMs", Wait::HeaderRetry, 5, true, 5, 6},
-                    WrapRow{"HeaderBusyForTwentyFiveMsGivesUpAtTwenty", Wait::HeaderRetry, 25,
-                            false, 19, 21}),
+                    WrapRow{"HeaderBusyForTwentyFiveMsGivesUpAtTwenty", Wait::HeaderRetry, 25, false, 19, 21}),
     [](const testing::TestParamInfo<WrapRow> &info) { return std::string(info.param.name); });
 
 } // namespace

@@ -14,9 +14,9 @@ enum { kLogSize = 4096 };
  * message. */
 struct Log {
     char text[kLogSize];
-    int lastProgress;   /* -1: the last entry was no progress report */
+    int lastProgress; /* -1: the last entry was no progress report */
     int progressValues;
-    int falls;          /* progress that went down inside a run */
+    int falls; /* progress that went down inside a run */
 };
 
 static void Append(struct Log *log, const char *part) {
@@ -125,7 +125,7 @@ int main(void) {
     Check(zelClear(0x00, 1, 0) == 1, "a clear without callbacks succeeds");
     CheckLog(&log, "", "removed callbacks are not called");
 
-    zelStop();   /* also collects the ended worker thread */
+    zelStop(); /* also collects the ended worker thread */
     zelClose();
     if (failures == 0) {
         printf("all checks held\n");

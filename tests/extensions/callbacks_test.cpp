@@ -12,7 +12,7 @@ namespace {
 
 // Records C callbacks as HandlerEvents: `user` is the recorder.
 struct CallbackRecorder {
-    RecordingHandler events;   // reused for its recording and summaries
+    RecordingHandler events; // reused for its recording and summaries
 
     static void Progress(void *user, int progress) {
         static_cast<CallbackRecorder *>(user)->events.OnProgressChange(progress);
@@ -20,9 +20,7 @@ struct CallbackRecorder {
     static void State(void *user, const char *state) {
         static_cast<CallbackRecorder *>(user)->events.OnStateChange(state);
     }
-    static void Result(void *user, int result) {
-        static_cast<CallbackRecorder *>(user)->events.OnResult(result);
-    }
+    static void Result(void *user, int result) { static_cast<CallbackRecorder *>(user)->events.OnResult(result); }
     static void Message(void *user, const char *message) {
         static_cast<CallbackRecorder *>(user)->events.OnMessage(message);
     }
@@ -45,14 +43,14 @@ protected:
 TEST_F(Callbacks, SameSequenceAsAHandlerOnTheSameThreads) {
     Target().GetFaults().wornBytes = {0x10};
     const std::thread::id caller = std::this_thread::get_id();
-    ASSERT_EQ(zelClear(0x00, 1, 1), 0);   // blocking, with one compare message pair
+    ASSERT_EQ(zelClear(0x00, 1, 1), 0); // blocking, with one compare message pair
     const std::vector<HandlerEvent> asHandler = handler_.Events();
 
     CallbackRecorder recorder;
     ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &recorder), 1);
     Target().Fill(0xFF);
     ASSERT_EQ(zelClear(0x00, 1, 1), 0);
-    ASSERT_EQ(zelClear(0x00, 0, 1), 1);   // background
+    ASSERT_EQ(zelClear(0x00, 0, 1), 1); // background
     EXPECT_EQ(recorder.events.WaitForWorkerResult(caller), 0);
     WaitUntilIdle();
 
@@ -64,12 +62,12 @@ TEST_F(Callbacks, SameSequenceAsAHandlerOnTheSameThreads) {
         EXPECT_EQ(event.thread, caller);
     }
     ASSERT_GT(events.size(), asHandler.size() + 1);
-    EXPECT_EQ(events[asHandler.size()].thread, caller);   // the OnResult(0) of the start
+    EXPECT_EQ(events[asHandler.size()].thread, caller); // the OnResult(0) of the start
     for (size_t k = asHandler.size() + 1; k < events.size(); ++k) {
         EXPECT_NE(events[k].thread, caller);
         EXPECT_EQ(events[k].busy, 1);
     }
-    EXPECT_TRUE(handler_.Events().size() == asHandler.size());   // the handler was replaced
+    EXPECT_TRUE(handler_.Events().size() == asHandler.size()); // the handler was replaced
 }
 
 TEST_F(Callbacks, SetZelHandlerReplacesThemAndNullRemovesThem) {
@@ -81,8 +79,8 @@ TEST_F(Callbacks, SetZelHandlerReplacesThemAndNullRemovesThem) {
     EXPECT_EQ(Summarize(handler_.Events()), "state:Clearing... progress result:1");
 
     const size_t heard = handler_.Events().size();
-    ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &recorder), 1);   // replaces the handler
-    ASSERT_EQ(zelSetCallbacks(nullptr, &recorder), 1);                   // removes the callbacks
+    ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &recorder), 1); // replaces the handler
+    ASSERT_EQ(zelSetCallbacks(nullptr, &recorder), 1);                 // removes the callbacks
     ASSERT_EQ(zelClear(0xFF, 1, 0), 1);
     EXPECT_TRUE(recorder.events.Events().empty());
     EXPECT_EQ(handler_.Events().size(), heard);
@@ -92,7 +90,7 @@ TEST_F(Callbacks, TheStructIsCopiedAndNullMembersAreSkipped) {
     CallbackRecorder recorder;
     ZelCallbacks onlyResult = {nullptr, nullptr, CallbackRecorder::Result, nullptr};
     ASSERT_EQ(zelSetCallbacks(&onlyResult, &recorder), 1);
-    onlyResult.onResult = nullptr;                      // the library holds its own copy
+    onlyResult.onResult = nullptr; // the library holds its own copy
     onlyResult.onStateChange = CallbackRecorder::State;
 
     ASSERT_EQ(zelClear(0x00, 1, 1), 1);
@@ -106,7 +104,7 @@ TEST_F(Callbacks, EachUserPointerGetsItsOwnCalls) {
     ASSERT_EQ(zelClear(0x00, 1, 0), 1);
     ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &second), 1);
     ASSERT_EQ(zelClear(0xFF, 1, 0), 1);
-    ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &first), 1);   // the same set again
+    ASSERT_EQ(zelSetCallbacks(&CallbackRecorder::kAll, &first), 1); // the same set again
     ASSERT_EQ(zelClear(0x00, 1, 0), 1);
 
     EXPECT_EQ(Summarize(first.events.Events()),
@@ -124,17 +122,16 @@ TEST_F(Callbacks, NoReplacedCallbackRunsAfterTheCallReturned) {
         std::atomic<bool> signalled{false};
     };
     Guarded guarded;
-    const ZelCallbacks callbacks = {
-        [](void *user, int) {
-            auto *g = static_cast<Guarded *>(user);
-            if (g->gone.load()) {
-                ++g->lateCalls;
-            }
-            if (!g->signalled.exchange(true)) {
-                g->firstProgress.Set();
-            }
-        },
-        nullptr, nullptr, nullptr};
+    const ZelCallbacks callbacks = {[](void *user, int) {
+                                        auto *g = static_cast<Guarded *>(user);
+                                        if (g->gone.load()) {
+                                            ++g->lateCalls;
+                                        }
+                                        if (!g->signalled.exchange(true)) {
+                                            g->firstProgress.Set();
+                                        }
+                                    },
+                                    nullptr, nullptr, nullptr};
     ASSERT_EQ(zelSetCallbacks(&callbacks, &guarded), 1);
     ASSERT_EQ(zelClear(0x00, 0, 1), 1);
     guarded.firstProgress.Wait();

@@ -14,7 +14,7 @@ namespace {
 
 using testing::ElementsAre;
 
-constexpr uint32_t kBytes = 256;   // 24C02
+constexpr uint32_t kBytes = 256; // 24C02
 const char *const k24C02 = "SIMPART=24C02 SIMTWR=0";
 
 // Cell k holds (k ^ 0x5A) & 0x7f: each byte differs from its neighbours and none is erased.
@@ -61,7 +61,9 @@ TEST_P(Geometry, IsWhatTheOpenGave) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Open, Geometry, testing::ValuesIn(kGeometries),
-                         [](const testing::TestParamInfo<GeometryCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<GeometryCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(MemoryJobTest, GeometryBeforeAnyAttachIsZeroAndNullPointersAreSkipped) {
     int sizeBits = -1;
@@ -73,7 +75,7 @@ TEST_F(MemoryJobTest, GeometryBeforeAnyAttachIsZeroAndNullPointersAreSkipped) {
 
 TEST_F(MemoryJobTest, GeometryFollowsTheHeaderRead) {
     ASSERT_TRUE(Attach("SIMPART=24C256 SIMTWR=0", 0, 0));
-    SetMemory({0x78, 0x87, 0x78, 0x87});   // size bits 15, block bits 0, twice
+    SetMemory({0x78, 0x87, 0x78, 0x87}); // size bits 15, block bits 0, twice
     int sizeBits = -1, blockBits = -1, addressBytes = -1;
     ASSERT_EQ(zelGetGeometry(&sizeBits, &blockBits, &addressBytes), 1);
     EXPECT_EQ(sizeBits, 0);
@@ -95,11 +97,8 @@ struct RangeCase {
 void PrintTo(const RangeCase &c, std::ostream *os) { PrintCase(c, os); }
 
 const RangeCase kRanges[] = {
-    {"OneByteAtTheStart", 0, 1},
-    {"OddRangeAcrossChunks", 61, 71},
-    {"LastByte", kBytes - 1, 1},
-    {"EndOfTheDevice", kBytes - 70, 70},
-    {"WholeDevice", 0, kBytes},
+    {"OneByteAtTheStart", 0, 1},         {"OddRangeAcrossChunks", 61, 71}, {"LastByte", kBytes - 1, 1},
+    {"EndOfTheDevice", kBytes - 70, 70}, {"WholeDevice", 0, kBytes},
 };
 
 class MemoryRange : public MemoryJobTest, public testing::WithParamInterface<RangeCase> {};
@@ -114,7 +113,7 @@ TEST_P(MemoryRange, ReadGivesTheCells) {
     EXPECT_EQ(zelReadMemory(c.address, buffer.data(), c.length, 1), 1);
 
     std::vector<uint8_t> expected(cells.begin() + c.address, cells.begin() + c.address + c.length);
-    expected.push_back(0xEE);   // nothing written beyond the range
+    expected.push_back(0xEE); // nothing written beyond the range
     EXPECT_EQ(buffer, expected);
     EXPECT_EQ(Summarize(handler_.Events()), "state:Reading... progress result:1");
     EXPECT_TRUE(ProgressRunsComplete(handler_.Events()));
@@ -125,7 +124,7 @@ TEST_P(MemoryRange, WriteChangesOnlyTheRangeAndOnlyDifferingBytes) {
     AttachSmall();
     Target().Fill(0xFF);
     std::vector<uint8_t> data = Pattern(c.length);
-    data[0] = 0xFF;   // already there: no write cycle for it
+    data[0] = 0xFF; // already there: no write cycle for it
     const uint64_t cyclesBefore = Counters().writeCycles;
 
     EXPECT_EQ(zelWriteMemory(c.address, data.data(), c.length, 1, 1), 1);
@@ -139,7 +138,9 @@ TEST_P(MemoryRange, WriteChangesOnlyTheRangeAndOnlyDifferingBytes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, MemoryRange, testing::ValuesIn(kRanges),
-                         [](const testing::TestParamInfo<RangeCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<RangeCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // ---------------------------------------------------------------------------
 
@@ -160,8 +161,7 @@ const RefusedCase kRefused[] = {
     {"NullBuffer", 0, 4, true},
 };
 
-class RefusedRange : public MemoryJobTest,
-                     public testing::WithParamInterface<std::tuple<RefusedCase, bool>> {};
+class RefusedRange : public MemoryJobTest, public testing::WithParamInterface<std::tuple<RefusedCase, bool>> {};
 
 TEST_P(RefusedRange, StoresNothingAndTouchesNothing) {
     const auto &[c, blocking] = GetParam();
@@ -179,8 +179,7 @@ TEST_P(RefusedRange, StoresNothingAndTouchesNothing) {
     EXPECT_EQ(buffer, std::vector<uint8_t>(8, 0xEE));
 }
 
-INSTANTIATE_TEST_SUITE_P(Ranges, RefusedRange,
-                         testing::Combine(testing::ValuesIn(kRefused), testing::Bool()),
+INSTANTIATE_TEST_SUITE_P(Ranges, RefusedRange, testing::Combine(testing::ValuesIn(kRefused), testing::Bool()),
                          [](const testing::TestParamInfo<std::tuple<RefusedCase, bool>> &info) {
                              return std::string(std::get<0>(info.param).name) +
                                     (std::get<1>(info.param) ? "Blocking" : "Background");
@@ -204,7 +203,7 @@ struct SequenceCase {
     const char *name;
     MemoryJob job;
     bool blocking;
-    const char *sequence;   // the body's callbacks, without the OnResult(0) of a background start
+    const char *sequence; // the body's callbacks, without the OnResult(0) of a background start
 };
 
 void PrintTo(const SequenceCase &c, std::ostream *os) { PrintCase(c, os); }
@@ -264,7 +263,9 @@ TEST_P(MemorySequence, CallbacksComeInOrderOnTheJobsThread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryJob, MemorySequence, testing::ValuesIn(kSequences),
-                         [](const testing::TestParamInfo<SequenceCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<SequenceCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 // zelStop from the worker's own handler: the job ends at its next step with
 // result 0; a read leaves the buffer as it was, a write in pages leaves no
@@ -309,7 +310,7 @@ TEST_F(MemoryJobTest, BackgroundReadFillsTheBufferOnlyJustBeforeTheResult) {
     AttachSmall();
     SetMemory(Pattern(kBytes));
     std::vector<uint8_t> buffer(100, 0xEE);
-    std::vector<bool> untouchedAt;   // per callback on the worker: buffer still as given
+    std::vector<bool> untouchedAt; // per callback on the worker: buffer still as given
     const std::thread::id caller = std::this_thread::get_id();
     handler_.hook = [&](const HandlerEvent &event) {
         if (event.thread != caller) {
@@ -328,7 +329,7 @@ TEST_F(MemoryJobTest, BackgroundReadFillsTheBufferOnlyJustBeforeTheResult) {
     EXPECT_EQ(Summarize({events.begin() + 1, events.end()}), "state:Reading... progress result:1");
     ASSERT_GE(untouchedAt.size(), 3u);
     EXPECT_THAT(std::vector<bool>(untouchedAt.begin(), untouchedAt.end() - 1), testing::Each(true));
-    EXPECT_FALSE(untouchedAt.back());   // at the OnResult the bytes are there
+    EXPECT_FALSE(untouchedAt.back()); // at the OnResult the bytes are there
     const std::vector<uint8_t> cells = Pattern(kBytes);
     EXPECT_EQ(buffer, std::vector<uint8_t>(cells.begin() + 100, cells.begin() + 200));
 }
@@ -341,7 +342,7 @@ TEST_F(MemoryJobTest, BackgroundWriteUsesTheBytesAsTheyWereWhenAccepted) {
     const std::thread::id caller = std::this_thread::get_id();
 
     ASSERT_EQ(zelWriteMemory(0x20, data.data(), 16, 0, 1), 1);
-    std::fill(data.begin(), data.end(), 0x00);   // the host reuses its array at once
+    std::fill(data.begin(), data.end(), 0x00); // the host reuses its array at once
     EXPECT_EQ(handler_.WaitForWorkerResult(caller), 1);
     WaitUntilIdle();
 
@@ -357,7 +358,7 @@ TEST_F(MemoryJobTest, BackgroundWriteUsesTheBytesAsTheyWereWhenAccepted) {
 TEST_F(MemoryJobTest, RangesAcrossTheBlockBoundaryOfA24C1025) {
     constexpr uint32_t kAt = 0xFFF0, kLength = 32;
     ASSERT_TRUE(Attach("SIMPART=24C1025 SIMTWR=0", 17, 4));
-    std::vector<uint8_t> cells(0x20000);   // the two blocks differ everywhere
+    std::vector<uint8_t> cells(0x20000); // the two blocks differ everywhere
     for (uint32_t k = 0; k < cells.size(); ++k) {
         cells[k] = static_cast<uint8_t>((k >> 16) * 0x80 + (k & 0x7F));
     }
@@ -390,20 +391,19 @@ TEST_F(MemoryJobTest, WriteWithoutVerifyReadsNothingBack) {
 TEST_F(MemoryJobTest, VerifyTellsEachDifferingByteWithItsAddress) {
     AttachSmall();
     Target().Fill(0xFF);
-    Target().GetFaults().wornBytes = {0x25, 0x2A};   // acknowledge the write, keep 0xff
+    Target().GetFaults().wornBytes = {0x25, 0x2A}; // acknowledge the write, keep 0xff
     const std::vector<uint8_t> data(16, 0x3C);
 
     EXPECT_EQ(zelWriteMemory(0x20, data.data(), 16, 1, 1), 0);
 
-    EXPECT_THAT(Messages(handler_.Events()),
-                ElementsAre("\n", "ERROR: byte 0x25 read as 0xff instead of 0x3c\n", "\n",
-                            "ERROR: byte 0x2a read as 0xff instead of 0x3c\n"));
+    EXPECT_THAT(Messages(handler_.Events()), ElementsAre("\n", "ERROR: byte 0x25 read as 0xff instead of 0x3c\n",
+                                                         "\n", "ERROR: byte 0x2a read as 0xff instead of 0x3c\n"));
     EXPECT_EQ(zelGetResult(), 0);
 }
 
 TEST_F(MemoryJobTest, FailedReadLeavesTheBufferAsItWas) {
     AttachSmall();
-    Target().GetFaults().nakByte = 1;   // nothing answers from now on
+    Target().GetFaults().nakByte = 1; // nothing answers from now on
     std::vector<uint8_t> buffer(130, 0xEE);
 
     EXPECT_EQ(zelReadMemory(0, buffer.data(), 130, 1), 0);
@@ -436,7 +436,7 @@ TEST_F(MemoryJobTest, RefusedWhileABackgroundJobRuns) {
     EXPECT_EQ(read, 0);
     EXPECT_EQ(write, 0);
     EXPECT_EQ(page, 0);
-    EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes, 0x00));   // the clear ran in byte mode to its end
+    EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes, 0x00)); // the clear ran in byte mode to its end
 }
 
 TEST_F(MemoryJobTest, RefusedFromInsideABlockingJobsCallback) {
@@ -454,7 +454,7 @@ TEST_F(MemoryJobTest, RefusedFromInsideABlockingJobsCallback) {
     handler_.hook = nullptr;
 
     EXPECT_THAT(returned, ElementsAre(0, 0, 0));
-    EXPECT_EQ(Counters().writeCycles, kBytes);   // the clear went on in byte mode
+    EXPECT_EQ(Counters().writeCycles, kBytes); // the clear went on in byte mode
     EXPECT_EQ(Memory(), std::vector<uint8_t>(kBytes, 0x00));
 }
 

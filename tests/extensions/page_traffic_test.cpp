@@ -26,7 +26,7 @@ constexpr Cost kReadByte{17, 8};
 constexpr Cost kAck{3, 2};
 constexpr Cost kNoAck{3, 4};
 constexpr Cost kWriteProtect{2, 0};
-constexpr size_t kAddressBytes = 2;   // 24C32
+constexpr size_t kAddressBytes = 2; // 24C32
 
 void PrintTo(const Cost &c, std::ostream *os) { *os << c.writes << " writes, " << c.reads << " reads"; }
 
@@ -45,25 +45,44 @@ Cost PageWrite(size_t n) {
 struct TrafficCase {
     const char *name;
     uint32_t address;
-    std::vector<uint8_t> before;   // the cells from `address` on
+    std::vector<uint8_t> before; // the cells from `address` on
     std::vector<uint8_t> data;
     const char *bus;
-    std::vector<size_t> reads;     // bytes of each random read
-    std::vector<size_t> writes;    // bytes of each page write
+    std::vector<size_t> reads;  // bytes of each random read
+    std::vector<size_t> writes; // bytes of each page write
 };
 
 void PrintTo(const TrafficCase &c, std::ostream *os) { PrintCase(c, os); }
 
 const TrafficCase kTraffic[] = {
-    {"OnePageWrite", 0x120, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, {0x11, 0x22, 0x33, 0x44, 0x55},
-     "S a0+ 01+ 20+ S a1+ ff+ ff+ ff+ ff+ ff- P S a0+ 01+ 20+ 11+ 22+ 33+ 44+ 55+ P S a0+ P", {5}, {5}},
-    {"RunFromFirstToLastDifferingByte", 0x120, {0x11, 0x00, 0x33, 0x00, 0x55}, {0x11, 0x22, 0x33, 0x44, 0x55},
-     "S a0+ 01+ 20+ S a1+ 11+ 00+ 33+ 00+ 55- P S a0+ 01+ 21+ 22+ 33+ 44+ P S a0+ P", {5}, {3}},
-    {"CutAtThePageBoundary", 0x11E, {0xFF, 0xFF, 0xFF, 0xFF}, {0x11, 0x22, 0x33, 0x44},
+    {"OnePageWrite",
+     0x120,
+     {0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+     {0x11, 0x22, 0x33, 0x44, 0x55},
+     "S a0+ 01+ 20+ S a1+ ff+ ff+ ff+ ff+ ff- P S a0+ 01+ 20+ 11+ 22+ 33+ 44+ 55+ P S a0+ P",
+     {5},
+     {5}},
+    {"RunFromFirstToLastDifferingByte",
+     0x120,
+     {0x11, 0x00, 0x33, 0x00, 0x55},
+     {0x11, 0x22, 0x33, 0x44, 0x55},
+     "S a0+ 01+ 20+ S a1+ 11+ 00+ 33+ 00+ 55- P S a0+ 01+ 21+ 22+ 33+ 44+ P S a0+ P",
+     {5},
+     {3}},
+    {"CutAtThePageBoundary",
+     0x11E,
+     {0xFF, 0xFF, 0xFF, 0xFF},
+     {0x11, 0x22, 0x33, 0x44},
      "S a0+ 01+ 1e+ S a1+ ff+ ff+ ff+ ff- P S a0+ 01+ 1e+ 11+ 22+ P S a0+ P S a0+ 01+ 20+ 33+ 44+ P S a0+ P",
-     {4}, {2, 2}},
-    {"NothingDiffersNothingIsWritten", 0x120, {0x11, 0x22}, {0x11, 0x22},
-     "S a0+ 01+ 20+ S a1+ 11+ 22- P", {2}, {}},
+     {4},
+     {2, 2}},
+    {"NothingDiffersNothingIsWritten",
+     0x120,
+     {0x11, 0x22},
+     {0x11, 0x22},
+     "S a0+ 01+ 20+ S a1+ 11+ 22- P",
+     {2},
+     {}},
 };
 
 class PageTraffic : public JobTest, public testing::WithParamInterface<TrafficCase> {};
@@ -91,7 +110,9 @@ TEST_P(PageTraffic, MatchesTheCostTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WriteMemory, PageTraffic, testing::ValuesIn(kTraffic),
-                         [](const testing::TestParamInfo<TrafficCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<TrafficCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 class PageWriteJob : public JobTest {};
 
@@ -105,9 +126,9 @@ TEST_F(PageWriteJob, WriteProtectIsLowAroundEachWriteOnly) {
         int pageBytes;
         int (*job)();
         size_t writes;
-        const char *afterStop;   // what the bus shows after the write's stop while the line is low
+        const char *afterStop; // what the bus shows after the write's stop while the line is low
     };
-    static const std::vector<uint8_t> data(40, 0x00);   // 0x110..0x138: two page writes
+    static const std::vector<uint8_t> data(40, 0x00); // 0x110..0x138: two page writes
     const Row rows[] = {
         {"page writes of a range", 32, [] { return zelWriteMemory(0x110, data.data(), 40, 1, 1); }, 2, ""},
         {"byte writes of a range", 0, [] { return zelWriteMemory(0x110, data.data(), 2, 1, 1); }, 2, ""},

@@ -8,7 +8,7 @@
 namespace zeltest {
 namespace {
 
-constexpr size_t kBytes32 = 4096;   // 24C32, 32-byte pages
+constexpr size_t kBytes32 = 4096; // 24C32, 32-byte pages
 const char *const k24C32 = "SIMPART=24C32 SIMTWR=0";
 
 class PageWriteTest : public JobTest {
@@ -51,7 +51,7 @@ TEST(PageSize, OnlyZeroAndPowersOfTwoFromTwoTo256AreTaken) {
 struct ProgramCase {
     const char *name;
     int pageBytes;
-    std::vector<uint32_t> changed;   // bytes of the image that differ from the EEPROM; empty: erased
+    std::vector<uint32_t> changed; // bytes of the image that differ from the EEPROM; empty: erased
     uint64_t writeCycles;
 };
 
@@ -89,7 +89,9 @@ TEST_P(PageProgram, WritesEachDifferingPageOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Program, PageProgram, testing::ValuesIn(kPrograms),
-                         [](const testing::TestParamInfo<ProgramCase> &info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<ProgramCase> &info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(PageWriteTest, ClearInPagesFillsEveryByte) {
     ASSERT_EQ(zelSetPageWrite(32), 1);
@@ -114,7 +116,7 @@ TEST_F(PageWriteTest, PageLargerThanThePartsFailsVerify) {
 // Write-memory in pages: an unaligned range is cut at every page boundary.
 TEST_F(PageWriteTest, WriteMemoryCutsTheRangeAtPageBoundaries) {
     ASSERT_EQ(zelSetPageWrite(32), 1);
-    const std::vector<uint8_t> data = Image(70);   // 0x1F0..0x235: pages 0x1E0, 0x200, 0x220
+    const std::vector<uint8_t> data = Image(70); // 0x1F0..0x235: pages 0x1E0, 0x200, 0x220
 
     EXPECT_EQ(zelWriteMemory(0x1F0, data.data(), 70, 1, 1), 1);
 
@@ -132,7 +134,7 @@ TEST_F(PageWriteTest, WriteCycleThatOutlastsThePollingFailsBeyondTheOriginalJobs
     struct Row {
         const char *name;
         int pageBytes;
-        bool viaProgram;   // else write memory
+        bool viaProgram; // else write memory
         int result;
         const char *summary;
     };
@@ -144,7 +146,7 @@ TEST_F(PageWriteTest, WriteCycleThatOutlastsThePollingFailsBeyondTheOriginalJobs
     };
     const std::string image = TempPath("image.txt");
     std::vector<uint8_t> bytes(256, 0xFF);
-    bytes[0xF0] = 0x5A;   // the one write, in the last chunk: nothing reads after its cycle
+    bytes[0xF0] = 0x5A; // the one write, in the last chunk: nothing reads after its cycle
     WriteImageFile(image, WordsOf(bytes));
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -153,15 +155,17 @@ TEST_F(PageWriteTest, WriteCycleThatOutlastsThePollingFailsBeyondTheOriginalJobs
         ASSERT_EQ(zelSetPageWrite(row.pageBytes), 1);
         const size_t before = handler_.Events().size();
 
-        const int result = row.viaProgram ? zelProgram(image.c_str(), 1, 0) : zelWriteMemory(0xF0, &bytes[0xF0], 1, 1, 0);
+        const int result =
+            row.viaProgram ? zelProgram(image.c_str(), 1, 0) : zelWriteMemory(0xF0, &bytes[0xF0], 1, 1, 0);
 
         const std::vector<HandlerEvent> all = handler_.Events();
         const std::vector<HandlerEvent> events(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
         EXPECT_EQ(result, row.result);
         EXPECT_EQ(Summarize(events), row.summary);
         if (result == 0) {
-            EXPECT_THAT(Messages(events),
-                        testing::ElementsAre("\n", "ERROR: the EEPROM did not finish its write cycle within 20 ms\n"));
+            EXPECT_THAT(
+                Messages(events),
+                testing::ElementsAre("\n", "ERROR: the EEPROM did not finish its write cycle within 20 ms\n"));
         }
         transport().Clock().Advance(30'000);
     }

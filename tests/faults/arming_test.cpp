@@ -28,22 +28,26 @@ protected:
 TEST_F(ArmingTest, FaultSwitchesOnAtTheStartOfItsTransaction) {
     struct Case {
         const char *name;
-        uint64_t transaction;   // counted from the first probe
+        uint64_t transaction; // counted from the first probe
         void (*arm)(Faults &, const Counters &);
         std::vector<int> answers;
     };
     const Case cases[] = {
-        {"no acknowledge, in that transaction only", 3,
+        {"no acknowledge, in that transaction only",
+         3,
          [](Faults &f, const Counters &c) {
              f.nakByte = 1;
              f.nakTransaction = static_cast<uint32_t>(c.transactions + 1);
          },
          {1, 1, 0, 1}},
         {"device absent from then on", 2, [](Faults &f, const Counters &) { f.absent = true; }, {1, 0, 0, 0}},
-        {"link lost from the next access on", 4,
+        {"link lost from the next access on",
+         4,
          [](Faults &f, const Counters &c) { f.linkLostAfter = c.registerWrites + c.registerReads; },
          {1, 1, 1, 0}},
-        {"clock held beyond the stretch limit", 1, [](Faults &f, const Counters &) { f.holdClockMs = 15; },
+        {"clock held beyond the stretch limit",
+         1,
+         [](Faults &f, const Counters &) { f.holdClockMs = 15; },
          {0, 1, 1, 1}},
         {"never reached", 9, [](Faults &f, const Counters &) { f.absent = true; }, {1, 1, 1, 1}},
     };

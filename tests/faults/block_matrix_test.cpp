@@ -39,7 +39,7 @@ struct Part {
     const char *config;
     int sizeBits, blockBits;
     uint32_t size;
-    uint32_t range;       // 8 bytes before the end of block 0 and 8 after
+    uint32_t range; // 8 bytes before the end of block 0 and 8 after
     uint32_t pageBytes;
 };
 
@@ -52,7 +52,7 @@ enum class Fault { ReadFails, WriteFails, NoAcknowledge, LinkLost };
 
 struct FaultCase {
     Fault fault;
-    const char *name;   // as the configuration string names it
+    const char *name; // as the configuration string names it
 };
 
 const FaultCase kFaultCases[] = {
@@ -81,10 +81,14 @@ const Job kJobs[] = {
 // kind, and transactions.
 uint64_t Positions(Fault fault, const Counters &from, const Counters &to) {
     switch (fault) {
-    case Fault::ReadFails: return to.registerReads - from.registerReads;
-    case Fault::WriteFails: return to.registerWrites - from.registerWrites;
-    case Fault::NoAcknowledge: return to.transactions - from.transactions;
-    case Fault::LinkLost: return to.registerReads + to.registerWrites - from.registerReads - from.registerWrites;
+    case Fault::ReadFails:
+        return to.registerReads - from.registerReads;
+    case Fault::WriteFails:
+        return to.registerWrites - from.registerWrites;
+    case Fault::NoAcknowledge:
+        return to.transactions - from.transactions;
+    case Fault::LinkLost:
+        return to.registerReads + to.registerWrites - from.registerReads - from.registerWrites;
     }
     return 0;
 }
@@ -94,13 +98,19 @@ uint64_t Positions(Fault fault, const Counters &from, const Counters &to) {
 // the nth on fails.
 void Arm(Faults &faults, Fault fault, const Counters &at, uint64_t n) {
     switch (fault) {
-    case Fault::ReadFails: faults.readFail.nth = at.registerReads + n; break;
-    case Fault::WriteFails: faults.writeFail.nth = at.registerWrites + n; break;
+    case Fault::ReadFails:
+        faults.readFail.nth = at.registerReads + n;
+        break;
+    case Fault::WriteFails:
+        faults.writeFail.nth = at.registerWrites + n;
+        break;
     case Fault::NoAcknowledge:
         faults.nakByte = 1;
         faults.nakTransaction = static_cast<uint32_t>(at.transactions + n);
         break;
-    case Fault::LinkLost: faults.linkLostAfter = at.registerReads + at.registerWrites + n - 1; break;
+    case Fault::LinkLost:
+        faults.linkLostAfter = at.registerReads + at.registerWrites + n - 1;
+        break;
     }
 }
 
@@ -108,10 +118,14 @@ void Arm(Faults &faults, Fault fault, const Counters &at, uint64_t n) {
 // target's own open; a link lost from its first access only fails the open).
 std::string FaultConfig(Fault fault, uint64_t n) {
     switch (fault) {
-    case Fault::ReadFails: return " SIMFAULT=rfail:" + std::to_string(n);
-    case Fault::WriteFails: return " SIMFAULT=wfail:" + std::to_string(n);
-    case Fault::NoAcknowledge: return " SIMFAULT=nak:1@" + std::to_string(n);
-    case Fault::LinkLost: return " SIMFAULT=lost:" + std::to_string(n);   // from access n + 1 on
+    case Fault::ReadFails:
+        return " SIMFAULT=rfail:" + std::to_string(n);
+    case Fault::WriteFails:
+        return " SIMFAULT=wfail:" + std::to_string(n);
+    case Fault::NoAcknowledge:
+        return " SIMFAULT=nak:1@" + std::to_string(n);
+    case Fault::LinkLost:
+        return " SIMFAULT=lost:" + std::to_string(n); // from access n + 1 on
     }
     return "";
 }
@@ -143,7 +157,7 @@ protected:
             data[k] = static_cast<uint8_t>(~before_[part.range + k]);
         }
         if (transport().Target() == nullptr) {
-            return "";   // the open failed and closed the link: nothing to look at
+            return ""; // the open failed and closed the link: nothing to look at
         }
         zelSetPageWrite(job.inPages ? static_cast<int>(part.pageBytes) : 0);
         const int result = job.write ? zelWriteMemory(part.range, data.data(), kRangeBytes, 1, job.verify ? 1 : 0)
@@ -177,13 +191,13 @@ protected:
     }
 
     std::vector<uint8_t> before_;
-    int result_ = -1;   // of the last job run
+    int result_ = -1; // of the last job run
 };
 
 TEST_F(BlockFaultMatrix, NoFaultOfTheOpenOrARangeJobEndsInAFalseSuccess) {
-    std::map<std::string, std::vector<std::string>> failures;   // by part, phase, job and fault
+    std::map<std::string, std::vector<std::string>> failures; // by part, phase, job and fault
     size_t cases = 0;
-    testing::internal::CaptureStdout();   // the library prints "WRITE FAIL!" per refused register write
+    testing::internal::CaptureStdout(); // the library prints "WRITE FAIL!" per refused register write
     for (const Part &part : kParts) {
         if (!Open(part, "")) {
             failures[part.name].push_back("the open without a fault failed");
@@ -220,8 +234,8 @@ TEST_F(BlockFaultMatrix, NoFaultOfTheOpenOrARangeJobEndsInAFalseSuccess) {
                     Open(part, "");
                     Arm(Target().GetFaults(), fault.fault, Target().GetCounters(), n);
                     if (std::string wrong = Run(part, job); !wrong.empty()) {
-                        failures[where + " / " + fault.name].push_back(
-                            std::to_string(n) + " of " + std::to_string(positions) + ": " + wrong);
+                        failures[where + " / " + fault.name].push_back(std::to_string(n) + " of " +
+                                                                       std::to_string(positions) + ": " + wrong);
                     }
                 }
             }

@@ -13,9 +13,9 @@
 namespace zeltest::faults {
 namespace {
 
-constexpr uint32_t kChanged[] = {0x05, 0x83, 0xFE};   // the bytes an image job changes
+constexpr uint32_t kChanged[] = {0x05, 0x83, 0xFE}; // the bytes an image job changes
 constexpr uint8_t kFill = 0xA5;
-constexpr uint16_t kSizeCheckFactor = 0xA5A5;   // the size check writes the top word times this
+constexpr uint16_t kSizeCheckFactor = 0xA5A5; // the size check writes the top word times this
 constexpr char kOldOutput[] = "old contents\n";
 // 24C02: the header sits at bytes 1-4; S = 8, B = 0 gives 0x40 0xBF twice
 constexpr uint32_t kHeaderAt = 1;
@@ -23,8 +23,8 @@ constexpr uint8_t kHeader[4] = {0x40, 0xBF, 0x40, 0xBF};
 // The memory jobs' range: two of the changed bytes, across a chunk boundary.
 constexpr uint32_t kRangeAt = 0x04;
 constexpr uint32_t kRangeBytes = 0x80;
-constexpr uint8_t kUnread = 0xEE;     // the read's buffer before the job
-constexpr int kPageBytes = 8;         // the 24C02's page
+constexpr uint8_t kUnread = 0xEE; // the read's buffer before the job
+constexpr int kPageBytes = 8;     // the 24C02's page
 
 std::vector<uint8_t> Pattern() {
     std::vector<uint8_t> bytes(kBytes);
@@ -90,8 +90,7 @@ bool IsWholeImage(const std::string &text) {
     while (std::getline(lines, line)) {
         unsigned at = 0, word = 0;
         char tail = 0;
-        if (line.size() != 11 || std::sscanf(line.c_str(), "@%4x  %4x%c", &at, &word, &tail) != 2 ||
-            at != index) {
+        if (line.size() != 11 || std::sscanf(line.c_str(), "@%4x  %4x%c", &at, &word, &tail) != 2 || at != index) {
             return false;
         }
         ++index;
@@ -103,21 +102,36 @@ bool IsWholeImage(const std::string &text) {
 
 const char *JobName(JobKind kind) {
     switch (kind) {
-    case JobKind::Program: return "program";
-    case JobKind::ProgramUnverified: return "program without verify";
-    case JobKind::ClearUnverified: return "clear without verify";
-    case JobKind::VerifyMatching: return "verify (image matches)";
-    case JobKind::VerifyDiffering: return "verify (image differs)";
-    case JobKind::Dump: return "dump";
-    case JobKind::Clear: return "clear";
-    case JobKind::CheckSize: return "check-size";
-    case JobKind::ProgramInPages: return "program in pages";
-    case JobKind::ClearInPagesUnverified: return "clear in pages without verify";
-    case JobKind::ReadMemory: return "read memory";
-    case JobKind::WriteMemory: return "write memory";
-    case JobKind::WriteMemoryInPages: return "write memory in pages";
-    case JobKind::ReadHeader: return "read-header";
-    case JobKind::WriteHeader: return "write-header";
+    case JobKind::Program:
+        return "program";
+    case JobKind::ProgramUnverified:
+        return "program without verify";
+    case JobKind::ClearUnverified:
+        return "clear without verify";
+    case JobKind::VerifyMatching:
+        return "verify (image matches)";
+    case JobKind::VerifyDiffering:
+        return "verify (image differs)";
+    case JobKind::Dump:
+        return "dump";
+    case JobKind::Clear:
+        return "clear";
+    case JobKind::CheckSize:
+        return "check-size";
+    case JobKind::ProgramInPages:
+        return "program in pages";
+    case JobKind::ClearInPagesUnverified:
+        return "clear in pages without verify";
+    case JobKind::ReadMemory:
+        return "read memory";
+    case JobKind::WriteMemory:
+        return "write memory";
+    case JobKind::WriteMemoryInPages:
+        return "write memory in pages";
+    case JobKind::ReadHeader:
+        return "read-header";
+    case JobKind::WriteHeader:
+        return "write-header";
     }
     return "?";
 }
@@ -131,7 +145,8 @@ std::string ImageText(const std::vector<uint8_t> &bytes) {
     std::string text;
     char line[32];
     for (uint32_t k = 0; k + 1 < bytes.size(); k += 2) {
-        std::snprintf(line, sizeof line, "@%04x  %04x\n", k / 2, static_cast<unsigned>(bytes[k] | bytes[k + 1] << 8));
+        std::snprintf(line, sizeof line, "@%04x  %04x\n", k / 2,
+                      static_cast<unsigned>(bytes[k] | bytes[k + 1] << 8));
         text += line;
     }
     return text;
@@ -170,7 +185,7 @@ FaultJob::FaultJob(JobKind kind, const std::string &folder)
         after_ = WithHeader(pattern, kHeader[2], kHeader[3]);
         break;
     case JobKind::WriteHeader:
-        before_ = WithHeader(pattern, 0x48, 0xB7);   // another geometry in copy two
+        before_ = WithHeader(pattern, 0x48, 0xB7); // another geometry in copy two
         after_ = WithHeader(pattern, kHeader[2], kHeader[3]);
         break;
     case JobKind::VerifyMatching:
@@ -201,7 +216,8 @@ static int InPages(int (*job)(const FaultJob &), const FaultJob &self) {
 
 int FaultJob::Run() const {
     const auto write = [](const FaultJob &self) {
-        const std::vector<uint8_t> data(self.after_.begin() + kRangeAt, self.after_.begin() + kRangeAt + kRangeBytes);
+        const std::vector<uint8_t> data(self.after_.begin() + kRangeAt,
+                                        self.after_.begin() + kRangeAt + kRangeBytes);
         return zelWriteMemory(kRangeAt, data.data(), kRangeBytes, 1, 1);
     };
     switch (kind_) {
@@ -209,24 +225,35 @@ int FaultJob::Run() const {
         return InPages([](const FaultJob &self) { return zelProgram(self.imagePath_.c_str(), 1, 1); }, *this);
     case JobKind::ClearInPagesUnverified:
         return InPages([](const FaultJob &) { return zelClear(kFill, 1, 0); }, *this);
-    case JobKind::WriteMemory: return write(*this);
-    case JobKind::WriteMemoryInPages: return InPages(write, *this);
+    case JobKind::WriteMemory:
+        return write(*this);
+    case JobKind::WriteMemoryInPages:
+        return InPages(write, *this);
     case JobKind::ReadMemory: {
         buffer_.assign(kRangeBytes, kUnread);
         const int result = zelReadMemory(kRangeAt, buffer_.data(), kRangeBytes, 1);
         const bool untouched = buffer_ == std::vector<uint8_t>(kRangeBytes, kUnread);
         return result == 0 && !untouched ? 2 : result;
     }
-    case JobKind::Program: return zelProgram(imagePath_.c_str(), 1, 1);
-    case JobKind::ProgramUnverified: return zelProgram(imagePath_.c_str(), 1, 0);
-    case JobKind::ClearUnverified: return zelClear(kFill, 1, 0);
+    case JobKind::Program:
+        return zelProgram(imagePath_.c_str(), 1, 1);
+    case JobKind::ProgramUnverified:
+        return zelProgram(imagePath_.c_str(), 1, 0);
+    case JobKind::ClearUnverified:
+        return zelClear(kFill, 1, 0);
     case JobKind::VerifyMatching:
-    case JobKind::VerifyDiffering: return zelVerify(imagePath_.c_str(), 1);
-    case JobKind::Dump: return zelDump(outputPath_.c_str(), 1, 1);
-    case JobKind::Clear: return zelClear(kFill, 1, 1);
-    case JobKind::CheckSize: return zelCheckSize();
-    case JobKind::ReadHeader: return static_cast<int>(zelReadHeader());
-    case JobKind::WriteHeader: return zelWriteHeader();
+    case JobKind::VerifyDiffering:
+        return zelVerify(imagePath_.c_str(), 1);
+    case JobKind::Dump:
+        return zelDump(outputPath_.c_str(), 1, 1);
+    case JobKind::Clear:
+        return zelClear(kFill, 1, 1);
+    case JobKind::CheckSize:
+        return zelCheckSize();
+    case JobKind::ReadHeader:
+        return static_cast<int>(zelReadHeader());
+    case JobKind::WriteHeader:
+        return zelWriteHeader();
     }
     return -1;
 }
@@ -261,8 +288,9 @@ std::string FaultJob::FalseSuccess(const std::vector<uint8_t> &start, const std:
         if (memory != start) {
             return "the memory read changed the EEPROM";
         }
-        return std::equal(buffer_.begin(), buffer_.end(), memory.begin() + kRangeAt) ? ""
-                                                                                      : "the buffer does not hold the range";
+        return std::equal(buffer_.begin(), buffer_.end(), memory.begin() + kRangeAt)
+                   ? ""
+                   : "the buffer does not hold the range";
     case JobKind::ReadHeader:
         if (zel::SizeBits() != kSizeBits || zel::BlockBits() != 0 || zel::AddressBytes() != 1) {
             return "the header read left size bits " + std::to_string(zel::SizeBits());

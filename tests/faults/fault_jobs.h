@@ -13,17 +13,39 @@ inline constexpr uint32_t kBytes = 256;
 inline constexpr int kSizeBits = 8;
 
 enum class JobKind {
-    Program, ProgramUnverified, VerifyMatching, VerifyDiffering, Dump, Clear, ClearUnverified,
-    CheckSize, ReadHeader, WriteHeader,
-    ProgramInPages, ClearInPagesUnverified, ReadMemory, WriteMemory, WriteMemoryInPages,
+    Program,
+    ProgramUnverified,
+    VerifyMatching,
+    VerifyDiffering,
+    Dump,
+    Clear,
+    ClearUnverified,
+    CheckSize,
+    ReadHeader,
+    WriteHeader,
+    ProgramInPages,
+    ClearInPagesUnverified,
+    ReadMemory,
+    WriteMemory,
+    WriteMemoryInPages,
 };
 
 inline constexpr JobKind kJobKinds[] = {
-    JobKind::Program, JobKind::ProgramUnverified, JobKind::VerifyMatching, JobKind::VerifyDiffering,
-    JobKind::Dump,    JobKind::Clear,             JobKind::ClearUnverified, JobKind::CheckSize,
-    JobKind::ReadHeader, JobKind::WriteHeader,
-    JobKind::ProgramInPages, JobKind::ClearInPagesUnverified, JobKind::ReadMemory,
-    JobKind::WriteMemory, JobKind::WriteMemoryInPages,
+    JobKind::Program,
+    JobKind::ProgramUnverified,
+    JobKind::VerifyMatching,
+    JobKind::VerifyDiffering,
+    JobKind::Dump,
+    JobKind::Clear,
+    JobKind::ClearUnverified,
+    JobKind::CheckSize,
+    JobKind::ReadHeader,
+    JobKind::WriteHeader,
+    JobKind::ProgramInPages,
+    JobKind::ClearInPagesUnverified,
+    JobKind::ReadMemory,
+    JobKind::WriteMemory,
+    JobKind::WriteMemoryInPages,
 };
 
 // Without a read-back a job cannot see a byte that took its write and kept
@@ -63,7 +85,7 @@ private:
     std::string imagePath_, outputPath_;
     std::vector<uint8_t> before_, after_, passing_;
     std::vector<uint32_t> written_;
-    mutable std::vector<uint8_t> buffer_;   // the memory read's destination
+    mutable std::vector<uint8_t> buffer_; // the memory read's destination
 };
 
 // Image file text of `bytes`: "@%04x  %04x\n" per word.

@@ -38,10 +38,19 @@ constexpr uint64_t kPauseMicros = 50'000;
 // A faulted job may take longer than a clean one by waits of 10 and 20 ms;
 // beyond this it counts as hung.
 constexpr uint64_t kLongestDelayMicros = 500'000;
-constexpr uint32_t kStuckClocks = 12;   // longer than a byte: the bus must be recovered
-constexpr uint32_t kHoldMs = 15;        // beyond the 10 ms that a start waits for the clock
+constexpr uint32_t kStuckClocks = 12; // longer than a byte: the bus must be recovered
+constexpr uint32_t kHoldMs = 15;      // beyond the 10 ms that a start waits for the clock
 
-enum class FaultKind { NakAddress, NakThirdByte, StuckData, ClockHeld, WriteFails, ReadFails, LinkLost, WornBytes };
+enum class FaultKind {
+    NakAddress,
+    NakThirdByte,
+    StuckData,
+    ClockHeld,
+    WriteFails,
+    ReadFails,
+    LinkLost,
+    WornBytes
+};
 
 struct FaultCase {
     FaultKind kind;
@@ -81,10 +90,14 @@ Target::Arming ArmingFor(FaultKind kind, const Profile &profile, size_t n, const
     const Counters &at = profile.starts[n];
     const Counters &next = n + 1 < profile.starts.size() ? profile.starts[n + 1] : profile.end;
     switch (kind) {
-    case FaultKind::NakAddress: return NakInThisTransaction(1);
-    case FaultKind::NakThirdByte: return NakInThisTransaction(3);
-    case FaultKind::StuckData: return [](Faults &f, const Counters &) { f.stuckDataClocks = kStuckClocks; };
-    case FaultKind::ClockHeld: return [](Faults &f, const Counters &) { f.holdClockMs = kHoldMs; };
+    case FaultKind::NakAddress:
+        return NakInThisTransaction(1);
+    case FaultKind::NakThirdByte:
+        return NakInThisTransaction(3);
+    case FaultKind::StuckData:
+        return [](Faults &f, const Counters &) { f.stuckDataClocks = kStuckClocks; };
+    case FaultKind::ClockHeld:
+        return [](Faults &f, const Counters &) { f.holdClockMs = kHoldMs; };
     case FaultKind::WriteFails: {
         const uint64_t offset = MiddleOffset(at.registerWrites, next.registerWrites);
         return [offset](Faults &f, const Counters &c) { f.writeFail.nth = c.registerWrites + offset; };
@@ -106,15 +119,18 @@ bool ReportsThroughJobObject(JobKind kind) {
 }
 
 // Every fault but one on every job: a worn byte is seen only by a read-back.
-bool Applies(const FaultCase &fault, JobKind kind) { return fault.kind != FaultKind::WornBytes || ReadsBack(kind); }
+bool Applies(const FaultCase &fault, JobKind kind) {
+    return fault.kind != FaultKind::WornBytes || ReadsBack(kind);
+}
 
 class FaultMatrix : public LinkTest {
 protected:
     void SetUp() override {
         LinkTest::SetUp();
         const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = (std::filesystem::path(testing::TempDir()) / (std::string("zel_faults_") + test->name() + "_" +
-                                                                       std::to_string(std::random_device{}()))).string();
+        folder_ = (std::filesystem::path(testing::TempDir()) /
+                   (std::string("zel_faults_") + test->name() + "_" + std::to_string(std::random_device{}())))
+                      .string();
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_);
     }
@@ -179,7 +195,8 @@ protected:
         if (result != 0 && result != 1) {
             wrong = "result " + std::to_string(result);
         } else if (ReportsThroughJobObject(job.Kind()) && zelGetResult() != result) {
-            wrong = "returned " + std::to_string(result) + " but zelGetResult gives " + std::to_string(zelGetResult());
+            wrong =
+                "returned " + std::to_string(result) + " but zelGetResult gives " + std::to_string(zelGetResult());
         } else if (took > profile.micros + kLongestDelayMicros) {
             wrong = "took " + std::to_string(took / 1000) + " ms of virtual time";
         } else if (std::string stray = job.StrayBytes(memory); !stray.empty()) {
@@ -201,7 +218,7 @@ protected:
         Target().ArmAtTransaction(0, nullptr);
         transport().Clock().Advance(kPauseMicros);
         if (job.Kind() == JobKind::WriteHeader && zel::SizeBits() == 0) {
-            Open(Memory());   // a failed header write leaves no size: the host opens again
+            Open(Memory()); // a failed header write leaves no size: the host opens again
         }
         job.PrepareFiles();
         const std::vector<uint8_t> start = Memory();
@@ -220,10 +237,10 @@ protected:
 };
 
 TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
-    std::map<std::string, std::vector<std::string>> failures;   // by job and fault
+    std::map<std::string, std::vector<std::string>> failures; // by job and fault
     size_t cases = 0;
     std::ostringstream size;
-    testing::internal::CaptureStdout();   // the library prints "WRITE FAIL!" per failed register write
+    testing::internal::CaptureStdout(); // the library prints "WRITE FAIL!" per failed register write
     for (JobKind kind : kJobKinds) {
         const FaultJob job(kind, folder_);
         const Profile profile = Measure(job);
@@ -241,7 +258,8 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
                     RunCase(job, ArmingFor(fault.kind, profile, n, job.Written()), profile, n);
                 if (!wrong.empty()) {
                     failures[std::string(JobName(kind)) + " / " + fault.name].push_back(
-                        "transaction " + std::to_string(n + 1) + " of " + std::to_string(positions) + ": " + wrong);
+                        "transaction " + std::to_string(n + 1) + " of " + std::to_string(positions) + ": " +
+                        wrong);
                 }
             }
         }
@@ -258,14 +276,12 @@ TEST_F(FaultMatrix, EveryFaultAtEveryTransactionOfEveryJob) {
     }
 }
 
-
-
 // One refused register access, at every access of a job (every k-th on the
 // longer jobs): a refused write leaves a line where it was and a refused
 // read sees every line high, and neither may slip a wrong bit into the EEPROM
 // or into a result of 1.
 TEST_F(FaultMatrix, OneRefusedRegisterAccessAnywhereInAJob) {
-    constexpr uint64_t kMostPositions = 100;   // per job and kind of access
+    constexpr uint64_t kMostPositions = 100; // per job and kind of access
     std::map<std::string, std::vector<std::string>> failures;
     size_t cases = 0;
     testing::internal::CaptureStdout();

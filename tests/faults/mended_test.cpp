@@ -43,7 +43,7 @@ TEST(StopThatFails, LeavesTheBusFreeForTheNextTransaction) {
 struct HeaderRow {
     const char *name;
     long (*run)();
-    std::vector<uint8_t> stored;   // bytes 1-4 of the 24C02
+    std::vector<uint8_t> stored; // bytes 1-4 of the 24C02
 };
 
 // Worn cells acknowledge the header bytes but keep their old values: neither
@@ -70,7 +70,6 @@ TEST(HeaderThatDoesNotStick, IsNotReportedWritten) {
     TestTransport::Get().Reset();
 }
 
-
 // One refused register access at every access of a byte write and of a
 // two-byte read: a refused write may leave a line where it was and a refused
 // read sees every line high, so the transfer must fail rather than put a
@@ -80,9 +79,9 @@ TEST(RefusedRegisterAccess, NeverSlipsAWrongBitThrough) {
     constexpr uint8_t kOld = 0xC4, kNew = 0x9E;
     struct Row {
         const char *name;
-        bool byteWrite;       // else a read of bytes 4 and 5
-        bool refuseWrite;     // else a refused read
-        uint64_t accesses;    // positions tried: more than the transfer makes of that kind
+        bool byteWrite;    // else a read of bytes 4 and 5
+        bool refuseWrite;  // else a refused read
+        uint64_t accesses; // positions tried: more than the transfer makes of that kind
     };
     const Row rows[] = {
         {"byte write, refused write", true, true, 200},
@@ -91,7 +90,7 @@ TEST(RefusedRegisterAccess, NeverSlipsAWrongBitThrough) {
         {"read, refused read", false, false, 60},
     };
     TestTransport &transport = TestTransport::Get();
-    testing::internal::CaptureStdout();   // "WRITE FAIL!" for each refused write
+    testing::internal::CaptureStdout(); // "WRITE FAIL!" for each refused write
     for (const Row &row : rows) {
         for (uint64_t k = 1; k <= row.accesses; ++k) {
             SCOPED_TRACE(std::string(row.name) + " at access " + std::to_string(k));
@@ -161,7 +160,7 @@ TEST(StopThatFails, ClearWithoutVerifyReportsTheLostByte) {
     ASSERT_TRUE(zelInitTrans("SIMPART=24C02 SIMTWR=1", 0, 8, 0));
     hoplink::sim::Target &target = *transport.Target();
     std::fill(target.Memory().begin(), target.Memory().end(), 0x00);
-    target.Memory()[0] = 0xFF;   // the one byte the clear writes
+    target.Memory()[0] = 0xFF; // the one byte the clear writes
     // the first chunk read is transaction 1, the byte write transaction 2,
     // held into its stop
     target.ArmAtTransaction(target.GetCounters().transactions + 2,
@@ -188,11 +187,29 @@ TEST(AliasScan, EveryBlockGoesToItsOwnPlace) {
         std::vector<uint8_t> otherHeader; // another geometry, in block 1
     };
     const Row rows[] = {
-        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=nak:1@2", 11, 7, 0xA2, 0x100, 1, {0x5F, 0xA0, 0x5F, 0xA0},
+        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=nak:1@2",
+         11,
+         7,
+         0xA2,
+         0x100,
+         1,
+         {0x5F, 0xA0, 0x5F, 0xA0},
          {0x5B, 0xA4, 0x5B, 0xA4}},
-        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=rfail:12", 11, 7, 0xA2, 0x100, 1, {0x5F, 0xA0, 0x5F, 0xA0},
+        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=rfail:12",
+         11,
+         7,
+         0xA2,
+         0x100,
+         1,
+         {0x5F, 0xA0, 0x5F, 0xA0},
          {0x5B, 0xA4, 0x5B, 0xA4}},
-        {"SIMPART=24C1025 SIMTWR=1 SIMFAULT=nak:1@2", 17, 4, 0xA8, 0x10000, 0, {0x8C, 0x73, 0x8C, 0x73},
+        {"SIMPART=24C1025 SIMTWR=1 SIMFAULT=nak:1@2",
+         17,
+         4,
+         0xA8,
+         0x10000,
+         0,
+         {0x8C, 0x73, 0x8C, 0x73},
          {0x84, 0x7B, 0x84, 0x7B}},
     };
     const std::vector<uint8_t> data = {0x11, 0x22, 0x33, 0x44};
@@ -218,7 +235,7 @@ TEST(AliasScan, EveryBlockGoesToItsOwnPlace) {
                 EXPECT_EQ(zel::BlockBits(), static_cast<unsigned>(row.blockBits));
             }
             if (header != 1) {
-                continue;   // a header read that fails loads nothing
+                continue; // a header read that fails loads nothing
             }
             EXPECT_EQ(zelWriteMemory(0x10, data.data(), 4, 1, 1), 1);
             const auto cells = target.Memory();

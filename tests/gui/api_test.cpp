@@ -38,8 +38,7 @@ std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), byt
 
 class GuiApi : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const auto *info = testing::UnitTest::GetInstance()->current_test_info();
         dir_ = fs::temp_directory_path() /
                ("zelprog-gui-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()));
@@ -48,66 +47,58 @@ protected:
         Start({});
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         Stop();
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
 
-    void Start(const GuiOptions &options)
-    {
+    void Start(const GuiOptions &options) {
         app_ = std::make_unique<App>(options);
         client_ = std::make_unique<Client>(app_->Port(), app_->Token());
         thread_ = std::thread([this] { app_->Run(); });
     }
 
-    void Stop()
-    {
+    void Stop() {
         app_->Quit();
         thread_.join();
         app_.reset();
     }
 
     // The backing file that zelprog keeps for the part.
-    std::string Backing(const std::string &part = "24c02") const
-    {
+    std::string Backing(const std::string &part = "24c02") const {
         return (dir_ / "zelprog" / ("eeprom-" + part + ".bin")).string();
     }
 
-    std::string CliConfig(const std::string &part, const std::string &file) const
-    {
+    std::string CliConfig(const std::string &part, const std::string &file) const {
         return "SIMPART=" + part + " SIMFILE=\"" + file + "\" SIMTWR=0";
     }
 
-    void WriteFile(const std::string &path, const std::string &data) const
-    {
+    void WriteFile(const std::string &path, const std::string &data) const {
         std::ofstream(path, std::ios::binary) << data;
     }
 
-    Reply Post(const std::string &target, const std::string &body = "", const std::string &page = "") const
-    {
+    Reply Post(const std::string &target, const std::string &body = "", const std::string &page = "") const {
         return client_->Send({http::verb::post, target, body, {{"X-Zel-Page", page.empty() ? page_ : page}}});
     }
 
     // Takes control with an event stream and opens the 24C02 through a
     // configuration string.
-    void OpenDevice(const std::string &config = "SIMPART=24c02 SIMTWR=0", int pageSize = -1)
-    {
+    void OpenDevice(const std::string &config = "SIMPART=24c02 SIMTWR=0", int pageSize = -1) {
         events_ = std::make_unique<EventStream>(*client_);
         const nlohmann::ordered_json hello = events_->Next();
         ASSERT_EQ(hello["event"], "hello");
         ASSERT_TRUE(hello["control"].get<bool>());
         page_ = hello["page"];
-        const nlohmann::json open = {{"kind", "config"}, {"config", config}, {"part", "24c02"}, {"pageSize", pageSize}};
+        const nlohmann::json open = {
+            {"kind", "config"}, {"config", config}, {"part", "24c02"}, {"pageSize", pageSize}};
         const Reply reply = Post("/api/open", open.dump());
         ASSERT_EQ(reply.status, 200) << reply.body;
         ASSERT_EQ(reply.Json()["link"]["bytes"], k24c02);
     }
 
     // Starts a job and returns its events up to its end.
-    std::vector<nlohmann::ordered_json> Job(const std::string &target, const std::string &body = "")
-    {
+    std::vector<nlohmann::ordered_json> Job(const std::string &target, const std::string &body = "") {
         const Reply reply = Post(target, body);
         EXPECT_EQ(reply.status, 202) << reply.body;
         if (reply.status != 202)
@@ -116,8 +107,7 @@ protected:
     }
 
     // Closes the link, so that the backing file is free to read.
-    std::string ChipFile(const std::string &file)
-    {
+    std::string ChipFile(const std::string &file) {
         EXPECT_EQ(Post("/api/close").status, 200);
         return ReadFile(file);
     }
@@ -136,8 +126,7 @@ struct Screening {
     int status;
 };
 
-TEST_F(GuiApi, OnlyThisRunsPageGetsIn)
-{
+TEST_F(GuiApi, OnlyThisRunsPageGetsIn) {
     const std::string port = std::to_string(client_->Port());
     const std::string wrongToken = "zelprog-" + port + "=" + std::string(32, '0');
     const std::vector<Screening> cases = {
@@ -146,8 +135,12 @@ TEST_F(GuiApi, OnlyThisRunsPageGetsIn)
         {"the page itself", {http::verb::get, "/", "", {}}, 200},
         {"no token", {http::verb::get, "/api/state", "", {{"Cookie", ""}}}, 403},
         {"wrong token", {http::verb::get, "/api/state", "", {{"Cookie", wrongToken}}}, 403},
-        {"another port's cookie", {http::verb::get, "/api/state", "", {{"Cookie", "zelprog-1=" + app_->Token()}}}, 403},
-        {"wrong token in the URL", {http::verb::get, "/?token=" + std::string(32, 'a'), "", {{"Cookie", ""}}}, 403},
+        {"another port's cookie",
+         {http::verb::get, "/api/state", "", {{"Cookie", "zelprog-1=" + app_->Token()}}},
+         403},
+        {"wrong token in the URL",
+         {http::verb::get, "/?token=" + std::string(32, 'a'), "", {{"Cookie", ""}}},
+         403},
         {"page without token", {http::verb::get, "/", "", {{"Cookie", ""}}}, 403},
         {"foreign host", {http::verb::get, "/api/state", "", {{"Host", "evil.example:" + port}}}, 403},
         {"host without port", {http::verb::get, "/api/state", "", {{"Host", "127.0.0.1"}}}, 403},
@@ -172,8 +165,7 @@ TEST_F(GuiApi, OnlyThisRunsPageGetsIn)
     }
 }
 
-TEST_F(GuiApi, TheTokenAddressSetsAStrictCookieAndLeavesTheUrl)
-{
+TEST_F(GuiApi, TheTokenAddressSetsAStrictCookieAndLeavesTheUrl) {
     const Reply reply = client_->Send({http::verb::get, "/?token=" + app_->Token(), "", {{"Cookie", ""}}});
     EXPECT_EQ(reply.status, 303);
     EXPECT_EQ(reply.headers.at("Location"), "/");
@@ -184,15 +176,15 @@ TEST_F(GuiApi, TheTokenAddressSetsAStrictCookieAndLeavesTheUrl)
     EXPECT_EQ(app_->Token().size(), 32u) << "128 bits as hex digits";
 }
 
-TEST_F(GuiApi, MalformedOrOversizedRequestsGetAnAnswerThatSaysWhy)
-{
+TEST_F(GuiApi, MalformedOrOversizedRequestsGetAnAnswerThatSaysWhy) {
     const std::string head = "POST /api/decode?format=bin&size=256 HTTP/1.1\r\nHost: " + client_->Host() +
                              "\r\nCookie: " + client_->Cookie() + "\r\n";
     const std::vector<std::pair<std::string, int>> cases = {
         {"NOT-HTTP\r\n\r\n", 400},
         {head + "Content-Length: x\r\n\r\n", 400},
         {head + "Content-Length: " + std::to_string(5u << 20) + "\r\n\r\n", 413}, // refused before the body
-        {"GET /api/state HTTP/1.1\r\nHost: " + client_->Host() + "\r\nX: " + std::string(20000, 'a') + "\r\n\r\n", 413},
+        {"GET /api/state HTTP/1.1\r\nHost: " + client_->Host() + "\r\nX: " + std::string(20000, 'a') + "\r\n\r\n",
+         413},
     };
     for (const auto &[raw, status] : cases) {
         SCOPED_TRACE(raw.substr(0, 60));
@@ -202,8 +194,7 @@ TEST_F(GuiApi, MalformedOrOversizedRequestsGetAnAnswerThatSaysWhy)
     }
 }
 
-TEST_F(GuiApi, ABrokenIntelHexUploadNamesItsLineAndChangesNothing)
-{
+TEST_F(GuiApi, ABrokenIntelHexUploadNamesItsLineAndChangesNothing) {
     const Bytes before = RandomBytes(k24c02, 3);
     WriteFile(Backing(), AsString(before));
     OpenDevice();
@@ -216,8 +207,7 @@ TEST_F(GuiApi, ABrokenIntelHexUploadNamesItsLineAndChangesNothing)
     EXPECT_EQ(ChipFile(Backing()), AsString(before));
 }
 
-TEST_F(GuiApi, EveryImageFormatRoundTripsThroughEncodeAndDecode)
-{
+TEST_F(GuiApi, EveryImageFormatRoundTripsThroughEncodeAndDecode) {
     const Bytes image = RandomBytes(k24c02, 6);
     for (const char *name : {"text", "bin", "ihex", "srec"}) {
         SCOPED_TRACE(name);
@@ -229,8 +219,7 @@ TEST_F(GuiApi, EveryImageFormatRoundTripsThroughEncodeAndDecode)
     }
 }
 
-TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi)
-{
+TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi) {
     OpenDevice();
     const Bytes image = RandomBytes(k24c02, 5);
     const auto write = Job("/api/write", AsString(image));
@@ -260,8 +249,7 @@ TEST_F(GuiApi, WriteVerifyAndReadThroughTheApi)
     EXPECT_EQ(ChipFile(Backing()), AsString(image));
 }
 
-TEST_F(GuiApi, ASecondPageIsToldTheEepromIsInUse)
-{
+TEST_F(GuiApi, ASecondPageIsToldTheEepromIsInUse) {
     OpenDevice();
     EventStream second(*client_);
     const nlohmann::ordered_json hello = second.Next();
@@ -273,8 +261,7 @@ TEST_F(GuiApi, ASecondPageIsToldTheEepromIsInUse)
     events_->UntilJobEnd();
 }
 
-TEST_F(GuiApi, BadJobRequestsAreRefusedAndChangeNothing)
-{
+TEST_F(GuiApi, BadJobRequestsAreRefusedAndChangeNothing) {
     OpenDevice();
     EXPECT_EQ(Post("/api/write", std::string(10, 'x')).status, 400) << "an image of the wrong size";
     EXPECT_EQ(Post("/api/erase?fill=300").status, 400);
@@ -282,8 +269,7 @@ TEST_F(GuiApi, BadJobRequestsAreRefusedAndChangeNothing)
 }
 
 // Events without the measured rate and time left, which differ run by run.
-std::vector<nlohmann::ordered_json> WithoutTimes(std::vector<nlohmann::ordered_json> events)
-{
+std::vector<nlohmann::ordered_json> WithoutTimes(std::vector<nlohmann::ordered_json> events) {
     for (auto &e : events) {
         e.erase("bytesPerSecond");
         e.erase("secondsLeft");
@@ -297,8 +283,7 @@ struct SameJob {
     std::vector<std::string> cli; // the command line's command and its arguments
 };
 
-TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine)
-{
+TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine) {
     const Bytes image = RandomBytes(k24c02, 9);
     const std::string file = (dir_ / "image.bin").string();
     WriteFile(file, AsString(image));
@@ -310,9 +295,9 @@ TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine)
     OpenDevice();
     for (const SameJob &job : jobs) {
         SCOPED_TRACE(job.name);
-        std::vector<std::string> args = {ZELPROG_PATH, "--json", "--all", "--link",
-                                         CliConfig("24c02", (dir_ / "cli.bin").string()),
-                                         "--part", "24c02"};
+        std::vector<std::string> args = {
+            ZELPROG_PATH, "--json", "--all", "--link", CliConfig("24c02", (dir_ / "cli.bin").string()),
+            "--part",     "24c02"};
         args.insert(args.end(), job.cli.begin(), job.cli.end());
         const ProcessResult cli = RunProcess(args);
         ASSERT_EQ(cli.exitCode, 0) << cli.err;
@@ -325,7 +310,8 @@ TEST_F(GuiApi, AJobsEventStreamIsTheJsonOfTheCommandLine)
         ASSERT_GT(streamed.size(), 3u);
         EXPECT_EQ(WithoutTimes(streamed), WithoutTimes(expected));
         for (std::size_t i = 0; i < std::min(streamed.size(), expected.size()); ++i)
-            EXPECT_EQ(streamed[i].dump().substr(0, 20), expected[i].dump().substr(0, 20)) << "keys in the same order";
+            EXPECT_EQ(streamed[i].dump().substr(0, 20), expected[i].dump().substr(0, 20))
+                << "keys in the same order";
     }
 }
 
@@ -335,8 +321,7 @@ struct RefusedConfig {
     const char *reason; // part of the refusal's text
 };
 
-TEST_F(GuiApi, APageConfigurationThatNamesAFileOrAKeyNotListedIsRefused)
-{
+TEST_F(GuiApi, APageConfigurationThatNamesAFileOrAKeyNotListedIsRefused) {
     const std::string victim = (dir_ / "victim.bin").string();
     const std::string trace = (dir_ / "trace.txt").string();
     WriteFile(victim, std::string(128, 'v'));
@@ -366,8 +351,7 @@ TEST_F(GuiApi, APageConfigurationThatNamesAFileOrAKeyNotListedIsRefused)
     EXPECT_TRUE(client_->Send({}).Json()["open"].get<bool>()) << "the link open before stays open";
 }
 
-TEST_F(GuiApi, TheLinkGivenOnTheCommandLineMayNameFilesAndTraces)
-{
+TEST_F(GuiApi, TheLinkGivenOnTheCommandLineMayNameFilesAndTraces) {
     Stop();
     const std::string file = (dir_ / "bench.bin").string(), trace = (dir_ / "bus.txt").string();
     GuiOptions options;
@@ -386,15 +370,14 @@ TEST_F(GuiApi, TheLinkGivenOnTheCommandLineMayNameFilesAndTraces)
 
 // A Write that runs long enough for the requests below to reach it: byte
 // writes with a write cycle of 2 ms, 256 of them.
-TEST_F(GuiApi, RequestsRefusedDuringAJobChangeNeitherItsImageNorTheLink)
-{
+TEST_F(GuiApi, RequestsRefusedDuringAJobChangeNeitherItsImageNorTheLink) {
     OpenDevice("SIMPART=24c02 SIMTWR=2", 0);
     const Bytes image(k24c02, 0x11);
     const std::string other(k24c02, '\x22');
     const nlohmann::json reopen = {{"kind", "config"}, {"config", "SIMPART=24c01"}, {"part", "24c01"}};
     ASSERT_EQ(Post("/api/write", AsString(image)).status, 202);
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"/api/verify", other}, {"/api/write", other}, {"/api/read", ""},     {"/api/erase?fill=0", ""},
+        {"/api/verify", other},  {"/api/write", other},     {"/api/read", ""},  {"/api/erase?fill=0", ""},
         {"/api/check-size", ""}, {"/api/write-header", ""}, {"/api/close", ""}, {"/api/open", reopen.dump()},
     };
     for (const auto &[target, body] : refused) {
@@ -405,13 +388,13 @@ TEST_F(GuiApi, RequestsRefusedDuringAJobChangeNeitherItsImageNorTheLink)
     }
     const auto events = events_->UntilJobEnd();
     ASSERT_EQ(events.back()["event"], "result") << events.back().dump();
-    EXPECT_EQ(client_->Send({http::verb::get, "/api/chip", "", {}}).body, AsString(image)) << "what the page compares with";
+    EXPECT_EQ(client_->Send({http::verb::get, "/api/chip", "", {}}).body, AsString(image))
+        << "what the page compares with";
     EXPECT_EQ(Job("/api/verify", AsString(image)).back()["event"], "result");
     EXPECT_EQ(ChipFile(Backing()), AsString(image));
 }
 
-TEST_F(GuiApi, ConnectionsBeyondTheBoundAreRefusedAtOnceAndIdleOnesClosed)
-{
+TEST_F(GuiApi, ConnectionsBeyondTheBoundAreRefusedAtOnceAndIdleOnesClosed) {
     Stop();
     GuiOptions options;
     options.limits.maxConnections = 4;
@@ -444,8 +427,7 @@ TEST_F(GuiApi, ConnectionsBeyondTheBoundAreRefusedAtOnceAndIdleOnesClosed)
 // connected after, they wait in the listen queue while the server can take
 // none. An answer on a connection made before shows that the server has
 // seen them. Once they are gone the server must take the page's requests again.
-TEST_F(GuiApi, TwoHundredIdleConnectionsUnderALimitOf64DescriptorsLeaveThePageWorking)
-{
+TEST_F(GuiApi, TwoHundredIdleConnectionsUnderALimitOf64DescriptorsLeaveThePageWorking) {
     namespace asio = boost::asio;
     asio::io_context io;
     asio::ip::tcp::socket probe(io);
@@ -480,13 +462,13 @@ TEST_F(GuiApi, TwoHundredIdleConnectionsUnderALimitOf64DescriptorsLeaveThePageWo
 // The browser is started by a stand-in for xdg-open that records what it
 // was given: the command line holds a file's path, never the token, and
 // the file is this user's alone.
-TEST_F(GuiApi, TheBrowserIsOpenedOnAPrivateFileAndTheTokenStandsOnNoCommandLine)
-{
+TEST_F(GuiApi, TheBrowserIsOpenedOnAPrivateFileAndTheTokenStandsOnNoCommandLine) {
     const fs::path bin = dir_ / "bin", run = dir_ / "run", record = dir_ / "opened.txt";
     fs::create_directories(bin);
     fs::create_directories(run);
-    WriteFile((bin / "xdg-open").string(), "#!/bin/sh\n{ printf '%s\\n' \"$@\"; stat -c '%a' \"$1\"; cat \"$1\"; } > '" +
-                                               record.string() + "'\necho 'the opener ran' >&2\n");
+    WriteFile((bin / "xdg-open").string(),
+              "#!/bin/sh\n{ printf '%s\\n' \"$@\"; stat -c '%a' \"$1\"; cat \"$1\"; } > '" + record.string() +
+                  "'\necho 'the opener ran' >&2\n");
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     SetEnv("PATH", bin.string() + ":" + std::getenv("PATH"));
     SetEnv("XDG_RUNTIME_DIR", run.string());
@@ -502,7 +484,8 @@ TEST_F(GuiApi, TheBrowserIsOpenedOnAPrivateFileAndTheTokenStandsOnNoCommandLine)
     EXPECT_EQ(argument.find(token), std::string::npos) << argument;
     EXPECT_EQ(fs::path(argument).parent_path(), run / "zelprog");
     EXPECT_EQ(mode, "600");
-    EXPECT_NE(ReadFile(record.string()).find("url=" + url + "\""), std::string::npos) << "the file sends the browser on";
+    EXPECT_NE(ReadFile(record.string()).find("url=" + url + "\""), std::string::npos)
+        << "the file sends the browser on";
     EXPECT_FALSE(fs::exists(argument)) << "removed when the server ends";
 }
 #endif

@@ -14,15 +14,13 @@ using tcp = asio::ip::tcp;
 
 namespace {
 
-tcp::socket Connect(asio::io_context &io, unsigned short port)
-{
+tcp::socket Connect(asio::io_context &io, unsigned short port) {
     tcp::socket socket(io);
     socket.connect({asio::ip::address_v4::loopback(), port});
     return socket;
 }
 
-Reply ReadReply(tcp::socket &socket)
-{
+Reply ReadReply(tcp::socket &socket) {
     boost::beast::flat_buffer buffer;
     http::response<http::string_body> response;
     boost::beast::error_code ec;
@@ -41,8 +39,7 @@ Reply ReadReply(tcp::socket &socket)
 
 Client::Client(unsigned short port, std::string token) : port_(port), token_(std::move(token)) {}
 
-Reply Client::Send(const Call &call) const
-{
+Reply Client::Send(const Call &call) const {
     asio::io_context io;
     tcp::socket socket = Connect(io, port_);
     http::request<http::string_body> request{call.method, call.target, 11};
@@ -60,18 +57,16 @@ Reply Client::Send(const Call &call) const
     return ReadReply(socket);
 }
 
-Reply Client::SendRaw(const std::string &bytes) const
-{
+Reply Client::SendRaw(const std::string &bytes) const {
     asio::io_context io;
     tcp::socket socket = Connect(io, port_);
     asio::write(socket, asio::buffer(bytes));
     return ReadReply(socket);
 }
 
-EventStream::EventStream(const Client &client) : socket_(Connect(io_, client.Port()))
-{
-    const std::string request = "GET /api/events HTTP/1.1\r\nHost: " + client.Host() + "\r\nCookie: " +
-                                client.Cookie() + "\r\nAccept: text/event-stream\r\n\r\n";
+EventStream::EventStream(const Client &client) : socket_(Connect(io_, client.Port())) {
+    const std::string request = "GET /api/events HTTP/1.1\r\nHost: " + client.Host() +
+                                "\r\nCookie: " + client.Cookie() + "\r\nAccept: text/event-stream\r\n\r\n";
     asio::write(socket_, asio::buffer(request));
     asio::read_until(socket_, buffer_, "\r\n\r\n");
     std::istream in(&buffer_);
@@ -80,8 +75,7 @@ EventStream::EventStream(const Client &client) : socket_(Connect(io_, client.Por
     }
 }
 
-nlohmann::ordered_json EventStream::Next()
-{
+nlohmann::ordered_json EventStream::Next() {
     asio::read_until(socket_, buffer_, "\n\n");
     std::istream in(&buffer_);
     std::string line, data;
@@ -91,8 +85,7 @@ nlohmann::ordered_json EventStream::Next()
     return nlohmann::ordered_json::parse(data);
 }
 
-std::vector<nlohmann::ordered_json> EventStream::UntilJobEnd()
-{
+std::vector<nlohmann::ordered_json> EventStream::UntilJobEnd() {
     std::vector<nlohmann::ordered_json> events;
     while (true) {
         events.push_back(Next());

@@ -40,9 +40,7 @@ protected:
     uint64_t WriteCycles() { return Target().GetCounters().writeCycles; }
 
     // sizeBits, blockBits, addressBytes
-    static std::vector<unsigned> Geometry() {
-        return {zel::SizeBits(), zel::BlockBits(), zel::AddressBytes()};
-    }
+    static std::vector<unsigned> Geometry() { return {zel::SizeBits(), zel::BlockBits(), zel::AddressBytes()}; }
 };
 
 // ---------------------------------------------------------------------------
@@ -84,17 +82,16 @@ TEST_P(RoundTrip, WrittenHeaderIsFoundAgain) {
     EXPECT_EQ(WriteCycles(), 4u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RoundTrip,
-    testing::Values(PartRow{"24C01", 7, 0, 1, 1, {0x38, 0xC7, 0x38, 0xC7}},
-                    PartRow{"24C02", 8, 0, 1, 1, {0x40, 0xBF, 0x40, 0xBF}},
-                    PartRow{"24C04", 9, 1, 1, 1, {0x49, 0xB6, 0x49, 0xB6}},
-                    PartRow{"24C16", 11, 7, 1, 1, {0x5F, 0xA0, 0x5F, 0xA0}},
-                    PartRow{"24C32", 12, 0, 2, 0, {0x60, 0x9F, 0x60, 0x9F}},
-                    PartRow{"24C256", 15, 0, 2, 0, {0x78, 0x87, 0x78, 0x87}},
-                    PartRow{"24C512", 16, 0, 2, 0, {0x80, 0x7F, 0x80, 0x7F}},
-                    PartRow{"24C1024", 17, 1, 2, 0, {0x89, 0x76, 0x89, 0x76}}),
-    [](const testing::TestParamInfo<PartRow> &info) { return std::string(info.param.part); });
+INSTANTIATE_TEST_SUITE_P(Table, RoundTrip,
+                         testing::Values(PartRow{"24C01", 7, 0, 1, 1, {0x38, 0xC7, 0x38, 0xC7}},
+                                         PartRow{"24C02", 8, 0, 1, 1, {0x40, 0xBF, 0x40, 0xBF}},
+                                         PartRow{"24C04", 9, 1, 1, 1, {0x49, 0xB6, 0x49, 0xB6}},
+                                         PartRow{"24C16", 11, 7, 1, 1, {0x5F, 0xA0, 0x5F, 0xA0}},
+                                         PartRow{"24C32", 12, 0, 2, 0, {0x60, 0x9F, 0x60, 0x9F}},
+                                         PartRow{"24C256", 15, 0, 2, 0, {0x78, 0x87, 0x78, 0x87}},
+                                         PartRow{"24C512", 16, 0, 2, 0, {0x80, 0x7F, 0x80, 0x7F}},
+                                         PartRow{"24C1024", 17, 1, 2, 0, {0x89, 0x76, 0x89, 0x76}}),
+                         [](const testing::TestParamInfo<PartRow> &info) { return std::string(info.param.part); });
 
 class SizeFromHeader : public Header, public testing::WithParamInterface<PartRow> {};
 
@@ -118,23 +115,22 @@ TEST_P(SizeFromHeader, WholeDeviceReadsAfterAnOpenWithoutSize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SizeFromHeader,
-    testing::Values(PartRow{"24C02", 8, 0, 1, 1, {0x40, 0xBF, 0x40, 0xBF}},
-                    PartRow{"24C04", 9, 1, 1, 1, {0x49, 0xB6, 0x49, 0xB6}},
-                    PartRow{"24C16", 11, 7, 1, 1, {0x5F, 0xA0, 0x5F, 0xA0}},
-                    PartRow{"24C32", 12, 0, 2, 0, {0x60, 0x9F, 0x60, 0x9F}}),
-    [](const testing::TestParamInfo<PartRow> &info) { return std::string(info.param.part); });
+INSTANTIATE_TEST_SUITE_P(Table, SizeFromHeader,
+                         testing::Values(PartRow{"24C02", 8, 0, 1, 1, {0x40, 0xBF, 0x40, 0xBF}},
+                                         PartRow{"24C04", 9, 1, 1, 1, {0x49, 0xB6, 0x49, 0xB6}},
+                                         PartRow{"24C16", 11, 7, 1, 1, {0x5F, 0xA0, 0x5F, 0xA0}},
+                                         PartRow{"24C32", 12, 0, 2, 0, {0x60, 0x9F, 0x60, 0x9F}}),
+                         [](const testing::TestParamInfo<PartRow> &info) { return std::string(info.param.part); });
 
 // ---------------------------------------------------------------------------
 
 struct ParseRow {
     const char *name;
     const char *part;
-    std::vector<uint8_t> stored;        // bytes 0-4
+    std::vector<uint8_t> stored; // bytes 0-4
     long result;
-    std::vector<unsigned> geometry;     // sizeBits, blockBits, addressBytes afterwards
-    std::vector<uint8_t> after;         // bytes 0-4 afterwards
+    std::vector<unsigned> geometry; // sizeBits, blockBits, addressBytes afterwards
+    std::vector<uint8_t> after;     // bytes 0-4 afterwards
 };
 
 void PrintTo(const ParseRow &row, std::ostream *out) { *out << row.name; }
@@ -152,7 +148,7 @@ TEST_P(Parse, LoadsRepairsOrRejects) {
     EXPECT_EQ(Geometry(), row.geometry);
     EXPECT_EQ(Cells(0, 5), row.after);
     const std::string bus = BusText();
-    EXPECT_THAT(bus, StartsWith("S a0+ 00+ 00+ P S a1+ "));   // two zero bytes, then the read
+    EXPECT_THAT(bus, StartsWith("S a0+ 00+ 00+ P S a1+ ")); // two zero bytes, then the read
     if (row.result == 0) {
         EXPECT_THAT(bus, Not(EndsWith("P S P")));
     }
@@ -161,38 +157,76 @@ TEST_P(Parse, LoadsRepairsOrRejects) {
 INSTANTIATE_TEST_SUITE_P(
     Table, Parse,
     testing::Values(
-        ParseRow{"Whole", "24C256", {0x78, 0x87, 0x78, 0x87, 0xFF}, 1, {15, 0, 2},
+        ParseRow{"Whole", "24C256", {0x78, 0x87, 0x78, 0x87, 0xFF}, 1, {15, 0, 2}, {0x78, 0x87, 0x78, 0x87, 0xFF}},
+        ParseRow{"CopyOneRepairsCopyTwo",
+                 "24C256",
+                 {0x78, 0x87, 0x00, 0x00, 0xFF},
+                 1,
+                 {15, 0, 2},
                  {0x78, 0x87, 0x78, 0x87, 0xFF}},
-        ParseRow{"CopyOneRepairsCopyTwo", "24C256", {0x78, 0x87, 0x00, 0x00, 0xFF}, 1, {15, 0, 2},
+        ParseRow{"CopyTwoRepairsCopyOne",
+                 "24C256",
+                 {0x12, 0x34, 0x78, 0x87, 0xFF},
+                 1,
+                 {15, 0, 2},
                  {0x78, 0x87, 0x78, 0x87, 0xFF}},
-        ParseRow{"CopyTwoRepairsCopyOne", "24C256", {0x12, 0x34, 0x78, 0x87, 0xFF}, 1, {15, 0, 2},
-                 {0x78, 0x87, 0x78, 0x87, 0xFF}},
-        ParseRow{"BothWellFormedCopyOneWins", "24C256", {0x80, 0x7F, 0x78, 0x87, 0xFF}, 1, {16, 0, 2},
+        ParseRow{"BothWellFormedCopyOneWins",
+                 "24C256",
+                 {0x80, 0x7F, 0x78, 0x87, 0xFF},
+                 1,
+                 {16, 0, 2},
                  {0x80, 0x7F, 0x80, 0x7F, 0xFF}},
         // copy one is well-formed with S = 6: copy two is not looked at, and
         // alignment 1 (0xCF 0x78 0x87 0xFF) has no well-formed copy
-        ParseRow{"CopyOneOutOfRangeHidesCopyTwo", "24C256", {0x30, 0xCF, 0x78, 0x87, 0xFF}, 0,
-                 {0, 0, 0}, {0x30, 0xCF, 0x78, 0x87, 0xFF}},
-        ParseRow{"RejectKeepsTheLastBlockBits", "24C256", {0x31, 0xCE, 0x78, 0x87, 0xFF}, 0,
-                 {0, 1, 0}, {0x31, 0xCE, 0x78, 0x87, 0xFF}},
-        ParseRow{"SizeEighteen", "24C256", {0x93, 0x6C, 0xFF, 0xFF, 0xFF}, 0, {0, 3, 0},
+        ParseRow{"CopyOneOutOfRangeHidesCopyTwo",
+                 "24C256",
+                 {0x30, 0xCF, 0x78, 0x87, 0xFF},
+                 0,
+                 {0, 0, 0},
+                 {0x30, 0xCF, 0x78, 0x87, 0xFF}},
+        ParseRow{"RejectKeepsTheLastBlockBits",
+                 "24C256",
+                 {0x31, 0xCE, 0x78, 0x87, 0xFF},
+                 0,
+                 {0, 1, 0},
+                 {0x31, 0xCE, 0x78, 0x87, 0xFF}},
+        ParseRow{"SizeEighteen",
+                 "24C256",
+                 {0x93, 0x6C, 0xFF, 0xFF, 0xFF},
+                 0,
+                 {0, 3, 0},
                  {0x93, 0x6C, 0xFF, 0xFF, 0xFF}},
         // a whole S = 18 header: alignment 1 starts at its complement, which
         // is never read as a configuration byte (it would give S = 13, B = 7)
-        ParseRow{"SizeEighteenWholeIsNotTakenAtItsComplement", "24C256",
-                 {0x90, 0x6F, 0x90, 0x6F, 0xFF}, 0, {0, 0, 0}, {0x90, 0x6F, 0x90, 0x6F, 0xFF}},
-        ParseRow{"Blank", "24C256", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 0, 0},
-                 {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
-        ParseRow{"AllZero", "24C256", {0x00, 0x00, 0x00, 0x00, 0x00}, 0, {0, 0, 0},
-                 {0x00, 0x00, 0x00, 0x00, 0x00}},
+        ParseRow{"SizeEighteenWholeIsNotTakenAtItsComplement",
+                 "24C256",
+                 {0x90, 0x6F, 0x90, 0x6F, 0xFF},
+                 0,
+                 {0, 0, 0},
+                 {0x90, 0x6F, 0x90, 0x6F, 0xFF}},
+        ParseRow{"Blank", "24C256", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 0, 0}, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+        ParseRow{
+            "AllZero", "24C256", {0x00, 0x00, 0x00, 0x00, 0x00}, 0, {0, 0, 0}, {0x00, 0x00, 0x00, 0x00, 0x00}},
         // one address byte: the second zero is a data byte kept out by the
         // write-protect line, so the read starts at byte 1
-        ParseRow{"OneAddressByteRepair", "24C02", {0x11, 0x40, 0xBF, 0x00, 0x00}, 1, {8, 0, 1},
+        ParseRow{"OneAddressByteRepair",
+                 "24C02",
+                 {0x11, 0x40, 0xBF, 0x00, 0x00},
+                 1,
+                 {8, 0, 1},
                  {0x11, 0x40, 0xBF, 0x40, 0xBF}},
         // S = 17, B = 0 is accepted, but its rewrite has no position
-        ParseRow{"ThreeAddressBytesCannotBeRepaired", "24C1024", {0x88, 0x77, 0x00, 0x00, 0xFF}, 0,
-                 {0, 0, 0}, {0x88, 0x77, 0x00, 0x00, 0xFF}},
-        ParseRow{"OneAddressByteBlank", "24C02", {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 0, {0, 0, 0},
+        ParseRow{"ThreeAddressBytesCannotBeRepaired",
+                 "24C1024",
+                 {0x88, 0x77, 0x00, 0x00, 0xFF},
+                 0,
+                 {0, 0, 0},
+                 {0x88, 0x77, 0x00, 0x00, 0xFF}},
+        ParseRow{"OneAddressByteBlank",
+                 "24C02",
+                 {0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                 0,
+                 {0, 0, 0},
                  {0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}),
     [](const testing::TestParamInfo<ParseRow> &info) { return std::string(info.param.name); });
 
@@ -206,8 +240,8 @@ TEST_F(Header, OutOfRangeHeaderIsNeverReadAtItsComplement) {
             const auto config = static_cast<uint8_t>(sizeBits << 3 | blockBits);
             const auto complement = static_cast<uint8_t>(config ^ 0xFF);
             for (uint8_t next : {uint8_t{0xFF}, config}) {
-                SCOPED_TRACE(testing::Message() << "S " << sizeBits << " B " << blockBits
-                                                << " then 0x" << std::hex << int{next});
+                SCOPED_TRACE(testing::Message()
+                             << "S " << sizeBits << " B " << blockBits << " then 0x" << std::hex << int{next});
                 const std::vector<uint8_t> stored = {config, complement, config, complement, next};
                 Store(0, stored);
                 const uint64_t cyclesBefore = WriteCycles();
@@ -257,21 +291,22 @@ TEST_P(BusyAfterPointerWrite, RetriesTheReadForTwentyMilliseconds) {
     } else {
         EXPECT_GE(elapsed, 19u);
         EXPECT_LE(elapsed, 21u);
-        EXPECT_THAT(bus, EndsWith("S a1- P S P"));   // the last attempt, then the recovery
+        EXPECT_THAT(bus, EndsWith("S a1- P S P")); // the last attempt, then the recovery
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, BusyAfterPointerWrite,
-    testing::Values(BusyRow{"ShortWriteCycle", 5, 1, 8}, BusyRow{"LongerThanTheRetry", 25, 0, 0}),
-    [](const testing::TestParamInfo<BusyRow> &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, BusyAfterPointerWrite,
+                         testing::Values(BusyRow{"ShortWriteCycle", 5, 1, 8},
+                                         BusyRow{"LongerThanTheRetry", 25, 0, 0}),
+                         [](const testing::TestParamInfo<BusyRow> &info) { return std::string(info.param.name); });
 
 TEST_F(Header, DeviceThatRefusesTheAddressSettingFailsWithRecovery) {
     Open("SIMPART=24C256", 15, 0);
-    Target().GetFaults().nakByte = 2;   // the first zero byte, in every transaction
+    Target().GetFaults().nakByte = 2; // the first zero byte, in every transaction
     EXPECT_EQ(zelReadHeader(), 0L);
     // batched, no stop follows a refused write: a recovery's start comes first
-    EXPECT_EQ(BusText(), zel::BatchingInUse() ? "S a0+ 00- 00- S P S a0+ 00- S P S P" : "S a0+ 00- P S a0+ 00- P S P");
+    EXPECT_EQ(BusText(),
+              zel::BatchingInUse() ? "S a0+ 00- 00- S P S a0+ 00- S P S P" : "S a0+ 00- P S a0+ 00- P S P");
     EXPECT_EQ(Geometry(), (std::vector<unsigned>{0, 0, 0}));
 }
 
@@ -288,7 +323,7 @@ TEST_F(Header, WriteWithNoSizeFailsAtTheChunkReadAndWritesNothing) {
 
 TEST_F(Header, FailedWriteDropsTheSizeButKeepsBlockBitsAndAddressBytes) {
     Open("SIMPART=24C16", 11, 7);
-    Target().GetFaults().nakByte = 2;   // the memory-address byte, in every transaction
+    Target().GetFaults().nakByte = 2; // the memory-address byte, in every transaction
     EXPECT_EQ(zelWriteHeader(), 0);
     EXPECT_EQ(Geometry(), (std::vector<unsigned>{0, 7, 1}));
     EXPECT_EQ(WriteCycles(), 0u);
@@ -309,7 +344,7 @@ TEST_F(Header, ThreeAddressByteGeometryIsAcceptedButNotUsed) {
     EXPECT_EQ(zelWriteHeader(), 0);
     EXPECT_TRUE(transport().Registers().empty());
     EXPECT_EQ(zel::SizeBits(), 0u);
-    EXPECT_EQ(zel::AddressBytes(), 3u);   // a failed header write keeps addressBytes
+    EXPECT_EQ(zel::AddressBytes(), 3u); // a failed header write keeps addressBytes
 }
 
 // A 2 Mbit part (S = 18, two block bits): the header cannot carry its size
@@ -357,7 +392,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;   // guards the flags below
+    std::mutex mutex_; // guards the flags below
     std::condition_variable changed_;
     bool paused_ = false;
     bool released_ = false;

@@ -44,14 +44,14 @@ bool Master::Sample(int line) {
 void Master::Start() {
     Release(data_);
     Release(clock_);
-    PullLow(data_);     // data falls while the clock is high
+    PullLow(data_); // data falls while the clock is high
     PullLow(clock_);
 }
 
 void Master::Stop() {
     PullLow(data_);
     Release(clock_);
-    Release(data_);     // data rises while the clock is high
+    Release(data_); // data rises while the clock is high
 }
 
 void Master::WriteBits(uint8_t value, int count) {

@@ -18,12 +18,12 @@ public:
 
     void Release(int line);
     void PullLow(int line);
-    void DriveHigh(int line);     // push-pull high
+    void DriveHigh(int line); // push-pull high
     bool Sample(int line);
 
-    void Start();                 // also a repeated start
+    void Start(); // also a repeated start
     void Stop();
-    bool WriteByte(uint8_t value);          // true when acknowledged
+    bool WriteByte(uint8_t value); // true when acknowledged
     uint8_t ReadByte(bool acknowledge);
     void WriteBits(uint8_t value, int count); // the top `count` bits, no acknowledge clock
     void WriteProtect(bool high);

@@ -14,8 +14,8 @@ protected:
 };
 
 TEST_F(CApi, LibraryStringsOpen) {
-    for (const char *config : {"SPITRANS=LPT SPIPORT=3", "SPITRANS=USB", " SPIPORT=3", "", "SPITRANS=LPT SPIPORT=-7",
-                               "SIMPART=24C02 SIMTWR=0"}) {
+    for (const char *config : {"SPITRANS=LPT SPIPORT=3", "SPITRANS=USB", " SPIPORT=3", "",
+                               "SPITRANS=LPT SPIPORT=-7", "SIMPART=24C02 SIMTWR=0"}) {
         SCOPED_TRACE(config);
         EXPECT_NE(hoplink_open(config, -1, 0x1234), 0);
         EXPECT_EQ(hoplink_cpu_stop(), 0);
@@ -40,7 +40,7 @@ TEST_F(CApi, BadConfigurationFailsWithOneLineNamingIt) {
         EXPECT_NE(printed.find(c.named), std::string::npos) << printed;
         EXPECT_EQ(printed.find('\n'), printed.size() - 1) << printed;
         uint16_t value = 0;
-        EXPECT_NE(hoplink_read(0xFFC2, &value), 0);   // not open
+        EXPECT_NE(hoplink_read(0xFFC2, &value), 0); // not open
     }
 }
 
@@ -87,7 +87,8 @@ TEST_F(CApi, EnumerateListsWholePortNames) {
         intptr_t size;
         const char *listed;
     };
-    const Case cases[] = {{64, "sim0\nsim1\n"}, {11, "sim0\nsim1\n"}, {10, "sim0\n"}, {6, "sim0\n"}, {5, ""}, {1, ""}};
+    const Case cases[] = {
+        {64, "sim0\nsim1\n"}, {11, "sim0\nsim1\n"}, {10, "sim0\n"}, {6, "sim0\n"}, {5, ""}, {1, ""}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.size);
         char names[72];
@@ -98,7 +99,7 @@ TEST_F(CApi, EnumerateListsWholePortNames) {
                   0);
         EXPECT_EQ(count, 2);
         EXPECT_STREQ(names, c.listed);
-        EXPECT_EQ(names[c.size], '#');   // nothing written past the buffer
+        EXPECT_EQ(names[c.size], '#'); // nothing written past the buffer
     }
 }
 

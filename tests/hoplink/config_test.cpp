@@ -19,10 +19,18 @@ TEST(Config, AcceptedStrings) {
     };
     const Case cases[] = {
         {"", [](const Config &c) { EXPECT_EQ(c.part, "24C256"); }},
-        {"SPITRANS=LPT SPIPORT=3", [](const Config &c) { EXPECT_EQ(c.spiTrans, "LPT"); EXPECT_EQ(c.spiPort, 3); }},
+        {"SPITRANS=LPT SPIPORT=3",
+         [](const Config &c) {
+             EXPECT_EQ(c.spiTrans, "LPT");
+             EXPECT_EQ(c.spiPort, 3);
+         }},
         {" SPIPORT=3", [](const Config &c) { EXPECT_EQ(c.spiPort, 3); }},
         {"SPITRANS=USB SPIPORT=-7", [](const Config &c) { EXPECT_EQ(c.spiPort, -7); }},
-        {"simpart=24c16 SimAddr=5", [](const Config &c) { EXPECT_EQ(c.part, "24C16"); EXPECT_EQ(c.chipAddress, 5); }},
+        {"simpart=24c16 SimAddr=5",
+         [](const Config &c) {
+             EXPECT_EQ(c.part, "24C16");
+             EXPECT_EQ(c.chipAddress, 5);
+         }},
         {"SIMLINES=2,4,5\tSIMTWR=0 SIMSTRETCH=7",
          [](const Config &c) {
              EXPECT_EQ(c.clockLine, 2);
@@ -53,7 +61,8 @@ TEST(Config, AcceptedStrings) {
              EXPECT_EQ(f.wornBytes, std::vector<uint32_t>{0x10});
              EXPECT_EQ(f.flippedBits, std::vector<uint32_t>{0x1001});
          }},
-        {"SIMFAULT=nak:2 SIMFAULT=absent", [](const Config &c) {
+        {"SIMFAULT=nak:2 SIMFAULT=absent",
+         [](const Config &c) {
              EXPECT_EQ(c.faults.nakByte, 0u); // the later SIMFAULT replaces the earlier one
              EXPECT_TRUE(c.faults.absent);
          }},

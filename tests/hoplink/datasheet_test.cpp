@@ -14,16 +14,16 @@ using hoplinktest::Bytes;
 
 struct Rule {
     const char *part;
-    const char *variant;     // SIMVARIANT, "" for the strictest
+    const char *variant; // SIMVARIANT, "" for the strictest
     uint32_t bytes;
     int addressBytes;
-    uint8_t topDevice;       // device byte of the last address (chip-address pins 0)
-    uint32_t rollsTo;        // where a sequential read from the last byte goes on
+    uint8_t topDevice; // device byte of the last address (chip-address pins 0)
+    uint32_t rollsTo;  // where a sequential read from the last byte goes on
     uint32_t page;
-    bool ackWhileProtected;  // a data byte under write-protect
-    uint32_t writeCycleMs;   // longest write cycle
-    uint8_t answers;         // bit n: device address 0xA0 + 2n answers (pins all 0)
-    uint32_t romFirst;       // first byte of a permanently protected range; 0 = none
+    bool ackWhileProtected; // a data byte under write-protect
+    uint32_t writeCycleMs;  // longest write cycle
+    uint8_t answers;        // bit n: device address 0xA0 + 2n answers (pins all 0)
+    uint32_t romFirst;      // first byte of a permanently protected range; 0 = none
 };
 
 // Sources: ST Doc ID 5067, 16891; Microchip DS21709J, DS21210, DS21189T,
@@ -35,12 +35,12 @@ struct Rule {
 const Rule kRules[] = {
     {"24C01", "", 128, 1, 0xA0, 0x00, 8, true, 10, 0x01, 0},
     {"24C01", "st", 128, 1, 0xA0, 0x00, 16, false, 10, 0x01, 0},
-    {"24C01", "microchip", 128, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0},  // 24LC01B: b3..b1 don't care
+    {"24C01", "microchip", 128, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0}, // 24LC01B: b3..b1 don't care
     {"24C02", "", 256, 1, 0xA0, 0x00, 8, true, 10, 0x01, 0},
     {"24C02", "st", 256, 1, 0xA0, 0x00, 16, false, 10, 0x01, 0},
-    {"24C04", "", 512, 1, 0xA2, 0x000, 16, true, 10, 0x03, 0},          // b1 = A8
-    {"24C08", "", 1024, 1, 0xA6, 0x000, 16, true, 10, 0x0F, 0},         // b2 b1 = A9 A8
-    {"24C16", "", 2048, 1, 0xAE, 0x000, 16, true, 10, 0xFF, 0},         // b3..b1 = A10..A8, rolls over all blocks
+    {"24C04", "", 512, 1, 0xA2, 0x000, 16, true, 10, 0x03, 0},  // b1 = A8
+    {"24C08", "", 1024, 1, 0xA6, 0x000, 16, true, 10, 0x0F, 0}, // b2 b1 = A9 A8
+    {"24C16", "", 2048, 1, 0xAE, 0x000, 16, true, 10, 0xFF, 0}, // b3..b1 = A10..A8, rolls over all blocks
     {"24C32", "", 4096, 2, 0xA0, 0x000, 32, true, 10, 0x01, 0},
     {"24C64", "", 8192, 2, 0xA0, 0x0000, 32, true, 5, 0x01, 0},
     {"24C65", "", 8192, 2, 0xA0, 0x0000, 8, true, 5, 0x01, 0},
@@ -49,13 +49,13 @@ const Rule kRules[] = {
     {"24C256", "onsemi", 32768, 2, 0xA0, 0x0000, 64, false, 5, 0x01, 0},
     {"24C256", "fairchild", 32768, 2, 0xA0, 0x0000, 64, true, 6, 0x01, 0},
     {"24C512", "", 65536, 2, 0xA0, 0x0000, 128, true, 10, 0x01, 0},
-    {"24C515", "", 65536, 2, 0xA8, 0x8000, 64, true, 10, 0x11, 0},      // B0 = A15 in b3
-    {"24C1024", "", 131072, 2, 0xA2, 0x10000, 256, true, 10, 0x03, 0},  // P0 = A16 in b1
-    {"24C1025", "", 131072, 2, 0xA8, 0x10000, 128, true, 10, 0x11, 0},  // B0 = A16 in b3, per 64 KiB block
-    {"24C1026", "", 131072, 2, 0xA2, 0x10000, 128, true, 10, 0x03, 0},  // B0 = A16 in b1
-    {"24CM02", "", 262144, 2, 0xA6, 0x30000, 256, true, 10, 0x0F, 0},   // A17 A16 in b2 b1
+    {"24C515", "", 65536, 2, 0xA8, 0x8000, 64, true, 10, 0x11, 0},             // B0 = A15 in b3
+    {"24C1024", "", 131072, 2, 0xA2, 0x10000, 256, true, 10, 0x03, 0},         // P0 = A16 in b1
+    {"24C1025", "", 131072, 2, 0xA8, 0x10000, 128, true, 10, 0x11, 0},         // B0 = A16 in b3, per 64 KiB block
+    {"24C1026", "", 131072, 2, 0xA2, 0x10000, 128, true, 10, 0x03, 0},         // B0 = A16 in b1
+    {"24CM02", "", 262144, 2, 0xA6, 0x30000, 256, true, 10, 0x0F, 0},          // A17 A16 in b2 b1
     {"24CM02", "microchip", 262144, 2, 0xA6, 0x00000, 256, true, 10, 0x0F, 0}, // AT24CM02 rolls over the memory
-    {"24AA02E48", "", 256, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0x80},    // upper half permanently protected
+    {"24AA02E48", "", 256, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0x80},            // upper half permanently protected
     {"24AA025E48", "", 256, 1, 0xA0, 0x00, 16, true, 10, 0x01, 0x80},
     {"24AA02E64", "", 256, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0x80},
     {"24AA02UID", "", 256, 1, 0xA0, 0x00, 8, true, 10, 0xFF, 0x80},

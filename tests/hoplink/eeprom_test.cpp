@@ -44,7 +44,8 @@ TEST(Eeprom, PageWriteRollsOverInsideThePage) {
         const char *config;
         uint32_t pageSize;
     };
-    const Case cases[] = {{"SIMPART=24C02", 8}, {"SIMPART=24C16", 16}, {"SIMPART=24C256", 64}, {"SIMPART=24C512", 128}};
+    const Case cases[] = {
+        {"SIMPART=24C02", 8}, {"SIMPART=24C16", 16}, {"SIMPART=24C256", 64}, {"SIMPART=24C512", 128}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.config);
         Bench b(c.config);
@@ -61,9 +62,9 @@ TEST(Eeprom, PageWriteRollsOverInsideThePage) {
         const auto cells = b.target->Memory();
         EXPECT_EQ(cells[start], 0x11);
         EXPECT_EQ(cells[start + 1], 0x22);
-        EXPECT_EQ(cells[c.pageSize], 0x33);      // rolled over to the start of the same page
+        EXPECT_EQ(cells[c.pageSize], 0x33); // rolled over to the start of the same page
         EXPECT_EQ(cells[c.pageSize + 1], 0x44);
-        EXPECT_EQ(cells[2 * c.pageSize], 0xFF);  // the next page is untouched
+        EXPECT_EQ(cells[2 * c.pageSize], 0xFF); // the next page is untouched
         EXPECT_EQ(b.target->GetCounters().bytesWritten, 4u);
     }
 }
@@ -75,13 +76,13 @@ TEST(Eeprom, SequentialReadRollsOverWhereThePartsReadEnds) {
     struct Case {
         const char *part;
         uint8_t device;
-        uint32_t last;    // last byte of the window
-        uint32_t first;   // where the read goes on
+        uint32_t last;  // last byte of the window
+        uint32_t first; // where the read goes on
     };
     const Case cases[] = {
-        {"24C01", 0xA0, 0x7F, 0x00},         {"24C04", 0xA2, 0x1FF, 0x000},
-        {"24C32", 0xA0, 0xFFF, 0x000},       {"24C1024", 0xA2, 0x1FFFF, 0x10000},
-        {"24C1025", 0xA0, 0xFFFF, 0x0000},   {"24C1025", 0xA8, 0x1FFFF, 0x10000},
+        {"24C01", 0xA0, 0x7F, 0x00},       {"24C04", 0xA2, 0x1FF, 0x000},
+        {"24C32", 0xA0, 0xFFF, 0x000},     {"24C1024", 0xA2, 0x1FFFF, 0x10000},
+        {"24C1025", 0xA0, 0xFFFF, 0x0000}, {"24C1025", 0xA8, 0x1FFFF, 0x10000},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.part) + " from " + std::to_string(c.last));
@@ -158,7 +159,7 @@ TEST(Eeprom, ChipAddressPinsSelectTheAddressesItAnswers) {
 TEST(Eeprom, WriteProtectPinBlocksTheWriteCycle) {
     struct Case {
         const char *config;
-        int acknowledged;      // of device, two address bytes, two data bytes
+        int acknowledged; // of device, two address bytes, two data bytes
     };
     const Case cases[] = {{"SIMWP=ack", 5}, {"SIMWP=nak", 3}};
     for (const Case &c : cases) {
@@ -187,11 +188,13 @@ TEST(Eeprom, ReleasedWriteProtectLineReadsHighAndProtects) {
 TEST(Eeprom, StartOrStopInTheMiddleOfAByteAbortsTheWrite) {
     struct Case {
         const char *name;
-        int bits;           // bits of the second data byte before the condition
+        int bits; // bits of the second data byte before the condition
         bool repeatedStart;
     };
-    const Case cases[] = {{"stop after 3 bits", 3, false}, {"stop after 8 bits", 8, false},
-                          {"start after 5 bits", 5, true}, {"start after whole byte", 0, true}};
+    const Case cases[] = {{"stop after 3 bits", 3, false},
+                          {"stop after 8 bits", 8, false},
+                          {"start after 5 bits", 5, true},
+                          {"start after whole byte", 0, true}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Bench b("SIMPART=24C02");
@@ -231,7 +234,7 @@ TEST(Eeprom, CurrentAddressFollowsTheLastWrite) {
 TEST(Eeprom, MasterNakEndsTheReadAndFreesTheDataLine) {
     Bench b("SIMPART=24C02");
     ASSERT_TRUE(b.target);
-    b.target->Fill(0x00);   // the device would hold the data line low for each bit
+    b.target->Fill(0x00); // the device would hold the data line low for each bit
     EXPECT_EQ(b.master->ReadAt(0xA0, Bytes({0x00}), 2), Bytes({0x00, 0x00}));
     EXPECT_TRUE(b.master->Sample(7));
     EXPECT_EQ(b.target->Lines() & 0x00C0, 0x00C0);
@@ -261,7 +264,7 @@ TEST(Eeprom, ContentionIsCountedWhenTheChipDrivesHighAgainstTheDevice) {
     auto &m = *b.master;
     m.Start();
     m.WriteBits(0xA0, 8);
-    m.DriveHigh(7);         // the device acknowledges now: it pulls the data line low
+    m.DriveHigh(7); // the device acknowledges now: it pulls the data line low
     EXPECT_FALSE(m.Sample(7));
     EXPECT_EQ(b.target->GetCounters().contentionEvents, 1u);
     m.Release(7);

@@ -39,7 +39,7 @@ TEST(Faults, NoAcknowledgeAtTheNthByte) {
 TEST(Faults, StuckDataLineIsFreedByNineClockPulses) {
     struct Case {
         uint32_t clocks;
-        int freeAfter;      // clock pulses until the data line reads high
+        int freeAfter; // clock pulses until the data line reads high
     };
     const Case cases[] = {{1, 1}, {4, 4}, {9, 9}};
     for (const Case &c : cases) {
@@ -82,8 +82,8 @@ TEST(Faults, ClockHeldLowAfterTheNextStartOnly) {
 TEST(Faults, FailedRegisterAccesses) {
     struct Case {
         const char *config;
-        std::vector<int> writeResults;  // of five writes
-        std::vector<int> readResults;   // of five reads
+        std::vector<int> writeResults; // of five writes
+        std::vector<int> readResults;  // of five reads
     };
     const Case cases[] = {
         {"SIMFAULT=wfail:always", {1, 1, 1, 1, 1}, {0, 0, 0, 0, 0}},
@@ -165,7 +165,7 @@ TEST(Faults, FlippedBitReadsBackInverted) {
     cells[0x11] = 0x41;
     cells[0x12] = 0x42;
     EXPECT_EQ(b.master->ReadAt(0xA0, Bytes({0x10}), 3), Bytes({0x41, 0x41, 0xC2}));
-    EXPECT_EQ(cells[0x10], 0x40);   // the cell itself holds its value
+    EXPECT_EQ(cells[0x10], 0x40); // the cell itself holds its value
 }
 
 TEST(Faults, SwitchedOnWhileRunning) {

@@ -79,7 +79,7 @@ TEST(Persistence, FileOfAnotherSizeIsRefused) {
     EXPECT_FALSE(Open("SIMPART=24C02 SIMFILE=" + path, error));
     EXPECT_NE(error.find("300"), std::string::npos) << error;
     EXPECT_NE(error.find("256"), std::string::npos) << error;
-    EXPECT_EQ(FileBytes(path).size(), 300u);   // left as it was
+    EXPECT_EQ(FileBytes(path).size(), 300u); // left as it was
 }
 
 TEST(Persistence, SecondOpenerIsRefusedWhileTheFirstHoldsTheFile) {

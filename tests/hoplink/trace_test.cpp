@@ -15,7 +15,8 @@ using hoplinktest::Bytes;
 
 std::string TracePath(const char *suffix) {
     return (std::filesystem::path(testing::TempDir()) /
-            (std::string("hoplink_trace_") + testing::UnitTest::GetInstance()->current_test_info()->name() + suffix))
+            (std::string("hoplink_trace_") + testing::UnitTest::GetInstance()->current_test_info()->name() +
+             suffix))
         .string();
 }
 
@@ -88,7 +89,9 @@ TEST(Trace, WaveformNamesTheLinesAndStepsPerAccess) {
     EXPECT_TRUE(has("$var wire 1 # wp $end"));
     EXPECT_TRUE(has("$enddefinitions $end"));
     // the start: data falls (access 3) while the clock is high, then the clock falls (access 4)
-    const auto at = [&](const std::string &text) { return std::find(lines.begin(), lines.end(), text) - lines.begin(); };
+    const auto at = [&](const std::string &text) {
+        return std::find(lines.begin(), lines.end(), text) - lines.begin();
+    };
     ASSERT_TRUE(has("#3"));
     EXPECT_EQ(lines[at("#3") + 1], "0\"");
     EXPECT_EQ(lines[at("#4") + 1], "0!");

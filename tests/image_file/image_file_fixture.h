@@ -17,8 +17,7 @@
 class ImageFileTest : public testing::Test {
 protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("zel-image-" + std::to_string(std::random_device{}()));
+        folder_ = std::filesystem::temp_directory_path() / ("zel-image-" + std::to_string(std::random_device{}()));
         std::filesystem::create_directories(folder_);
     }
 

@@ -35,8 +35,8 @@ std::vector<std::string> Split(const std::string &text, char separator) {
 }
 
 std::string Unescape(const std::string &field) {
-    static const std::map<char, char> kSingle = {
-        {'n', '\n'}, {'r', '\r'}, {'t', '\t'}, {'v', '\v'}, {'f', '\f'}, {'\\', '\\'}};
+    static const std::map<char, char> kSingle = {{'n', '\n'}, {'r', '\r'}, {'t', '\t'},
+                                                 {'v', '\v'}, {'f', '\f'}, {'\\', '\\'}};
     std::string text;
     for (size_t i = 0; i < field.size(); ++i) {
         if (field[i] != '\\') {
@@ -52,9 +52,10 @@ std::string Unescape(const std::string &field) {
 }
 
 Outcome ParseOutcome(const std::string &field) {
-    static const std::map<std::string, zel::TextFault> kFaults = {
-        {"index", zel::TextFault::kIndex}, {"value", zel::TextFault::kValue},
-        {"beyond", zel::TextFault::kBeyond}, {"empty", zel::TextFault::kNoRecords}};
+    static const std::map<std::string, zel::TextFault> kFaults = {{"index", zel::TextFault::kIndex},
+                                                                  {"value", zel::TextFault::kValue},
+                                                                  {"beyond", zel::TextFault::kBeyond},
+                                                                  {"empty", zel::TextFault::kNoRecords}};
     Outcome outcome;
     for (const std::string &item : Split(field, ' ')) {
         const size_t equals = item.find('=');

@@ -21,7 +21,7 @@ TEST_F(ImageFileTest, ReadBackGivesSameWords) {
 TEST_F(ImageFileTest, WritesOneLowercaseRecordPerWholeWord) {
     const std::vector<uint16_t> image = {0x0000, 0xABCD, 0x00FF, 0x1234};
     const std::string path = PathOf("out.hex");
-    ASSERT_TRUE(zel::WriteImageFile(path.c_str(), image.data(), 7));   // the odd byte is dropped
+    ASSERT_TRUE(zel::WriteImageFile(path.c_str(), image.data(), 7)); // the odd byte is dropped
     EXPECT_EQ(ReadText(path), "@0000  0000\n@0001  abcd\n@0002  00ff\n");
 }
 

@@ -24,7 +24,7 @@ public:
         if (!stateSeen) {
             stateSeen = stateReader.Start([] { zelGetProgress(); });
             if (stateSeen == Seen::Returned) {
-                stateReader.Join();   // it completed while this callback still runs
+                stateReader.Join(); // it completed while this callback still runs
             }
         }
     }
@@ -42,7 +42,7 @@ TEST_F(CallbackLock, ProgressCallbackHoldsTheJobLockAndStateCallbackDoesNot) {
     uint8_t bytes[16];
     EXPECT_EQ(zelReadMemory(0, bytes, sizeof bytes, 1), 1);
     SetZelHandler(nullptr);
-    handler.progressReader.Join();   // it gets the lock once the callback has returned
+    handler.progressReader.Join(); // it gets the lock once the callback has returned
     handler.stateReader.Join();
 
     EXPECT_EQ(handler.stateSeen, Seen::Returned) << "zelGetProgress waited inside OnStateChange";

@@ -9,7 +9,7 @@
 namespace zeltest {
 namespace {
 
-constexpr uint32_t kBytes = 256;   // 24C02
+constexpr uint32_t kBytes = 256; // 24C02
 constexpr uint8_t kFill = 0x5A;
 
 enum class From { OtherThread, BackgroundCallback, BlockingCallback };
@@ -18,7 +18,7 @@ struct DuringCase {
     const char *name;
     int (*call)();
     int returned;
-    bool endsJob;   // the job ends at once with result 0; else it finishes with 1
+    bool endsJob; // the job ends at once with result 0; else it finishes with 1
 };
 
 const DuringCase kLinkCalls[] = {
@@ -51,8 +51,7 @@ std::vector<DuringJobCase> AllCases() {
 }
 
 std::string CaseName(const testing::TestParamInfo<DuringJobCase> &info) {
-    static const char *const kFrom[] = {"FromOtherThread", "FromBackgroundCallback",
-                                        "FromBlockingCallback"};
+    static const char *const kFrom[] = {"FromOtherThread", "FromBackgroundCallback", "FromBlockingCallback"};
     return std::string(info.param.call.name) + kFrom[static_cast<int>(info.param.from)];
 }
 

@@ -16,9 +16,9 @@ struct FaultCase {
     const char *config;
     Job job;
     bool verify;
-    int writeProtectLine;                                 // 0: the default line
-    std::function<void(hoplink::sim::Target &)> before;   // set before the job, or null
-    std::function<void(hoplink::sim::Target &)> midway;   // set at 50 % of the first transfer, or null
+    int writeProtectLine;                               // 0: the default line
+    std::function<void(hoplink::sim::Target &)> before; // set before the job, or null
+    std::function<void(hoplink::sim::Target &)> midway; // set at 50 % of the first transfer, or null
 };
 
 void PrintTo(const FaultCase &c, std::ostream *os) { PrintCase(c, os); }
@@ -33,28 +33,28 @@ void LoseLinkSoon(hoplink::sim::Target &target) {
 void WearByte0x40(hoplink::sim::Target &target) { target.GetFaults().wornBytes = {0x40}; }
 
 const FaultCase kFaults[] = {
-    {"NoAcknowledgeMidProgram", "SIMPART=24C02 SIMTWR=0", Job::Program, false, 0, nullptr,
-     NakEveryDataByte},
-    {"NoAcknowledgeMidClear", "SIMPART=24C02 SIMTWR=0", Job::Clear, false, 0, nullptr,
-     NakEveryDataByte},
+    {"NoAcknowledgeMidProgram", "SIMPART=24C02 SIMTWR=0", Job::Program, false, 0, nullptr, NakEveryDataByte},
+    {"NoAcknowledgeMidClear", "SIMPART=24C02 SIMTWR=0", Job::Clear, false, 0, nullptr, NakEveryDataByte},
     {"LinkLostMidProgram", "SIMPART=24C02 SIMTWR=0", Job::Program, false, 0, nullptr, LoseLinkSoon},
     {"LinkLostMidDump", "SIMPART=24C02 SIMTWR=0", Job::Dump, false, 0, nullptr, LoseLinkSoon},
     {"LinkLostMidDumpVerify", "SIMPART=24C02 SIMTWR=0", Job::Dump, true, 0, nullptr, LoseLinkSoon},
-    {"WornByteCaughtByVerify", "SIMPART=24C02 SIMTWR=0", Job::Program, true, 0, WearByte0x40,
+    {"WornByteCaughtByVerify", "SIMPART=24C02 SIMTWR=0", Job::Program, true, 0, WearByte0x40, nullptr},
+    {"WriteProtectNotWiredRefusesData", "SIMPART=24C02 SIMTWR=0 SIMWP=nak", Job::Program, false, 9, nullptr,
      nullptr},
-    {"WriteProtectNotWiredRefusesData", "SIMPART=24C02 SIMTWR=0 SIMWP=nak", Job::Program, false, 9,
-     nullptr, nullptr},
-    {"WriteProtectNotWiredCaughtByVerify", "SIMPART=24C02 SIMTWR=0 SIMWP=ack", Job::Clear, true, 9,
-     nullptr, nullptr},
+    {"WriteProtectNotWiredCaughtByVerify", "SIMPART=24C02 SIMTWR=0 SIMWP=ack", Job::Clear, true, 9, nullptr,
+     nullptr},
 };
 
 class JobFault : public JobTest, public testing::WithParamInterface<FaultCase> {
 protected:
     int Run(const FaultCase &c) {
         switch (c.job) {
-        case Job::Program: return zelProgram(image_.c_str(), 1, c.verify);
-        case Job::Dump: return zelDump(dump_.c_str(), 1, c.verify);
-        case Job::Clear: return zelClear(0x00, 1, c.verify);
+        case Job::Program:
+            return zelProgram(image_.c_str(), 1, c.verify);
+        case Job::Dump:
+            return zelDump(dump_.c_str(), 1, c.verify);
+        case Job::Clear:
+            return zelClear(0x00, 1, c.verify);
         }
         return -1;
     }

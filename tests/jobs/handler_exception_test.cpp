@@ -14,9 +14,9 @@ namespace {
 struct ThrowCase {
     const char *name;
     HandlerEvent::Kind throwAt;
-    int throwAtValue;    // for progress and result: the value that throws
+    int throwAtValue; // for progress and result: the value that throws
     bool blocking;
-    bool mismatch;       // verify against a file that differs in one word
+    bool mismatch; // verify against a file that differs in one word
 };
 
 void PrintTo(const ThrowCase &c, std::ostream *os) { PrintCase(c, os); }
@@ -46,8 +46,7 @@ TEST_P(ThrowingHandler, JobKeepsItsResultAndTheNextJobRuns) {
     bool thrown = false;
     handler_.hook = [&](const HandlerEvent &event) {
         const bool valueMatches = event.kind == HandlerEvent::Kind::State ||
-                                  event.kind == HandlerEvent::Kind::Message ||
-                                  event.value == c.throwAtValue;
+                                  event.kind == HandlerEvent::Kind::Message || event.value == c.throwAtValue;
         if (!thrown && event.kind == c.throwAt && valueMatches) {
             thrown = true;
             throw std::runtime_error("handler failure");

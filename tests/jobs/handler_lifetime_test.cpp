@@ -19,7 +19,7 @@ public:
             entered_.Set();
             release_.Wait();
         }
-        ++calls_;   // freed memory here shows a callback outliving its handler
+        ++calls_; // freed memory here shows a callback outliving its handler
     }
 
 private:
@@ -79,7 +79,7 @@ TEST_F(HandlerLifetime, FinalResultOfABlockingJobMayStartTheNextJob) {
     int chained = -1;
     handler_.hook = [&](const HandlerEvent &event) {
         if (event.kind == HandlerEvent::Kind::Result && chained == -1) {
-            chained = -2;   // the chained job's own OnResult comes through here too
+            chained = -2; // the chained job's own OnResult comes through here too
             chained = zelClear(0x11, 1, 1);
         }
     };

@@ -14,19 +14,17 @@ struct SequenceCase {
     const char *name;
     Job job;
     bool verify;
-    const char *sequence;   // the body's callbacks, without the OnResult(0) of a background start
+    const char *sequence; // the body's callbacks, without the OnResult(0) of a background start
 };
 
 const SequenceCase kSequences[] = {
     {"Program", Job::Program, false, "state:Writing... progress result:1"},
-    {"ProgramVerify", Job::Program, true,
-     "state:Writing... progress state:Verifying... progress result:1"},
+    {"ProgramVerify", Job::Program, true, "state:Writing... progress state:Verifying... progress result:1"},
     {"Verify", Job::Verify, false, "state:Reading... progress result:1"},
     {"Dump", Job::Dump, false, "state:Reading... progress result:1"},
     {"DumpVerify", Job::Dump, true, "state:Reading... progress state:Verifying... progress result:1"},
     {"Clear", Job::Clear, false, "state:Clearing... progress result:1"},
-    {"ClearVerify", Job::Clear, true,
-     "state:Clearing... progress state:Verifying... progress result:1"},
+    {"ClearVerify", Job::Clear, true, "state:Clearing... progress state:Verifying... progress result:1"},
 };
 
 struct ModeCase {
@@ -53,10 +51,14 @@ protected:
         const auto blocking = static_cast<uint8_t>(mode.blocking);
         const auto verify = static_cast<uint8_t>(mode.job.verify);
         switch (mode.job.job) {
-        case Job::Program: return zelProgram(image_.c_str(), blocking, verify);
-        case Job::Verify: return zelVerify(image_.c_str(), blocking);
-        case Job::Dump: return zelDump(TempPath("dump.txt").c_str(), blocking, verify);
-        case Job::Clear: return zelClear(0xFF, blocking, verify);
+        case Job::Program:
+            return zelProgram(image_.c_str(), blocking, verify);
+        case Job::Verify:
+            return zelVerify(image_.c_str(), blocking);
+        case Job::Dump:
+            return zelDump(TempPath("dump.txt").c_str(), blocking, verify);
+        case Job::Clear:
+            return zelClear(0xFF, blocking, verify);
         }
         return -1;
     }

@@ -9,7 +9,7 @@
 namespace zeltest {
 namespace {
 
-constexpr size_t kBytes = 256;   // 24C02
+constexpr size_t kBytes = 256; // 24C02
 constexpr size_t kWords = kBytes / 2;
 const char *const k24C02 = "SIMPART=24C02 SIMTWR=0";
 
@@ -23,17 +23,15 @@ protected:
 
 struct ProgramCase {
     const char *name;
-    uint8_t before;                  // every EEPROM byte before the job
-    std::vector<uint16_t> file;      // the file names words 0 .. file.size() - 1
+    uint8_t before;             // every EEPROM byte before the job
+    std::vector<uint16_t> file; // the file names words 0 .. file.size() - 1
     uint64_t writeCycles;
-    std::vector<uint16_t> after;     // the EEPROM's words afterwards
+    std::vector<uint16_t> after; // the EEPROM's words afterwards
 };
 
 void PrintTo(const ProgramCase &c, std::ostream *os) { PrintCase(c, os); }
 
-std::vector<uint16_t> Words(uint16_t value, size_t count = kWords) {
-    return std::vector<uint16_t>(count, value);
-}
+std::vector<uint16_t> Words(uint16_t value, size_t count = kWords) { return std::vector<uint16_t>(count, value); }
 
 std::vector<uint16_t> With(std::vector<uint16_t> words, size_t index, uint16_t value) {
     words[index] = value;
@@ -77,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Program, ProgramWrites, testing::ValuesIn(kProgramCases
 struct ClearCase {
     const char *name;
     uint8_t fill;
-    size_t alreadyFilled;   // leading bytes that hold `fill` before the job
+    size_t alreadyFilled; // leading bytes that hold `fill` before the job
     uint64_t writeCycles;
 };
 
@@ -129,13 +127,17 @@ std::vector<uint8_t> BytesWith(size_t index, uint8_t value) {
 
 const CompareCase kCompareCases[] = {
     {"MatchingImageGivesNoMessage", ErasedBytes(), Words(0xFFFF), {}, 1},
-    {"TwoWordsGiveTwoPairsInAscendingOrder", ErasedBytes(),
+    {"TwoWordsGiveTwoPairsInAscendingOrder",
+     ErasedBytes(),
      With(With(Words(0xFFFF), 0x20, 0xABCD), 0x10, 0x1234),
      {"\n", "ERROR: word 0x10 read as 0xffff instead of 0x1234\n", "\n",
       "ERROR: word 0x20 read as 0xffff instead of 0xabcd\n"},
      0},
-    {"UnnamedWordsAreComparedAsErased", BytesWith(0xFE, 0x00), Words(0xFFFF, 4),
-     {"\n", "ERROR: word 0x7f read as 0xff00 instead of 0xffff\n"}, 0},
+    {"UnnamedWordsAreComparedAsErased",
+     BytesWith(0xFE, 0x00),
+     Words(0xFFFF, 4),
+     {"\n", "ERROR: word 0x7f read as 0xff00 instead of 0xffff\n"},
+     0},
 };
 
 class VerifyCompares : public ImageJobTest, public testing::WithParamInterface<CompareCase> {};
@@ -212,8 +214,7 @@ void PrintTo(const MissingFileCase &c, std::ostream *os) { PrintCase(c, os); }
 
 const MissingFileCase kMissingFile[] = {{"Blocking", true, 0}, {"Background", false, 1}};
 
-class ProgramMissingFile : public ImageJobTest,
-                           public testing::WithParamInterface<MissingFileCase> {};
+class ProgramMissingFile : public ImageJobTest, public testing::WithParamInterface<MissingFileCase> {};
 
 TEST_P(ProgramMissingFile, TouchesNoDeviceAndSendsNoState) {
     const MissingFileCase &c = GetParam();

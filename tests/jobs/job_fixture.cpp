@@ -14,17 +14,11 @@ void RecordingHandler::OnProgressChange(int progress) {
     Record({HandlerEvent::Kind::Progress, progress, "", {}, 0});
 }
 
-void RecordingHandler::OnStateChange(const char *state) {
-    Record({HandlerEvent::Kind::State, 0, state, {}, 0});
-}
+void RecordingHandler::OnStateChange(const char *state) { Record({HandlerEvent::Kind::State, 0, state, {}, 0}); }
 
-void RecordingHandler::OnResult(int result) {
-    Record({HandlerEvent::Kind::Result, result, "", {}, 0});
-}
+void RecordingHandler::OnResult(int result) { Record({HandlerEvent::Kind::Result, result, "", {}, 0}); }
 
-void RecordingHandler::OnMessage(const char *message) {
-    Record({HandlerEvent::Kind::Message, 0, message, {}, 0});
-}
+void RecordingHandler::OnMessage(const char *message) { Record({HandlerEvent::Kind::Message, 0, message, {}, 0}); }
 
 void RecordingHandler::Record(HandlerEvent event) {
     event.thread = std::this_thread::get_id();
@@ -64,8 +58,8 @@ std::string Summarize(const std::vector<HandlerEvent> &events) {
     HandlerEvent::Kind last = HandlerEvent::Kind::State;
     bool any = false;
     for (const HandlerEvent &event : events) {
-        const bool progressRun = any && last == HandlerEvent::Kind::Progress &&
-                                 event.kind == HandlerEvent::Kind::Progress;
+        const bool progressRun =
+            any && last == HandlerEvent::Kind::Progress && event.kind == HandlerEvent::Kind::Progress;
         any = true;
         last = event.kind;
         if (progressRun) {
@@ -75,10 +69,18 @@ std::string Summarize(const std::vector<HandlerEvent> &events) {
             summary += ' ';
         }
         switch (event.kind) {
-        case HandlerEvent::Kind::Progress: summary += "progress"; break;
-        case HandlerEvent::Kind::State: summary += "state:" + event.text; break;
-        case HandlerEvent::Kind::Result: summary += "result:" + std::to_string(event.value); break;
-        case HandlerEvent::Kind::Message: summary += "message"; break;
+        case HandlerEvent::Kind::Progress:
+            summary += "progress";
+            break;
+        case HandlerEvent::Kind::State:
+            summary += "state:" + event.text;
+            break;
+        case HandlerEvent::Kind::Result:
+            summary += "result:" + std::to_string(event.value);
+            break;
+        case HandlerEvent::Kind::Message:
+            summary += "message";
+            break;
         }
     }
     return summary;
@@ -101,13 +103,13 @@ testing::AssertionResult ProgressRunsComplete(const std::vector<HandlerEvent> &e
     for (size_t r = 0; r < runs.size(); ++r) {
         const std::vector<int> &run = runs[r];
         if (run.front() != 0 || run.back() != 100) {
-            return testing::AssertionFailure() << "run " << r << " goes from " << run.front()
-                                               << " to " << run.back();
+            return testing::AssertionFailure()
+                   << "run " << r << " goes from " << run.front() << " to " << run.back();
         }
         for (size_t k = 1; k < run.size(); ++k) {
             if (run[k] < run[k - 1]) {
-                return testing::AssertionFailure() << "run " << r << " falls from " << run[k - 1]
-                                                   << " to " << run[k];
+                return testing::AssertionFailure()
+                       << "run " << r << " falls from " << run[k - 1] << " to " << run[k];
             }
         }
     }

@@ -20,10 +20,10 @@ namespace zeltest {
 struct HandlerEvent {
     enum class Kind { Progress, State, Result, Message };
     Kind kind;
-    int value = 0;        // progress or result
-    std::string text;     // state or message text
+    int value = 0;    // progress or result
+    std::string text; // state or message text
     std::thread::id thread;
-    int busy = 0;         // zelIsBusy() inside the callback
+    int busy = 0; // zelIsBusy() inside the callback
 };
 
 class RecordingHandler : public ZelHandler {
@@ -45,17 +45,15 @@ public:
 private:
     void Record(HandlerEvent event);
 
-    mutable std::mutex mutex_;   // guards events_
+    mutable std::mutex mutex_; // guards events_
     std::condition_variable resultArrived_;
     std::vector<HandlerEvent> events_;
 };
 
 // Names a table row in test output by its `name` (instead of its bytes).
 template <typename Case>
-    requires requires(const Case &c) { std::string(c.name); }
-void PrintCase(const Case &c, std::ostream *os) {
-    *os << c.name;
-}
+requires requires(const Case &c) { std::string(c.name); }
+void PrintCase(const Case &c, std::ostream *os) { *os << c.name; }
 
 // The callbacks in order, "state:Writing... progress result:1": a run of
 // progress reports is one "progress", a message is "message".
@@ -74,7 +72,7 @@ public:
     bool IsSet();
 
 private:
-    std::mutex mutex_;   // guards set_
+    std::mutex mutex_; // guards set_
     std::condition_variable changed_;
     bool set_ = false;
 };
@@ -84,7 +82,7 @@ void WaitUntilIdle();
 
 // Image files: one "@%04x  %04x" record per word.
 void WriteImageFile(const std::string &path, const std::vector<uint16_t> &words);
-std::string FileText(const std::string &path);   // "" when it cannot be read
+std::string FileText(const std::string &path); // "" when it cannot be read
 bool FileExists(const std::string &path);
 // Word k holds bytes 2k (low) and 2k + 1 (high) of `bytes`.
 std::vector<uint16_t> WordsOf(const std::vector<uint8_t> &bytes);

@@ -9,14 +9,14 @@
 namespace {
 
 struct Watch {
-    std::mutex mutex;   // guards the two flags
+    std::mutex mutex; // guards the two flags
     std::condition_variable changed;
-    bool foundHeld = false;   // the watched thread found the lock taken
-    bool returned = false;    // its call returned
+    bool foundHeld = false; // the watched thread found the lock taken
+    bool returned = false;  // its call returned
 };
 
-Watch *watch = nullptr;                 // set while a watched call runs
-thread_local bool watched = false;      // this thread is the one under watch
+Watch *watch = nullptr;            // set while a watched call runs
+thread_local bool watched = false; // this thread is the one under watch
 
 void Tell(bool Watch::*flag) {
     const std::lock_guard guard(watch->mutex);

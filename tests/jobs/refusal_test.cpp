@@ -3,7 +3,6 @@
 // inside a running job's handler.
 #include <gtest/gtest.h>
 
-
 #include "jobs/job_fixture.h"
 
 namespace zeltest {
@@ -13,10 +12,14 @@ enum class Job { Program, Verify, Dump, Clear };
 
 int StartJob(Job job, const char *path, bool blocking) {
     switch (job) {
-    case Job::Program: return zelProgram(path, blocking, 1);
-    case Job::Verify: return zelVerify(path, blocking);
-    case Job::Dump: return zelDump(path, blocking, 1);
-    case Job::Clear: return zelClear(0x00, blocking, 1);
+    case Job::Program:
+        return zelProgram(path, blocking, 1);
+    case Job::Verify:
+        return zelVerify(path, blocking);
+    case Job::Dump:
+        return zelDump(path, blocking, 1);
+    case Job::Clear:
+        return zelClear(0x00, blocking, 1);
     }
     return -1;
 }

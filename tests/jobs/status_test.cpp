@@ -19,7 +19,7 @@ class ProgressInsideCallback : public JobTest, public testing::WithParamInterfac
 
 TEST_P(ProgressInsideCallback, HandlerReadsTheValueItWasJustGiven) {
     ASSERT_TRUE(Attach("SIMPART=24C02 SIMTWR=0", 8, 0));
-    std::vector<std::pair<int, int>> seen;   // given, read back
+    std::vector<std::pair<int, int>> seen; // given, read back
     handler_.hook = [&](const HandlerEvent &event) {
         if (event.kind == HandlerEvent::Kind::Progress) {
             seen.emplace_back(event.value, zelGetProgress());

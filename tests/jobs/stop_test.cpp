@@ -21,7 +21,7 @@
 namespace zeltest {
 namespace {
 
-constexpr size_t kBytes32 = 4096;   // 24C32
+constexpr size_t kBytes32 = 4096; // 24C32
 
 class StopTest : public JobTest {
 protected:
@@ -56,7 +56,7 @@ TEST_F(StopTest, StopDuringProgramEndsItWithResultZeroAndLeavesNextJobUsable) {
         if (event.kind != HandlerEvent::Kind::Progress) {
             return;
         }
-        transport().ClearLog();   // keeps the register log small on a long job
+        transport().ClearLog(); // keeps the register log small on a long job
         if (!signalled && event.value >= 5) {
             signalled = true;
             midway.Set();
@@ -88,7 +88,7 @@ TEST_F(StopTest, StopDuringProgramEndsItWithResultZeroAndLeavesNextJobUsable) {
     EXPECT_LT(written, kBytes32);
 
     handler_.hook = nullptr;
-    transport().Clock().SetStep(1000);   // the write cycle passes at the first probe
+    transport().Clock().SetStep(1000); // the write cycle passes at the first probe
     EXPECT_EQ(zelProgram(image.c_str(), 1, 1), 1);
     EXPECT_EQ(WordsOf(Memory()), std::vector<uint16_t>(kBytes32 / 2, 0x1234));
     EXPECT_EQ(zelGetProgress(), 100);
@@ -111,9 +111,9 @@ enum class Job { Program, Verify, Dump, Clear };
 struct HandlerStopCase {
     const char *name;
     Job job;
-    const char *stopAfterState;   // stop at 50 % of the transfer that follows this state
-    const char *sequence;         // the worker's callbacks
-    std::vector<uint8_t> memory;  // the EEPROM afterwards; empty: not looked at
+    const char *stopAfterState;  // stop at 50 % of the transfer that follows this state
+    const char *sequence;        // the worker's callbacks
+    std::vector<uint8_t> memory; // the EEPROM afterwards; empty: not looked at
 };
 
 void PrintTo(const HandlerStopCase &c, std::ostream *os) { PrintCase(c, os); }
@@ -123,12 +123,9 @@ std::vector<uint8_t> Erased() { return std::vector<uint8_t>(256, 0xFF); }
 const HandlerStopCase kHandlerStops[] = {
     {"ClearEndsMidWrite", Job::Clear, "Clearing...", "state:Clearing... progress result:0", {}},
     {"ProgramEndsDuringItsReadBack", Job::Program, "Verifying...",
-     "state:Writing... progress state:Verifying... progress result:0",
-     std::vector<uint8_t>(256, 0x00)},
-    {"VerifyEndsWithoutComparing", Job::Verify, "Reading...", "state:Reading... progress result:0",
-     Erased()},
-    {"DumpEndsWithoutWritingItsFile", Job::Dump, "Reading...", "state:Reading... progress result:0",
-     Erased()},
+     "state:Writing... progress state:Verifying... progress result:0", std::vector<uint8_t>(256, 0x00)},
+    {"VerifyEndsWithoutComparing", Job::Verify, "Reading...", "state:Reading... progress result:0", Erased()},
+    {"DumpEndsWithoutWritingItsFile", Job::Dump, "Reading...", "state:Reading... progress result:0", Erased()},
 };
 
 class StopFromHandler : public StopTest, public testing::WithParamInterface<HandlerStopCase> {};
@@ -145,18 +142,25 @@ TEST_P(StopFromHandler, EndsTheJobAtItsNextStep) {
     handler_.hook = [&](const HandlerEvent &event) {
         if (event.kind == HandlerEvent::Kind::State) {
             armed = event.text == c.stopAfterState;
-        } else if (armed && stopReturned < 0 && event.kind == HandlerEvent::Kind::Progress &&
-                   event.value >= 50) {
+        } else if (armed && stopReturned < 0 && event.kind == HandlerEvent::Kind::Progress && event.value >= 50) {
             stopReturned = zelStop();
         }
     };
     const std::thread::id caller = std::this_thread::get_id();
     int started = 0;
     switch (c.job) {
-    case Job::Program: started = zelProgram(image.c_str(), 0, 1); break;
-    case Job::Verify: started = zelVerify(image.c_str(), 0); break;
-    case Job::Dump: started = zelDump(dump.c_str(), 0, 0); break;
-    case Job::Clear: started = zelClear(0x00, 0, 0); break;
+    case Job::Program:
+        started = zelProgram(image.c_str(), 0, 1);
+        break;
+    case Job::Verify:
+        started = zelVerify(image.c_str(), 0);
+        break;
+    case Job::Dump:
+        started = zelDump(dump.c_str(), 0, 0);
+        break;
+    case Job::Clear:
+        started = zelClear(0x00, 0, 0);
+        break;
     }
     ASSERT_EQ(started, 1);
 
@@ -203,19 +207,19 @@ TEST_F(StopTest, ForcedEndOfAJobStuckInItsHandlerLeavesStatusAndNextJobWorking) 
     const std::thread::id caller = std::this_thread::get_id();
     std::thread::id stuckThread;
     stuck->hook = [caller, &stuckThread](const HandlerEvent &event) {
-        if (event.kind == HandlerEvent::Kind::Progress && event.value >= 10 &&
-            event.thread != caller && stuckThread == std::thread::id{}) {
+        if (event.kind == HandlerEvent::Kind::Progress && event.value >= 10 && event.thread != caller &&
+            stuckThread == std::thread::id{}) {
             stuckThread = event.thread;
             threadEnd.signal = &ended;
             entered.Set();
-            release.Wait();   // holds the job's lock, as a handler stuck in a callback does
+            release.Wait(); // holds the job's lock, as a handler stuck in a callback does
         }
     };
     SetZelHandler(stuck);
     ASSERT_EQ(zelProgram(image.c_str(), 0, 0), 1);
     entered.Wait();
 
-    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+    EXPECT_EQ(zelStop(), 1); // the last resort, after 1000 ms
 
     EXPECT_EQ(zelIsBusy(), 0);
     EXPECT_EQ(zelGetResult(), 0);
@@ -289,8 +293,8 @@ TEST_P(GivenUpInATransportCall, ChangesNothingTheNextJobSends) {
     });
     ASSERT_EQ(zelClear(0x5A, 0, 0), 1);
     blocked.Wait();
-    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
-    transport().AdvanceClock(50000);   // the write cycle and the thread's polling window are over
+    EXPECT_EQ(zelStop(), 1);         // the last resort, after 1000 ms
+    transport().AdvanceClock(50000); // the write cycle and the thread's polling window are over
 
     // halfway through the next job the stuck call returns and its thread runs
     // to its end, with the test clock standing still: it waits for nothing
@@ -301,7 +305,7 @@ TEST_P(GivenUpInATransportCall, ChangesNothingTheNextJobSends) {
         return true;
     });
     testing::internal::CaptureStdout();
-    EXPECT_EQ(zelVerify(image.c_str(), 1), 0);   // one byte took the clear, the rest did not
+    EXPECT_EQ(zelVerify(image.c_str(), 1), 0); // one byte took the clear, the rest did not
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const std::vector<RegisterAccess> next = transport().Registers();
     transport().ClearLog();
@@ -374,7 +378,7 @@ TEST_P(LateHandlerCall, ReachesNothingOfTheNextJob) {
     SetZelHandler(handler);
     ASSERT_EQ(zelProgram(first.c_str(), 0, 0), 1);
     entered.Wait();
-    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+    EXPECT_EQ(zelStop(), 1); // the last resort, after 1000 ms
 
     // the next job holds still in a register access while the old thread runs on to its end
     std::thread::id nextThread;
@@ -410,7 +414,7 @@ INSTANTIATE_TEST_SUITE_P(EveryCall, LateHandlerCall, testing::ValuesIn(kLateCall
 // more: the reader gets at most what that one write held.
 TEST_F(StopTest, DumpGivenUpInAWriteWritesNothingMore) {
     ASSERT_TRUE(Attach("SIMPART=24C32 SIMTWR=0", 12, 0));
-    constexpr size_t kWholeDump = 2048 * 12;   // 2048 records of 12 characters
+    constexpr size_t kWholeDump = 2048 * 12; // 2048 records of 12 characters
     const std::string fifo = TempPath("dump.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
@@ -420,15 +424,15 @@ TEST_F(StopTest, DumpGivenUpInAWriteWritesNothingMore) {
     ASSERT_LT(static_cast<size_t>(pipeBytes) * 2, kWholeDump);
 
     ASSERT_EQ(zelDump(fifo.c_str(), 0, 0), 1);
-    int queued = 0;   // the pipe fills; the job's next write waits for room
+    int queued = 0; // the pipe fills; the job's next write waits for room
     while (zelIsBusy() == 1 && ioctl(reader, FIONREAD, &queued) == 0 && queued < pipeBytes) {
         std::this_thread::yield();
     }
     ASSERT_EQ(queued, pipeBytes);
-    EXPECT_EQ(zelStop(), 1);   // the last resort, after 1000 ms
+    EXPECT_EQ(zelStop(), 1); // the last resort, after 1000 ms
     EXPECT_EQ(zelGetResult(), 0);
 
-    std::string received;   // until the job's thread closes the pipe
+    std::string received; // until the job's thread closes the pipe
     for (char piece[4096];;) {
         const ssize_t n = read(reader, piece, sizeof piece);
         if (n > 0) {

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr uint32_t kBytes = 4096;   // 24C32
+constexpr uint32_t kBytes = 4096; // 24C32
 
 // Tells the test once the job's progress has reached 10 %; never waits itself.
 class MidwayHandler : public ZelHandler {
@@ -41,7 +41,7 @@ public:
     }
 
 private:
-    std::mutex mutex_;   // guards midway_ and results_
+    std::mutex mutex_; // guards midway_ and results_
     std::condition_variable changed_;
     bool midway_ = false;
     int results_ = 0;
@@ -50,7 +50,7 @@ private:
 struct LinkCall {
     const char *name;
     void (*call)();
-    int result;   // the job's
+    int result; // the job's
 };
 
 const LinkCall kCalls[] = {
@@ -83,7 +83,7 @@ TEST_P(TransportCalls, NeverOverlapAJobsAccesses) {
     }
     EXPECT_EQ(zelGetResult(), GetParam().result);
     SetZelHandler(nullptr);
-    zelStop();   // lets go of the ended worker thread
+    zelStop(); // lets go of the ended worker thread
     zelClose();
 }
 

@@ -67,13 +67,14 @@ TEST(PartTable, EveryConsumerSeesTheRowsOfTheFile) {
 }
 
 TEST(PartTable, BadCellsAreRefusedNamingTheLineAndColumn) {
-    const std::string header = "name\taliases\tbytes\taddr_bytes\tblock_bits\tpins\tpage\tread_rollover\ttwr_ms\twp\trom\t"
-                               "id\tunconfirmed\tsources\n";
+    const std::string header =
+        "name\taliases\tbytes\taddr_bytes\tblock_bits\tpins\tpage\tread_rollover\ttwr_ms\twp\trom\t"
+        "id\tunconfirmed\tsources\n";
     const std::string good = "24C04\t-\t512\t1\tb1\tA2A1\t16\tmemory\t10\tack st=nak\t-\t-\t-\tST Doc ID 5067";
     struct Case {
         const char *what;
-        std::string from, to;   // replaced in the good row
-        const char *error;      // the start of the error, or "" when the row is good
+        std::string from, to; // replaced in the good row
+        const char *error;    // the start of the error, or "" when the row is good
     };
     const Case cases[] = {
         {"the good row", "", "", ""},

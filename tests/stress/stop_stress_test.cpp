@@ -38,9 +38,9 @@ constexpr uint8_t kErased = 0xFF;
 constexpr uint32_t kMicrosPerAccess = 20;
 
 enum class Kind { ProgramOther, ProgramOtherVerified, VerifySame, VerifyOther, Dump, DumpVerified, Clear };
-constexpr std::array<Kind, 7> kKinds = {Kind::ProgramOther, Kind::ProgramOtherVerified, Kind::VerifySame,
-                                        Kind::VerifyOther,  Kind::Dump,                 Kind::DumpVerified,
-                                        Kind::Clear};
+constexpr std::array<Kind, 7> kKinds = {
+    Kind::ProgramOther, Kind::ProgramOtherVerified, Kind::VerifySame, Kind::VerifyOther,
+    Kind::Dump,         Kind::DumpVerified,         Kind::Clear};
 
 // Two images, erased but for a handful of bytes each, so that programming
 // one over the other and clearing either write only those bytes.
@@ -56,7 +56,8 @@ std::string ImageText(const std::vector<uint8_t> &bytes) {
     std::string text;
     char line[32];
     for (uint32_t k = 0; k < kBytes; k += 2) {
-        std::snprintf(line, sizeof line, "@%04x  %04x\n", k / 2, static_cast<unsigned>(bytes[k] | bytes[k + 1] << 8));
+        std::snprintf(line, sizeof line, "@%04x  %04x\n", k / 2,
+                      static_cast<unsigned>(bytes[k] | bytes[k + 1] << 8));
         text += line;
     }
     return text;
@@ -121,7 +122,7 @@ public:
     void OnResult(int result) override {
         Check(zelGetResult() == result, "zelGetResult differs inside OnResult");
         if (std::this_thread::get_id() == caller_) {
-            return;   // the OnResult(0) of the start
+            return; // the OnResult(0) of the start
         }
         std::lock_guard<std::mutex> guard(mutex_);
         workerResult_ = result;
@@ -129,12 +130,27 @@ public:
     }
 
     void SetCaller(std::thread::id caller) { caller_ = caller; }
-    int WorkerResult() const { std::lock_guard<std::mutex> g(mutex_); return workerResult_; }
-    bool ResultBeforeStop() const { std::lock_guard<std::mutex> g(mutex_); return resultBeforeStop_; }
+    int WorkerResult() const {
+        std::lock_guard<std::mutex> g(mutex_);
+        return workerResult_;
+    }
+    bool ResultBeforeStop() const {
+        std::lock_guard<std::mutex> g(mutex_);
+        return resultBeforeStop_;
+    }
     // Every transfer of the job reached 100: it had nothing left that a stop could cut off.
-    bool Complete() const { std::lock_guard<std::mutex> g(mutex_); return completeTransfers_ == transfers_; }
-    int ProgressSeen() const { std::lock_guard<std::mutex> g(mutex_); return progressSeen_; }
-    std::string Trouble() const { std::lock_guard<std::mutex> g(mutex_); return trouble_; }
+    bool Complete() const {
+        std::lock_guard<std::mutex> g(mutex_);
+        return completeTransfers_ == transfers_;
+    }
+    int ProgressSeen() const {
+        std::lock_guard<std::mutex> g(mutex_);
+        return progressSeen_;
+    }
+    std::string Trouble() const {
+        std::lock_guard<std::mutex> g(mutex_);
+        return trouble_;
+    }
 
 private:
     void Check(bool ok, const char *what) {
@@ -146,16 +162,16 @@ private:
         }
     }
 
-    mutable std::mutex mutex_;   // guards everything below; never held while calling the library
+    mutable std::mutex mutex_; // guards everything below; never held while calling the library
     std::condition_variable changed_;
     std::thread::id caller_;
     int stopAfter_ = 0;
-    int transfers_ = 0;          // transfers of the job: each ends with a progress of 100
+    int transfers_ = 0; // transfers of the job: each ends with a progress of 100
     int progressSeen_ = 0;
     int completeTransfers_ = 0;
-    int workerResult_ = -1;      // -1: none yet
+    int workerResult_ = -1; // -1: none yet
     bool resultBeforeStop_ = false;
-    bool stopAsked_ = false;     // the host thread is about to call zelStop
+    bool stopAsked_ = false; // the host thread is about to call zelStop
     std::string trouble_;
 };
 
@@ -199,13 +215,20 @@ protected:
     // Starts the job in the background: 1 when it started.
     int Start(Kind kind) {
         switch (kind) {
-        case Kind::ProgramOther: return zelProgram(Path("other.txt").c_str(), 0, 0);
-        case Kind::ProgramOtherVerified: return zelProgram(Path("other.txt").c_str(), 0, 1);
-        case Kind::VerifySame: return zelVerify(Path("same.txt").c_str(), 0);
-        case Kind::VerifyOther: return zelVerify(Path("other.txt").c_str(), 0);
-        case Kind::Dump: return zelDump(Path("dump.txt").c_str(), 0, 0);
-        case Kind::DumpVerified: return zelDump(Path("dump.txt").c_str(), 0, 1);
-        case Kind::Clear: return zelClear(kErased, 0, 0);
+        case Kind::ProgramOther:
+            return zelProgram(Path("other.txt").c_str(), 0, 0);
+        case Kind::ProgramOtherVerified:
+            return zelProgram(Path("other.txt").c_str(), 0, 1);
+        case Kind::VerifySame:
+            return zelVerify(Path("same.txt").c_str(), 0);
+        case Kind::VerifyOther:
+            return zelVerify(Path("other.txt").c_str(), 0);
+        case Kind::Dump:
+            return zelDump(Path("dump.txt").c_str(), 0, 0);
+        case Kind::DumpVerified:
+            return zelDump(Path("dump.txt").c_str(), 0, 1);
+        case Kind::Clear:
+            return zelClear(kErased, 0, 0);
         }
         return 0;
     }
@@ -221,9 +244,12 @@ protected:
     std::vector<uint8_t> Wanted(Kind kind) const {
         switch (kind) {
         case Kind::ProgramOther:
-        case Kind::ProgramOtherVerified: return other_;
-        case Kind::Clear: return std::vector<uint8_t>(kBytes, kErased);
-        default: return same_;
+        case Kind::ProgramOtherVerified:
+            return other_;
+        case Kind::Clear:
+            return std::vector<uint8_t>(kBytes, kErased);
+        default:
+            return same_;
         }
     }
 
@@ -243,7 +269,8 @@ protected:
         if (memory != Wanted(kind)) {
             return false;
         }
-        return (kind != Kind::Dump && kind != Kind::DumpVerified) || ReadText(Path("dump.txt")) == ImageText(same_);
+        return (kind != Kind::Dump && kind != Kind::DumpVerified) ||
+               ReadText(Path("dump.txt")) == ImageText(same_);
     }
 
     std::filesystem::path folder_;
@@ -252,15 +279,16 @@ protected:
 };
 
 struct Tally {
-    int stopped = 0;             // ended with 0 after the stop was asked
-    int finishedBefore = 0;      // OnResult came before zelStop was called
-    int completeAtStop = 0;      // told after zelStop was called, but every transfer had reached 100
+    int stopped = 0;        // ended with 0 after the stop was asked
+    int finishedBefore = 0; // OnResult came before zelStop was called
+    int completeAtStop = 0; // told after zelStop was called, but every transfer had reached 100
 };
 
 TEST_F(StopStress, RandomStopsOfBackgroundJobsNeverDeadlockAndLeaveTheNextJobWorking) {
     // ZEL_STRESS_SEED repeats a run
     const char *given = std::getenv("ZEL_STRESS_SEED");
-    const uint32_t seed = given != nullptr ? static_cast<uint32_t>(std::strtoul(given, nullptr, 10)) : std::random_device{}();
+    const uint32_t seed =
+        given != nullptr ? static_cast<uint32_t>(std::strtoul(given, nullptr, 10)) : std::random_device{}();
     std::cout << "stop stress: " << kJobs << " background jobs, seed " << seed << "\n";
     std::mt19937 random(seed);
 
@@ -317,7 +345,8 @@ TEST_F(StopStress, RandomStopsOfBackgroundJobsNeverDeadlockAndLeaveTheNextJobWor
         ASSERT_EQ(Memory(), same_);
         transport().ClearLog();
     }
-    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began);
     std::cout << "stop stress: " << kJobs << " jobs in " << took.count() << " ms: " << tally.stopped
               << " stopped with result 0, " << tally.finishedBefore << " finished before zelStop, "
               << tally.completeAtStop << " completed every transfer while zelStop was on its way\n";

@@ -51,7 +51,7 @@ private:
             ClockBit(dataLow_ ? 0 : dataReadHigh_.value_or(true) ? 1 : 0);
         }
         if (dataLow != dataLow_ && !dataLow) {
-            dataReadHigh_.reset();   // samples before the release say nothing now
+            dataReadHigh_.reset(); // samples before the release say nothing now
         }
         clockHigh_ = clockHigh;
         dataLow_ = dataLow;
@@ -59,7 +59,7 @@ private:
 
     void DataEdgeWhileClockHigh(bool falling) {
         if (falling && dataReadHigh_ == false) {
-            return;   // someone else held the data line low: no edge on the wire
+            return; // someone else held the data line low: no edge on the wire
         }
         FlushPulses();
         events_.push_back({falling ? BusEvent::Kind::Start : BusEvent::Kind::Stop});
@@ -91,10 +91,10 @@ private:
     uint16_t dataBit_;
     uint16_t enable_ = 0;
     uint16_t level_ = 0;
-    bool clockHigh_ = true;   // both lines released at the start of a log
+    bool clockHigh_ = true; // both lines released at the start of a log
     bool dataLow_ = false;
-    bool condition_ = false;  // this clock-high phase held a start or stop
-    bool inTransaction_ = false;   // bytes only between a start and a stop
+    bool condition_ = false;     // this clock-high phase held a start or stop
+    bool inTransaction_ = false; // bytes only between a start and a stop
     std::optional<bool> dataReadHigh_;
     std::vector<int> bits_;
     std::vector<BusEvent> events_;
@@ -115,12 +115,18 @@ std::string BusText(const std::vector<BusEvent> &events) {
     for (const BusEvent &event : events) {
         char word[16];
         switch (event.kind) {
-        case BusEvent::Kind::Start: std::snprintf(word, sizeof word, "S"); break;
-        case BusEvent::Kind::Stop: std::snprintf(word, sizeof word, "P"); break;
+        case BusEvent::Kind::Start:
+            std::snprintf(word, sizeof word, "S");
+            break;
+        case BusEvent::Kind::Stop:
+            std::snprintf(word, sizeof word, "P");
+            break;
         case BusEvent::Kind::Byte:
             std::snprintf(word, sizeof word, "%02x%c", event.value, event.ack ? '+' : '-');
             break;
-        case BusEvent::Kind::Pulses: std::snprintf(word, sizeof word, "~%d", event.pulses); break;
+        case BusEvent::Kind::Pulses:
+            std::snprintf(word, sizeof word, "~%d", event.pulses);
+            break;
         }
         text += text.empty() ? "" : " ";
         text += word;

@@ -25,8 +25,7 @@ inline std::vector<uint8_t> RandomBytes(std::size_t n, unsigned seed) {
 // The whole contents of a file, "" when it cannot be read: byte for byte, or
 // with `std::ios::in` as a text file (with Windows' line-end translation, as
 // the library's reader sees it).
-inline std::string ReadFile(const std::filesystem::path &path,
-                            std::ios::openmode mode = std::ios::binary) {
+inline std::string ReadFile(const std::filesystem::path &path, std::ios::openmode mode = std::ios::binary) {
     std::ifstream in(path, mode);
     std::ostringstream text;
     text << in.rdbuf();

@@ -145,8 +145,7 @@ int TestTransport::CpuStop() {
 
 int TestTransport::Enumerate(intptr_t a, intptr_t b, intptr_t c, intptr_t d) {
     std::lock_guard lock(mutex_);
-    linkCalls_.push_back({LinkCallKind::Enumerate, "", 0, 0, {a, b, c, d}, enumerateResult_,
-                          registers_.size()});
+    linkCalls_.push_back({LinkCallKind::Enumerate, "", 0, 0, {a, b, c, d}, enumerateResult_, registers_.size()});
     return enumerateResult_;
 }
 
@@ -157,7 +156,7 @@ void TestTransport::HookAccess(uint64_t nth, std::function<bool()> hook) {
 }
 
 namespace {
-thread_local bool failHookedAccess = false;   // set by a hook for the access it held
+thread_local bool failHookedAccess = false; // set by a hook for the access it held
 }
 
 void TestTransport::FailHookedAccess() { failHookedAccess = true; }
@@ -176,7 +175,7 @@ void TestTransport::RunAccessHook() {
             return;
         }
         hook = std::move(hook_);
-        hookAt_ = 0;   // disarmed while it runs: it may block this access only
+        hookAt_ = 0; // disarmed while it runs: it may block this access only
     }
     if (!hook()) {
         std::lock_guard lock(mutex_);
@@ -270,7 +269,7 @@ int TestTransport::WriteUnlocked(uint32_t address, uint16_t value) {
         return kFailed;
     }
     if (link_.Current() != nullptr) {
-        return link_.Write(address, value);   // the target advances the clock
+        return link_.Write(address, value); // the target advances the clock
     }
     clock_.OnAccess();
     return address == kRegOutputEnable || address == kRegOutputLevel ? 0 : kFailed;
@@ -316,13 +315,9 @@ int hoplink_enumerate_strings(intptr_t count, intptr_t names, intptr_t size, int
     return zeltest::TestTransport::Get().Enumerate(count, names, size, flags);
 }
 
-int hoplink_write(uint32_t address, uint32_t value) {
-    return zeltest::TestTransport::Get().Write(address, value);
-}
+int hoplink_write(uint32_t address, uint32_t value) { return zeltest::TestTransport::Get().Write(address, value); }
 
-int hoplink_read(uint32_t address, uint16_t *value) {
-    return zeltest::TestTransport::Get().Read(address, value);
-}
+int hoplink_read(uint32_t address, uint16_t *value) { return zeltest::TestTransport::Get().Read(address, value); }
 
 int32_t hoplink_batch(hoplink_access *accesses, int32_t count) {
     return zeltest::TestTransport::Get().Batch(accesses, count);

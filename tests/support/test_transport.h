@@ -57,8 +57,8 @@ enum class AccessKind { Write, Read };
 struct RegisterAccess {
     AccessKind kind;
     uint32_t address;
-    uint16_t value;   // the value written, or the value put in *value by a read
-    int result;       // what the transport returned: 0 success
+    uint16_t value; // the value written, or the value put in *value by a read
+    int result;     // what the transport returned: 0 success
 
     // What the library takes from this access: a failed read reads 0xFFFF.
     uint16_t Seen() const { return kind == AccessKind::Read && result != 0 ? 0xFFFF : value; }
@@ -68,12 +68,12 @@ enum class LinkCallKind { Open, CpuStop, Close, Enumerate };
 
 struct LinkCall {
     LinkCallKind kind;
-    std::string config;                  // open: the configuration string
-    int reserved = 0;                    // open: the second argument
-    uint16_t linkParam = 0;              // open: the third argument
-    std::array<intptr_t, 4> args{};      // enumerate: the four arguments
+    std::string config;             // open: the configuration string
+    int reserved = 0;               // open: the second argument
+    uint16_t linkParam = 0;         // open: the third argument
+    std::array<intptr_t, 4> args{}; // enumerate: the four arguments
     int result = 0;
-    size_t registerIndex = 0;            // register accesses logged before this call
+    size_t registerIndex = 0; // register accesses logged before this call
 };
 
 class TestTransport {
@@ -87,7 +87,7 @@ public:
     // Scripting. An open or enumerate result, once set, is returned for every
     // later call without touching the target; nullopt forwards again.
     void ScriptOpenResult(std::optional<int> result);
-    void ScriptEnumerateResult(int result);            // default 0
+    void ScriptEnumerateResult(int result); // default 0
     void QueueReads(const std::vector<uint16_t> &values);
     void FailWrites(bool fail);
     void FailReads(bool fail);
@@ -109,7 +109,7 @@ public:
     std::vector<LinkCall> LinkCalls() const;
     size_t WriteCount() const;
     size_t ReadCount() const;
-    size_t BatchCount() const;   // batch calls since the last Reset
+    size_t BatchCount() const; // batch calls since the last Reset
     void ClearLog();
 
     // The hoplink_* definitions call these.
@@ -140,11 +140,11 @@ private:
     std::deque<uint16_t> queuedReads_;
     bool failWrites_ = false;
     bool failReads_ = false;
-    uint16_t enable_ = 0;   // registers as last written, for the target-less answer
+    uint16_t enable_ = 0; // registers as last written, for the target-less answer
     uint16_t level_ = 0;
-    uint64_t accesses_ = 0;                // register accesses so far
+    uint64_t accesses_ = 0; // register accesses so far
     size_t batches_ = 0;
-    uint64_t hookAt_ = 0;                  // 0: no hook armed
+    uint64_t hookAt_ = 0; // 0: no hook armed
     std::function<bool()> hook_;
 };
 
@@ -159,12 +159,11 @@ struct BusEvent {
     enum class Kind { Start, Stop, Byte, Pulses };
     Kind kind;
     uint8_t value = 0;
-    bool ack = false;   // byte: the ninth bit was low
-    int pulses = 0;     // pulses: how many
+    bool ack = false; // byte: the ninth bit was low
+    int pulses = 0;   // pulses: how many
 };
 
-std::vector<BusEvent> DecodeBus(const std::vector<RegisterAccess> &log, int clockLine = 6,
-                                int dataLine = 7);
+std::vector<BusEvent> DecodeBus(const std::vector<RegisterAccess> &log, int clockLine = 6, int dataLine = 7);
 // "S a0+ 01+ 23+ S a1+ 5a- P": S start, P stop, bytes in hex with + for an
 // acknowledge and - for none, ~n for n loose clock pulses.
 std::string BusText(const std::vector<BusEvent> &events);

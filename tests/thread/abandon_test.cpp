@@ -16,7 +16,8 @@ void AwaitNoThreadRecords(const TlsRegistry *registry) {
         ModuleTlsMutex().Lock();
         const bool empty = registry->Block()->threads == nullptr;
         ModuleTlsMutex().Unlock();
-        if (empty) return;
+        if (empty)
+            return;
         std::this_thread::yield();
     }
 }
@@ -27,12 +28,12 @@ TEST(AbandonedThread, EndsLaterWithoutTouchingTheNextRun) {
     const TlsRegistry *registry = InstallRegistry();
     Latch running{1}, mayReturn{1}, abandonedDone{1}, secondRunning{1}, secondRelease{1};
     std::atomic<bool> sawAbandoned{false}, sawStopRequested{false};
-    TestKey done{{nullptr, [](void *latch) { static_cast<Latch *>(latch)->count_down(); }},
-                 nullptr};
+    TestKey done{{nullptr, [](void *latch) { static_cast<Latch *>(latch)->count_down(); }}, nullptr};
     Worker worker({[&](Worker &w) {
-                       Register(&done, &abandonedDone);  // runs as the thread's last step
+                       Register(&done, &abandonedDone); // runs as the thread's last step
                        running.count_down();
-                       while (!platform::CurrentThreadAbandoned()) std::this_thread::yield();
+                       while (!platform::CurrentThreadAbandoned())
+                           std::this_thread::yield();
                        sawAbandoned = true;
                        sawStopRequested = w.StopRequested();
                        mayReturn.wait();
@@ -48,13 +49,13 @@ TEST(AbandonedThread, EndsLaterWithoutTouchingTheNextRun) {
     EXPECT_TRUE(worker.Stop(1000));
     EXPECT_FALSE(worker.IsRunning());
 
-    ASSERT_TRUE(worker.Start());  // while the abandoned thread may still run
+    ASSERT_TRUE(worker.Start()); // while the abandoned thread may still run
     secondRunning.wait();
     mayReturn.count_down();
     abandonedDone.wait();
     EXPECT_TRUE(sawAbandoned);
     EXPECT_TRUE(sawStopRequested);
-    EXPECT_FALSE(worker.StopRequested());  // the second run was not asked to stop
+    EXPECT_FALSE(worker.StopRequested()); // the second run was not asked to stop
     EXPECT_NE(worker.ExitCode(), 0xBADu);
     EXPECT_TRUE(worker.IsRunning());
 

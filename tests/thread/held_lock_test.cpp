@@ -21,7 +21,7 @@ namespace {
 thread_local bool holdNextLock = false;
 
 zel::test::Latch &Reached() {
-    static auto *reached = new zel::test::Latch(1);   // the held thread got where it was to be held
+    static auto *reached = new zel::test::Latch(1); // the held thread got where it was to be held
     return *reached;
 }
 
@@ -58,7 +58,8 @@ void PrintTo(const HeldCase &c, std::ostream *os) { *os << c.name; }
 // Marks the first thread at its beginning, before the object's own code runs.
 void MarkFirstThread(platform::ThreadHookPoint point, void *) {
     static std::atomic<bool> marked{false};
-    if (point == platform::ThreadHookPoint::Beginning && !marked.exchange(true)) holdNextLock = true;
+    if (point == platform::ThreadHookPoint::Beginning && !marked.exchange(true))
+        holdNextLock = true;
 }
 
 class ForcedEnd : public testing::TestWithParam<HeldCase> {};
@@ -68,7 +69,8 @@ TEST_P(ForcedEnd, OfAThreadInsideItsOwnBookkeepingLeavesTheObjectUsable) {
     static auto *const holder = new HoldMarked;
     zeltest::ObserveLocks(holder);
     static const platform::ThreadHook hook{MarkFirstThread, nullptr};
-    if (where == HeldIn::Beginning) platform::SetThreadHook(&hook);
+    if (where == HeldIn::Beginning)
+        platform::SetThreadHook(&hook);
     Worker worker({[where](Worker &w) -> uint32_t {
                        if (where == HeldIn::OwnStopRequest) {
                            holdNextLock = true;
@@ -83,7 +85,7 @@ TEST_P(ForcedEnd, OfAThreadInsideItsOwnBookkeepingLeavesTheObjectUsable) {
     Reached().wait();
     platform::SetThreadHook(nullptr);
 
-    EXPECT_TRUE(worker.Stop(100));   // ends the held thread forcibly
+    EXPECT_TRUE(worker.Stop(100)); // ends the held thread forcibly
     ASSERT_TRUE(worker.Start());
     EXPECT_TRUE(worker.Wait(0));
     EXPECT_EQ(worker.ExitCode(), 7u);

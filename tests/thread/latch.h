@@ -15,7 +15,8 @@ public:
 
     void count_down() {
         std::lock_guard<std::mutex> guard(mutex_);
-        if (count_ > 0 && --count_ == 0) reached_.notify_all();
+        if (count_ > 0 && --count_ == 0)
+            reached_.notify_all();
     }
 
     void wait() {

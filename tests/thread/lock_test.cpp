@@ -10,9 +10,7 @@ namespace {
 
 // Returns only once another thread could take and release `lock`.
 void TakeOnOtherThread(Lock lock) {
-    std::thread other([lock] {
-        ScopedLock guard(lock);
-    });
+    std::thread other([lock] { ScopedLock guard(lock); });
     other.join();
 }
 

@@ -11,26 +11,19 @@ NAMED_MODULE_EXPORT NamedMutex *NamedModuleOpenMutex(const wchar_t *name) {
     return zel::platform::OpenNamedMutex(name);
 }
 
-NAMED_MODULE_EXPORT bool NamedModuleLock(NamedMutex *mutex) {
-    return zel::platform::LockNamedMutex(mutex);
-}
+NAMED_MODULE_EXPORT bool NamedModuleLock(NamedMutex *mutex) { return zel::platform::LockNamedMutex(mutex); }
 
-NAMED_MODULE_EXPORT bool NamedModuleTryLock(NamedMutex *mutex) {
-    return zel::platform::TryLockNamedMutex(mutex);
-}
+NAMED_MODULE_EXPORT bool NamedModuleTryLock(NamedMutex *mutex) { return zel::platform::TryLockNamedMutex(mutex); }
 
-NAMED_MODULE_EXPORT void NamedModuleUnlock(NamedMutex *mutex) {
-    zel::platform::UnlockNamedMutex(mutex);
-}
+NAMED_MODULE_EXPORT void NamedModuleUnlock(NamedMutex *mutex) { zel::platform::UnlockNamedMutex(mutex); }
 
-NAMED_MODULE_EXPORT void NamedModuleClose(NamedMutex *mutex) {
-    zel::platform::CloseNamedMutex(mutex);
-}
+NAMED_MODULE_EXPORT void NamedModuleClose(NamedMutex *mutex) { zel::platform::CloseNamedMutex(mutex); }
 
 // This module's view of the block; null on failure.
 NAMED_MODULE_EXPORT void *NamedModuleOpenBlock(const wchar_t *name, size_t size, bool *existed) {
     zel::platform::NamedBlock block{};
-    if (!zel::platform::OpenNamedBlock(name, size, &block)) return nullptr;
+    if (!zel::platform::OpenNamedBlock(name, size, &block))
+        return nullptr;
     *existed = block.existed;
     return block.view;
 }

@@ -47,7 +47,8 @@ public:
 
     bool Loaded() const { return handle_ != nullptr && openBlock != nullptr; }
     void Unload() {
-        if (handle_ != nullptr) dlclose(handle_);
+        if (handle_ != nullptr)
+            dlclose(handle_);
         handle_ = nullptr;
     }
     // The module stays loaded for the rest of the process, like a library nobody unloads.
@@ -63,7 +64,8 @@ public:
 private:
     template <typename Function> void Bind(Function &function, const char *name) {
         function = reinterpret_cast<Function>(dlsym(handle_, name));
-        if (function == nullptr) ADD_FAILURE() << "no " << name;
+        if (function == nullptr)
+            ADD_FAILURE() << "no " << name;
     }
 
     void *handle_;
@@ -97,7 +99,8 @@ bool HeldElsewhere(Module &module, NamedMutex *mutex) {
     bool taken = false;
     std::thread other([&] {
         taken = module.tryLock(mutex);
-        if (taken) module.unlock(mutex);
+        if (taken)
+            module.unlock(mutex);
     });
     other.join();
     return !taken;
@@ -131,7 +134,8 @@ std::string FileContent(const std::string &path) {
     if (FILE *file = fopen(path.c_str(), "rb")) {
         char buffer[4096];
         size_t length;
-        while ((length = fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, length);
+        while ((length = fread(buffer, 1, sizeof buffer, file)) > 0)
+            content.append(buffer, length);
         fclose(file);
     }
     return content;
@@ -158,7 +162,7 @@ TEST(NamedObjects, EveryModuleFindsTheSameObjectsAndTheyOutliveTheirMaker) {
     const std::wstring mutexName = ObjectName(L"TLS Mutex "), blockName = ObjectName(L"TLS Memory ");
     Module a(ZEL_NAMED_MODULE_A), b(ZEL_NAMED_MODULE_B);
     ASSERT_TRUE(a.Loaded() && b.Loaded());
-    b.KeepLoaded();  // so that the objects stay reachable for the leak check at exit
+    b.KeepLoaded(); // so that the objects stay reachable for the leak check at exit
     NamedMutex *mutexA = a.openMutex(mutexName.c_str());
     NamedMutex *mutexB = b.openMutex(mutexName.c_str());
     ASSERT_TRUE(mutexA != nullptr && mutexB != nullptr);
@@ -185,7 +189,7 @@ TEST(NamedObjects, EveryModuleFindsTheSameObjectsAndTheyOutliveTheirMaker) {
     a.Unload();
     EXPECT_EQ(dlopen(ZEL_NAMED_MODULE_A, RTLD_NOW | RTLD_NOLOAD), nullptr);
     strcpy(viewB, "written by b");
-    Module c(ZEL_NAMED_MODULE_A);  // the first file loaded anew: a third module
+    Module c(ZEL_NAMED_MODULE_A); // the first file loaded anew: a third module
     ASSERT_TRUE(c.Loaded());
     NamedMutex *mutexC = c.openMutex(mutexName.c_str());
     ASSERT_NE(mutexC, nullptr);
@@ -198,7 +202,7 @@ TEST(NamedObjects, EveryModuleFindsTheSameObjectsAndTheyOutliveTheirMaker) {
     EXPECT_STREQ(viewC, "written by b");
     c.close(mutexC);
     c.Unload();
-    EXPECT_TRUE(MeetingPointExists());  // b is still here
+    EXPECT_TRUE(MeetingPointExists()); // b is still here
     EXPECT_STREQ(viewB, "written by b");
 }
 
@@ -253,7 +257,7 @@ TEST(NamedObjects, TheModulesOfAForksChildMeetAnew) {
         ASSERT_NE(viewA, nullptr);
         EXPECT_TRUE(existed);
         EXPECT_STREQ(viewA, "the child's");
-        EXPECT_STREQ(parentView, "the parent's");  // the child's copy of the parent's block
+        EXPECT_STREQ(parentView, "the parent's"); // the child's copy of the parent's block
         b.KeepLoaded();
     });
     EXPECT_STREQ(parentView, "the parent's");
@@ -262,14 +266,16 @@ TEST(NamedObjects, TheModulesOfAForksChildMeetAnew) {
 // What a process whose modules did not leave (a crash, _exit) left at its name.
 std::string LeftByAnEndedProcess() {
     int pipeFds[2];
-    if (pipe(pipeFds) != 0) return {};
+    if (pipe(pipeFds) != 0)
+        return {};
     const pid_t child = fork();
     if (child == 0) {
         Module module(ZEL_NAMED_MODULE_A);
         bool existed = true;
-        auto *view = static_cast<char *>(
-            module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed));
-        if (view != nullptr) strcpy(view, "the ended process's");
+        auto *view =
+            static_cast<char *>(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed));
+        if (view != nullptr)
+            strcpy(view, "the ended process's");
         const std::string content = FileContent(MeetingPath());
         shm_unlink(MeetingName().c_str());
         if (view == nullptr || existed ||
@@ -281,11 +287,11 @@ std::string LeftByAnEndedProcess() {
     std::string content;
     char buffer[256];
     ssize_t length;
-    while ((length = read(pipeFds[0], buffer, sizeof buffer)) > 0) content.append(buffer, size_t(length));
+    while ((length = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+        content.append(buffer, size_t(length));
     ::close(pipeFds[0]);
     int status = 0;
-    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         return {};
     return content;
 }
@@ -295,7 +301,7 @@ std::string LeftByAnEndedProcess() {
 // the address in it means nothing here. The modules make a table of their own
 // and name it, and touch nothing at the address that they found.
 TEST(NamedObjects, AMeetingPointLeftByAnEarlierProcessOrProgramIsNotJoined) {
-    char memory[kBlockSize];  // mapped memory of this process
+    char memory[kBlockSize]; // mapped memory of this process
     memset(memory, 0x5a, sizeof memory);
     uint64_t memoryStart;
     memcpy(&memoryStart, memory, sizeof memoryStart);
@@ -323,8 +329,8 @@ TEST(NamedObjects, AMeetingPointLeftByAnEarlierProcessOrProgramIsNotJoined) {
             Module module(ZEL_NAMED_MODULE_B);
             ASSERT_TRUE(module.Loaded());
             bool existed = true;
-            auto *view = static_cast<char *>(
-                module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed));
+            auto *view =
+                static_cast<char *>(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed));
             ASSERT_NE(view, nullptr);
             EXPECT_FALSE(existed);
             EXPECT_TRUE(ZeroFilled(view));
@@ -336,7 +342,7 @@ TEST(NamedObjects, AMeetingPointLeftByAnEarlierProcessOrProgramIsNotJoined) {
             EXPECT_TRUE(std::all_of(memory, memory + sizeof memory, [](char c) { return c == 0x5a; }));
             const std::string now = FileContent(MeetingPath());
             EXPECT_EQ(now.size(), sizeof(MeetingPoint));
-            EXPECT_NE(now, left.content);  // this process's table is named there now
+            EXPECT_NE(now, left.content); // this process's table is named there now
             module.KeepLoaded();
         });
     }
@@ -370,9 +376,7 @@ TEST(NamedObjects, AnObjectPlantedAtTheNameIsNotUsed) {
              ASSERT_EQ(link(other.c_str(), name.c_str()), 0);
          }},
         {"an object of another size", false,
-         [](const std::string &name, const std::string &) {
-             MakeObject(name, std::string(4096, '\x5a'));
-         }},
+         [](const std::string &name, const std::string &) { MakeObject(name, std::string(4096, '\x5a')); }},
     };
     for (const Planting &planting : plantings) {
         SCOPED_TRACE(planting.what);
@@ -383,7 +387,8 @@ TEST(NamedObjects, AnObjectPlantedAtTheNameIsNotUsed) {
         InChild([&] {
             const std::string name = MeetingPath(), other = name + "-other";
             planting.plant(name, other);
-            if (testing::Test::HasFatalFailure()) return;
+            if (testing::Test::HasFatalFailure())
+                return;
             struct stat before;
             ASSERT_EQ(stat(name.c_str(), &before), 0);
             const std::string content = FileContent(name);
@@ -391,8 +396,7 @@ TEST(NamedObjects, AnObjectPlantedAtTheNameIsNotUsed) {
                 Module module(ZEL_NAMED_MODULE_A);
                 ASSERT_TRUE(module.Loaded());
                 bool existed = false;
-                EXPECT_EQ(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed),
-                          nullptr);
+                EXPECT_EQ(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed), nullptr);
                 EXPECT_EQ(module.openMutex(ObjectName(L"TLS Mutex ").c_str()), nullptr);
             }
             struct stat after;
@@ -407,8 +411,7 @@ TEST(NamedObjects, AnObjectPlantedAtTheNameIsNotUsed) {
             // once it is gone the modules meet there
             Module module(ZEL_NAMED_MODULE_A);
             bool existed = true;
-            EXPECT_NE(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed),
-                      nullptr);
+            EXPECT_NE(module.openBlock(ObjectName(L"TLS Memory ").c_str(), kBlockSize, &existed), nullptr);
             EXPECT_FALSE(existed);
             module.KeepLoaded();
         });

@@ -30,7 +30,8 @@ uint32_t WaitsForRelease(void *argument) {
 // ends once it sees that it was given up on.
 uint32_t NeverEnds(void *argument) {
     static_cast<Gate *>(argument)->running.count_down();
-    while (!CurrentThreadAbandoned()) std::this_thread::yield();
+    while (!CurrentThreadAbandoned())
+        std::this_thread::yield();
     return 1;
 }
 
@@ -52,7 +53,8 @@ TEST(PlatformThread, LiveThreadTimesOutAndHasNoExitCode) {
     Thread *thread = StartThread(WaitsForRelease, &gate, &id);
     ASSERT_NE(thread, nullptr);
     gate.running.wait();
-    for (uint32_t timeout : {0u, 5u}) EXPECT_EQ(WaitThread(thread, timeout), WaitResult::TimedOut);
+    for (uint32_t timeout : {0u, 5u})
+        EXPECT_EQ(WaitThread(thread, timeout), WaitResult::TimedOut);
     uint32_t code = 0;
     EXPECT_FALSE(ThreadExitCode(thread, &code));
     gate.release.count_down();

@@ -13,13 +13,15 @@ TlsRegistry *InstallRegistry() {
 TlsEntry *Register(TestKey *key, void *value) {
     TlsRegistry *registry = ModuleTlsRegistry();
     TlsThreadRecord *record = registry == nullptr ? nullptr : registry->GetThreadRecord(true);
-    if (record == nullptr) return nullptr;
+    if (record == nullptr)
+        return nullptr;
     auto *entry = new TlsEntry{&key->key, value, nullptr, nullptr, nullptr, nullptr};
     ModuleTlsMutex().Lock();
     entry->next = record->entries;
     record->entries = entry;
     entry->keyNext = key->entries;
-    if (entry->keyNext != nullptr) entry->keyNext->keyPrevLink = &entry->keyNext;
+    if (entry->keyNext != nullptr)
+        entry->keyNext->keyPrevLink = &entry->keyNext;
     entry->keyPrevLink = &key->entries;
     key->entries = entry;
     ModuleTlsMutex().Unlock();

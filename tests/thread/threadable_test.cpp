@@ -10,7 +10,8 @@ namespace {
 
 uint32_t UntilStopRequested(Worker &worker, Latch &running, uint32_t result) {
     running.count_down();
-    while (!worker.StopRequested()) std::this_thread::yield();
+    while (!worker.StopRequested())
+        std::this_thread::yield();
     return result;
 }
 
@@ -70,9 +71,8 @@ TEST(Threadable, StopOfARunThatEndsByItselfKeepsItsExitCode) {
     };
     for (const Case c : {Case{"ends on the request", false, 42}, Case{"already ended", true, 7}}) {
         Latch running{1};
-        Worker worker({[&](Worker &w) {
-            return c.endsBeforeStop ? c.result : UntilStopRequested(w, running, c.result);
-        }});
+        Worker worker(
+            {[&](Worker &w) { return c.endsBeforeStop ? c.result : UntilStopRequested(w, running, c.result); }});
         ASSERT_TRUE(worker.Start());
         if (c.endsBeforeStop)
             worker.AwaitEnd();
@@ -90,7 +90,8 @@ TEST(Threadable, StopOfARunThatNeverEndsEndsItAndLeavesTheObjectUsable) {
     Worker worker({[&](Worker &) {
                        running.count_down();
                        // never ends by itself; only a thread given up on sees this turn true
-                       while (!platform::CurrentThreadAbandoned()) std::this_thread::yield();
+                       while (!platform::CurrentThreadAbandoned())
+                           std::this_thread::yield();
                        return 1u;
                    },
                    [](Worker &) { return 5u; }});
@@ -99,7 +100,7 @@ TEST(Threadable, StopOfARunThatNeverEndsEndsItAndLeavesTheObjectUsable) {
     EXPECT_TRUE(worker.Stop(1000));
     EXPECT_FALSE(worker.IsRunning());
     EXPECT_FALSE(worker.HoldsThread());
-    EXPECT_EQ(worker.ExitCode(), 0u);  // a forced end leaves the exit code alone
+    EXPECT_EQ(worker.ExitCode(), 0u); // a forced end leaves the exit code alone
     ASSERT_TRUE(worker.Start());
     EXPECT_TRUE(worker.Wait(0));
     EXPECT_EQ(worker.ExitCode(), 5u);
@@ -127,7 +128,7 @@ struct HeldStart {
 TEST(Threadable, StopBeforeTheThreadMarksItselfStartedSkipsRun) {
     struct Case {
         const char *name;
-        bool stopInsideStart;   // between creation and Start marking the thread started
+        bool stopInsideStart; // between creation and Start marking the thread started
         int runs;
         uint32_t exitCode;
     };
@@ -139,10 +140,12 @@ TEST(Threadable, StopBeforeTheThreadMarksItselfStartedSkipsRun) {
         Worker worker({[](Worker &w) { return w.StopRequested() ? 9u : 8u; }});
         {
             HeldStart held([&] {
-                if (c.stopInsideStart) worker.RequestStop();
+                if (c.stopInsideStart)
+                    worker.RequestStop();
             });
             ASSERT_TRUE(worker.Start()) << c.name;
-            if (!c.stopInsideStart) worker.RequestStop();
+            if (!c.stopInsideStart)
+                worker.RequestStop();
             held.release.count_down();
             EXPECT_TRUE(worker.Wait(0)) << c.name;
         }
@@ -193,7 +196,8 @@ public:
     uint32_t Run() override {
         std::atomic<bool> &sawStop = sawStop_;
         running_.count_down();
-        while (!StopRequested()) std::this_thread::yield();
+        while (!StopRequested())
+            std::this_thread::yield();
         sawStop = true;
         return 0;
     }

@@ -26,7 +26,8 @@ std::vector<TlsThreadRecord *> ThreadList(const TlsBlock *block) {
 
 bool Reachable(TlsEntry *first, TlsEntry *TlsEntry::*link, const TlsEntry *wanted) {
     for (TlsEntry *entry = first; entry != nullptr; entry = entry->*link)
-        if (entry == wanted) return true;
+        if (entry == wanted)
+            return true;
     return false;
 }
 
@@ -37,7 +38,8 @@ bool MutexFree(std::vector<std::future<void>> &stuck) {
         ModuleTlsMutex().Lock();
         ModuleTlsMutex().Unlock();
     });
-    if (taker.wait_for(std::chrono::seconds(10)) == std::future_status::ready) return true;
+    if (taker.wait_for(std::chrono::seconds(10)) == std::future_status::ready)
+        return true;
     stuck.push_back(std::move(taker));
     return false;
 }
@@ -55,7 +57,7 @@ TEST(TlsRegistry, WithoutARegistryCleanupReturnsAtOnceAndCreatesNothing) {
 
 TEST(TlsRegistry, SecondModuleAttachesToTheSameBlockSlotAndList) {
     TlsRegistry *registry = InstallRegistry();
-    EXPECT_EQ(registry->GetThreadRecord(false), nullptr);  // attaches, makes no record
+    EXPECT_EQ(registry->GetThreadRecord(false), nullptr); // attaches, makes no record
     const TlsBlock *first = registry->Block();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->refCount, 1u);
@@ -150,8 +152,7 @@ std::vector<std::future<void>> stuckTakers;
 void Record(void *value) {
     auto *item = static_cast<Item *>(value);
     disposals.push_back({item->name, !Reachable(item->record->entries, &TlsEntry::next, item->entry),
-                         !Reachable(item->key->entries, &TlsEntry::keyNext, item->entry),
-                         MutexFree(stuckTakers)});
+                         !Reachable(item->key->entries, &TlsEntry::keyNext, item->entry), MutexFree(stuckTakers)});
 }
 
 void RecordAndThrow(void *value) {
@@ -171,9 +172,8 @@ TEST(TlsRegistry, CleanupRunsEntriesInListOrderWithTheMutexReleased) {
     };
     // registered in this order; each joins the head of the thread's list
     const Case cases[] = {
-        {"first", &recording, false},  {"no clean-up", &noCleanup, false},
-        {"null value", &recording, true}, {"throws", &throwing, false},
-        {"after throw", &recording, false},
+        {"first", &recording, false}, {"no clean-up", &noCleanup, false}, {"null value", &recording, true},
+        {"throws", &throwing, false}, {"after throw", &recording, false},
     };
     std::vector<Item> items;
     items.reserve(std::size(cases));
@@ -226,7 +226,7 @@ TEST(TlsRegistry, RecordWithoutEntriesIsUnlinkedAndFreed) {
     RunThreadExitCleanup();
     EXPECT_EQ(registry->Block()->threads, nullptr);
     EXPECT_EQ(registry->GetThreadRecord(false), nullptr);
-    EXPECT_NE(registry->GetThreadRecord(true), nullptr);  // a fresh one when asked
+    EXPECT_NE(registry->GetThreadRecord(true), nullptr); // a fresh one when asked
     RunThreadExitCleanup();
 }
 

@@ -25,7 +25,8 @@ public:
 
     // Returns once the thread has ended, without reaping it.
     void AwaitEnd() {
-        while (IsRunning()) std::this_thread::yield();
+        while (IsRunning())
+            std::this_thread::yield();
     }
 
     using Threadable::ExitCode;

@@ -25,8 +25,8 @@ size_t NodeOf(const std::vector<uint8_t> &block, const std::string &key) {
     std::vector<uint8_t> wide;
     for (const char c : key)
         wide.insert(wide.end(), {static_cast<uint8_t>(c), 0});
-    return static_cast<size_t>(std::search(block.begin(), block.end(), wide.begin(), wide.end()) -
-                               block.begin()) - 6;
+    return static_cast<size_t>(std::search(block.begin(), block.end(), wide.begin(), wide.end()) - block.begin()) -
+           6;
 }
 
 // Cuts the block inside the key of its last group, "VarFileInfo", with the
@@ -52,30 +52,38 @@ class DamagedBlockTest : public testing::TestWithParam<DamageCase> {};
 TEST_P(DamagedBlockTest, ValueIsNotFound) {
     std::vector<uint8_t> damaged = OwnBlock();
     GetParam().damage(damaged);
-    const std::vector<uint8_t> block(damaged);   // no spare capacity past the end
+    const std::vector<uint8_t> block(damaged); // no spare capacity past the end
     zel::platform::VersionValue value{};
     EXPECT_FALSE(zel::platform::FindVersionValue(block, GetParam().path, &value));
 }
 
-INSTANTIATE_TEST_SUITE_P(Damage, DamagedBlockTest, testing::Values(
-    DamageCase{"TruncatedBlock", [](auto &b) { b.resize(b.size() / 2); }},
-    DamageCase{"TopLengthBelowHeader", [](auto &b) { PutWord(b, 0, 4); }},
-    DamageCase{"TopLengthPastBlock", [](auto &b) { PutWord(b, 0, static_cast<uint16_t>(b.size() + 4)); }},
-    DamageCase{"ChildLongerThanParent", [](auto &b) { PutWord(b, NodeOf(b, "080904b0"), 0xFFF0); }},
-    DamageCase{"NodeEndsInsideKey", [](auto &b) { PutWord(b, NodeOf(b, "FileVersion"), 6 + 22); }},
-    DamageCase{"TextValueLongerThanNode", [](auto &b) { PutWord(b, NodeOf(b, "FileVersion") + 2, 0x7FFF); }},
-    DamageCase{"ZeroLengthChild", [](auto &b) { PutWord(b, NodeOf(b, "StringFileInfo"), 0); }},
-    DamageCase{"LastKeyCutShort", CutInsideLastKey, "\\VarFileInfo\\Translation"}),
+INSTANTIATE_TEST_SUITE_P(
+    Damage, DamagedBlockTest,
+    testing::Values(
+        DamageCase{"TruncatedBlock", [](auto &b) { b.resize(b.size() / 2); }},
+        DamageCase{"TopLengthBelowHeader", [](auto &b) { PutWord(b, 0, 4); }},
+        DamageCase{"TopLengthPastBlock", [](auto &b) { PutWord(b, 0, static_cast<uint16_t>(b.size() + 4)); }},
+        DamageCase{"ChildLongerThanParent", [](auto &b) { PutWord(b, NodeOf(b, "080904b0"), 0xFFF0); }},
+        DamageCase{"NodeEndsInsideKey", [](auto &b) { PutWord(b, NodeOf(b, "FileVersion"), 6 + 22); }},
+        DamageCase{"TextValueLongerThanNode", [](auto &b) { PutWord(b, NodeOf(b, "FileVersion") + 2, 0x7FFF); }},
+        DamageCase{"ZeroLengthChild", [](auto &b) { PutWord(b, NodeOf(b, "StringFileInfo"), 0); }},
+        DamageCase{"LastKeyCutShort", CutInsideLastKey, "\\VarFileInfo\\Translation"}),
     [](const testing::TestParamInfo<DamageCase> &info) { return std::string(info.param.name); });
 
 TEST(VersionService, OwnBlockHoldsTheTwelveStringsInOrder) {
     const std::pair<const char *, const char *> strings[] = {
-        {"Comments", ""}, {"CompanyName", "zelapi developers"},
+        {"Comments", ""},
+        {"CompanyName", "zelapi developers"},
         {"FileDescription", "Serial EEPROM programming over an SPI debug link"},
-        {"FileVersion", "2.1"}, {"InternalName", "zelapi"},
-        {"LegalCopyright", "Copyright (C) 2026 zelapi developers"}, {"LegalTrademarks", ""},
-        {"OriginalFilename", "zelapi.dll"}, {"PrivateBuild", ""}, {"ProductName", "zelapi"},
-        {"ProductVersion", "2.1"}, {"SpecialBuild", ""}};
+        {"FileVersion", "2.1"},
+        {"InternalName", "zelapi"},
+        {"LegalCopyright", "Copyright (C) 2026 zelapi developers"},
+        {"LegalTrademarks", ""},
+        {"OriginalFilename", "zelapi.dll"},
+        {"PrivateBuild", ""},
+        {"ProductName", "zelapi"},
+        {"ProductVersion", "2.1"},
+        {"SpecialBuild", ""}};
     const uint32_t size = zel::platform::VersionInfoSize("ZelApi.dll", nullptr);
     std::vector<uint8_t> data(size);
     ASSERT_NE(zel::platform::ReadVersionInfo("ZelApi.dll", 0, size, data.data()), 0);
@@ -98,9 +106,9 @@ TEST(VersionService, OwnBlockHoldsTheTwelveStringsInOrder) {
 }
 
 TEST(VersionService, AnswersOnlyForTheLibrarysOwnName) {
-    const std::pair<const char *, bool> names[] = {
-        {"ZelApi.dll", true}, {"zelapi.DLL", true}, {"Other.dll", false},
-        {"/lib/ZelApi.dll", false}, {"", false}, {nullptr, false}};
+    const std::pair<const char *, bool> names[] = {{"ZelApi.dll", true}, {"zelapi.DLL", true},
+                                                   {"Other.dll", false}, {"/lib/ZelApi.dll", false},
+                                                   {"", false},          {nullptr, false}};
     std::vector<uint8_t> data(4096);
     for (const auto &[name, answers] : names) {
         uint32_t handle = 7;

@@ -11,10 +11,10 @@
 
 namespace {
 
-constexpr uint32_t kUnitedKingdomUnicode = 0x04B00809;   // code page 0x04B0, language 0x0809
+constexpr uint32_t kUnitedKingdomUnicode = 0x04B00809; // code page 0x04B0, language 0x0809
 
 using Strings = std::vector<std::pair<std::string, std::string>>;
-using Tables = std::vector<std::pair<std::string, Strings>>;   // key "080904b0", its strings
+using Tables = std::vector<std::pair<std::string, Strings>>; // key "080904b0", its strings
 
 // A block with the given string tables and, unless `translation` is empty,
 // a translation table of those bytes.
@@ -42,15 +42,15 @@ std::vector<uint8_t> Block(const Tables &tables, const std::optional<std::vector
     return writer.Bytes();
 }
 
-const std::vector<uint8_t> kUnitedKingdom = {0x09, 0x08, 0xB0, 0x04};   // language, code page
+const std::vector<uint8_t> kUnitedKingdom = {0x09, 0x08, 0xB0, 0x04}; // language, code page
 
 struct ReaderCase {
     const char *name;
     Tables tables;
-    std::optional<std::vector<uint8_t>> translations;   // none: no VarFileInfo at all
-    uint32_t translation;                                // 0: the reader is invalid
-    std::map<std::string, std::string> strings;         // QueryString(translation, name)
-    std::string version;                                 // what zelGetVersion gives
+    std::optional<std::vector<uint8_t>> translations; // none: no VarFileInfo at all
+    uint32_t translation;                             // 0: the reader is invalid
+    std::map<std::string, std::string> strings;       // QueryString(translation, name)
+    std::string version;                              // what zelGetVersion gives
 };
 
 void PrintTo(const ReaderCase &c, std::ostream *out) { *out << c.name; }
@@ -71,8 +71,8 @@ TEST_P(VersionInfoTest, ReadsTranslationAndStrings) {
         EXPECT_EQ(info.Translation(), c.translation);
     }
     for (const auto &[name, value] : c.strings)
-        EXPECT_EQ(info.QueryString(c.translation ? c.translation : kUnitedKingdomUnicode, name.c_str()),
-                  value) << name;
+        EXPECT_EQ(info.QueryString(c.translation ? c.translation : kUnitedKingdomUnicode, name.c_str()), value)
+            << name;
 
     char buffer[8] = {'x', 'x', 'x', 'x', 'x', 'x', 'x', 'x'};
     EXPECT_EQ(zelGetVersion(buffer), 1);
@@ -81,30 +81,70 @@ TEST_P(VersionInfoTest, ReadsTranslationAndStrings) {
 
 const Tables kOwnStrings{{"080904b0", {{"Comments", ""}, {"FileVersion", "2.1"}, {"ProductName", "zelapi"}}}};
 
-INSTANTIATE_TEST_SUITE_P(Blocks, VersionInfoTest, testing::Values(
-    ReaderCase{"UpperCasePathFindsLowerCaseTable", kOwnStrings, kUnitedKingdom, kUnitedKingdomUnicode,
-               {{"ProductName", "zelapi"}, {"fileversion", "2.1"}}, "2.1"},
-    ReaderCase{"ValueOfOnlyTerminatorIsEmpty", {{"080904b0", {{"FileVersion", ""}}}}, kUnitedKingdom,
-               kUnitedKingdomUnicode, {{"FileVersion", ""}}, ""},
-    ReaderCase{"MissingNameIsEmpty", {{"080904b0", {{"ProductVersion", "2.1"}}}}, kUnitedKingdom,
-               kUnitedKingdomUnicode, {{"FileVersio", ""}, {"ProductVersionX", ""}}, ""},
-    ReaderCase{"ZeroLengthTranslationTableMakesReaderInvalid", kOwnStrings, std::vector<uint8_t>{}, 0,
-               {{"FileVersion", ""}, {"ProductName", ""}}, ""},
-    ReaderCase{"TranslationTableShorterThanOneEntry", kOwnStrings, std::vector<uint8_t>{0x09, 0x08}, 0,
-               {{"FileVersion", ""}}, ""},
-    ReaderCase{"NoTranslationTable", kOwnStrings, std::nullopt, 0, {{"FileVersion", ""}}, ""},
-    // the path names the language first: 0407 04E4, not 04E4 0407
-    ReaderCase{"LanguageComesFirstInPath",
-               {{"04e40407", {{"FileVersion", "bad"}}}, {"040704E4", {{"FileVersion", "3.0"}}}},
-               std::vector<uint8_t>{0x07, 0x04, 0xE4, 0x04}, 0x04E40407, {}, "3.0"},
-    ReaderCase{"FirstOfSeveralTranslationsIsTaken",
-               {{"040904b0", {{"FileVersion", "us"}}}, {"080904b0", {{"FileVersion", "uk"}}}},
-               std::vector<uint8_t>{0x09, 0x04, 0xB0, 0x04, 0x09, 0x08, 0xB0, 0x04}, 0x04B00409, {}, "us"},
-    // the text is the stored length less the terminator, zeros inside included
-    ReaderCase{"ZeroInsideValueIsKept", {{"080904b0", {{"FileVersion", std::string("2\0" "1", 3)}}}},
-               kUnitedKingdom, kUnitedKingdomUnicode, {{"FileVersion", std::string("2\0" "1", 3)}}, "2"},
-    ReaderCase{"NonAsciiCharacterReadsAsQuestionMark", {{"080904b0", {{"FileVersion", "A\xe9Z"}}}},
-               kUnitedKingdom, kUnitedKingdomUnicode, {}, "A?Z"}),
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, VersionInfoTest,
+    testing::Values(ReaderCase{"UpperCasePathFindsLowerCaseTable",
+                               kOwnStrings,
+                               kUnitedKingdom,
+                               kUnitedKingdomUnicode,
+                               {{"ProductName", "zelapi"}, {"fileversion", "2.1"}},
+                               "2.1"},
+                    ReaderCase{"ValueOfOnlyTerminatorIsEmpty",
+                               {{"080904b0", {{"FileVersion", ""}}}},
+                               kUnitedKingdom,
+                               kUnitedKingdomUnicode,
+                               {{"FileVersion", ""}},
+                               ""},
+                    ReaderCase{"MissingNameIsEmpty",
+                               {{"080904b0", {{"ProductVersion", "2.1"}}}},
+                               kUnitedKingdom,
+                               kUnitedKingdomUnicode,
+                               {{"FileVersio", ""}, {"ProductVersionX", ""}},
+                               ""},
+                    ReaderCase{"ZeroLengthTranslationTableMakesReaderInvalid",
+                               kOwnStrings,
+                               std::vector<uint8_t>{},
+                               0,
+                               {{"FileVersion", ""}, {"ProductName", ""}},
+                               ""},
+                    ReaderCase{"TranslationTableShorterThanOneEntry",
+                               kOwnStrings,
+                               std::vector<uint8_t>{0x09, 0x08},
+                               0,
+                               {{"FileVersion", ""}},
+                               ""},
+                    ReaderCase{"NoTranslationTable", kOwnStrings, std::nullopt, 0, {{"FileVersion", ""}}, ""},
+                    // the path names the language first: 0407 04E4, not 04E4 0407
+                    ReaderCase{"LanguageComesFirstInPath",
+                               {{"04e40407", {{"FileVersion", "bad"}}}, {"040704E4", {{"FileVersion", "3.0"}}}},
+                               std::vector<uint8_t>{0x07, 0x04, 0xE4, 0x04},
+                               0x04E40407,
+                               {},
+                               "3.0"},
+                    ReaderCase{"FirstOfSeveralTranslationsIsTaken",
+                               {{"040904b0", {{"FileVersion", "us"}}}, {"080904b0", {{"FileVersion", "uk"}}}},
+                               std::vector<uint8_t>{0x09, 0x04, 0xB0, 0x04, 0x09, 0x08, 0xB0, 0x04},
+                               0x04B00409,
+                               {},
+                               "us"},
+                    // the text is the stored length less the terminator, zeros inside included
+                    ReaderCase{"ZeroInsideValueIsKept",
+                               {{"080904b0",
+                                 {{"FileVersion", std::string("2\0"
+                                                              "1",
+                                                              3)}}}},
+                               kUnitedKingdom,
+                               kUnitedKingdomUnicode,
+                               {{"FileVersion", std::string("2\0"
+                                                            "1",
+                                                            3)}},
+                               "2"},
+                    ReaderCase{"NonAsciiCharacterReadsAsQuestionMark",
+                               {{"080904b0", {{"FileVersion", "A\xe9Z"}}}},
+                               kUnitedKingdom,
+                               kUnitedKingdomUnicode,
+                               {},
+                               "A?Z"}),
     [](const testing::TestParamInfo<ReaderCase> &info) { return std::string(info.param.name); });
 
 TEST(OwnVersionInfo, ReportsLengthsAndFixedPartAsTheWindowsApiDoes) {
@@ -115,12 +155,12 @@ TEST(OwnVersionInfo, ReportsLengthsAndFixedPartAsTheWindowsApiDoes) {
     EXPECT_NE(info.QueryTranslations(&count), nullptr);
     EXPECT_EQ(count, 1u);
     unsigned characters = 0;
-    const auto *text = static_cast<const char *>(
-        info.QueryValue("\\StringFileInfo\\080904B0\\FileVersion", &characters));
+    const auto *text =
+        static_cast<const char *>(info.QueryValue("\\StringFileInfo\\080904B0\\FileVersion", &characters));
     ASSERT_NE(text, nullptr);
-    EXPECT_EQ(characters, 4u);   // "2.1" and its terminator
+    EXPECT_EQ(characters, 4u); // "2.1" and its terminator
     EXPECT_STREQ(text, "2.1");
-    EXPECT_EQ(info.QueryValue("\\StringFileInfo", &characters), nullptr);   // a group has no value
+    EXPECT_EQ(info.QueryValue("\\StringFileInfo", &characters), nullptr); // a group has no value
     EXPECT_EQ(characters, 0u);
 
     unsigned bytes = 0;
@@ -128,9 +168,9 @@ TEST(OwnVersionInfo, ReportsLengthsAndFixedPartAsTheWindowsApiDoes) {
     ASSERT_NE(fixed, nullptr);
     ASSERT_EQ(bytes, 52u);
     const std::vector<uint8_t> head(fixed, fixed + 20);
-    const std::vector<uint8_t> expected = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0,   // signature, layout
-                                           1, 0, 2, 0, 0, 0, 0, 0,               // file version 2.1.0.0
-                                           1, 0, 2, 0};                          // product version 2.1
+    const std::vector<uint8_t> expected = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0, // signature, layout
+                                           1,    0,    2,    0,    0, 0, 0, 0, // file version 2.1.0.0
+                                           1,    0,    2,    0};               // product version 2.1
     EXPECT_EQ(head, expected);
 }
 

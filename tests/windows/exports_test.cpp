@@ -25,7 +25,8 @@ struct CxxExport {
 };
 
 const CxxExport kCxxExports[] = {
-    {"SetZelHandler(ZelHandler*)", {"_Z13SetZelHandlerP10ZelHandler"},
+    {"SetZelHandler(ZelHandler*)",
+     {"_Z13SetZelHandlerP10ZelHandler"},
 #ifdef _WIN64
      "?SetZelHandler@@YAXPEAVZelHandler@@@Z"},
 #else
@@ -33,10 +34,9 @@ const CxxExport kCxxExports[] = {
 #endif
     {"zelReadHeader()", {"_Z13zelReadHeaderv"}, "?zelReadHeader@@YAJXZ"},
     {"ZelHandler",
-     {"_ZN10ZelHandlerC1Ev", "_ZN10ZelHandlerC2Ev", "_ZN10ZelHandlerC1ERKS_",
-      "_ZN10ZelHandlerC2ERKS_", "_ZN10ZelHandleraSERKS_", "_ZN10ZelHandler16OnProgressChangeEi",
-      "_ZN10ZelHandler13OnStateChangeEPKc", "_ZN10ZelHandler8OnResultEi",
-      "_ZN10ZelHandler9OnMessageEPKc", "_ZTV10ZelHandler", "_ZTI10ZelHandler",
+     {"_ZN10ZelHandlerC1Ev", "_ZN10ZelHandlerC2Ev", "_ZN10ZelHandlerC1ERKS_", "_ZN10ZelHandlerC2ERKS_",
+      "_ZN10ZelHandleraSERKS_", "_ZN10ZelHandler16OnProgressChangeEi", "_ZN10ZelHandler13OnStateChangeEPKc",
+      "_ZN10ZelHandler8OnResultEi", "_ZN10ZelHandler9OnMessageEPKc", "_ZTV10ZelHandler", "_ZTI10ZelHandler",
       "_ZTS10ZelHandler"},
      nullptr},
 };
@@ -50,9 +50,7 @@ const CxxExport *FindCxx(const std::string &declared) {
     return nullptr;
 }
 
-bool IsPlainName(const std::string &name) {
-    return name.find_first_of("()*& ") == std::string::npos;
-}
+bool IsPlainName(const std::string &name) { return name.find_first_of("()*& ") == std::string::npos; }
 
 class ZelapiDll : public testing::Test {
 protected:

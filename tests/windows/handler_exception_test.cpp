@@ -99,10 +99,8 @@ TEST_P(HostHandlerThrows, IsCaughtInTheDllAndTheNextJobRuns) {
 }
 
 const ThrowCase kCases[] = {
-    {"ProgressBlocking", Throw::Progress, true},
-    {"StateBlocking", Throw::State, true},
-    {"ResultBlocking", Throw::Result, true},
-    {"ProgressBackground", Throw::Progress, false},
+    {"ProgressBlocking", Throw::Progress, true}, {"StateBlocking", Throw::State, true},
+    {"ResultBlocking", Throw::Result, true},     {"ProgressBackground", Throw::Progress, false},
     {"ResultBackground", Throw::Result, false},
 };
 

@@ -6,7 +6,7 @@
 extern "C" int mainCRTStartup() {
     char version[16] = {};
     SetZelHandler(nullptr);
-    const long header = zelReadHeader();   // no EEPROM attached: 0
+    const long header = zelReadHeader(); // no EEPROM attached: 0
     const bool versionRead = zelGetVersion(version) == 1 && version[0] == '2' && version[1] == '.';
     return versionRead && header == 0 ? 0 : 1;
 }

@@ -90,8 +90,8 @@ TEST_F(VersionResource, FixedPartCarriesVersionTwoPointOne) {
 TEST_F(VersionResource, EveryNameReadsBackItsValue) {
     for (const StringEntry &entry : kStrings) {
         UINT length = 0;
-        auto *value = static_cast<const char *>(
-            Query(std::string("\\StringFileInfo\\080904B0\\") + entry.name, &length));
+        auto *value =
+            static_cast<const char *>(Query(std::string("\\StringFileInfo\\080904B0\\") + entry.name, &length));
         if (entry.value[0] == '\0') {
             // an empty value: absent from the query or only its terminator
             EXPECT_TRUE(value == nullptr || length <= 1 || value[0] == '\0') << entry.name;
@@ -117,9 +117,7 @@ struct Node {
 size_t Align4(size_t offset) { return (offset + 3) & ~size_t{3}; }
 
 bool ReadNode(const std::vector<uint8_t> &block, size_t offset, Node &node) {
-    auto word = [&](size_t at) {
-        return static_cast<uint16_t>(block[at] | (block[at + 1] << 8));
-    };
+    auto word = [&](size_t at) { return static_cast<uint16_t>(block[at] | (block[at + 1] << 8)); };
     if (offset + 6 > block.size()) {
         return false;
     }
@@ -145,8 +143,7 @@ bool ReadNode(const std::vector<uint8_t> &block, size_t offset, Node &node) {
 std::vector<Node> Children(const std::vector<uint8_t> &block, const Node &parent) {
     std::vector<Node> children;
     Node child;
-    for (size_t at = parent.children; at < parent.end && ReadNode(block, at, child);
-         at = Align4(child.end)) {
+    for (size_t at = parent.children; at < parent.end && ReadNode(block, at, child); at = Align4(child.end)) {
         children.push_back(child);
     }
     return children;

@@ -27,8 +27,7 @@ using zeltest::RandomBytes;
 
 inline std::string AsString(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
 
-inline std::size_t CountOf(const std::string &text, const std::string &what)
-{
+inline std::size_t CountOf(const std::string &text, const std::string &what) {
     std::size_t n = 0;
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
@@ -37,32 +36,30 @@ inline std::size_t CountOf(const std::string &text, const std::string &what)
 
 class ZelprogCli : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const auto *info = testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() / ("zelprog-cli-" + std::string(info->name()) + "-" +
-                                            std::to_string(std::random_device{}()));
+        dir_ = fs::temp_directory_path() /
+               ("zelprog-cli-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_);
         state_ = dir_ / "state";
         SetEnv("XDG_STATE_HOME", state_.string());
         SetEnv("LOCALAPPDATA", state_.string());
         SetEnv("HOPLINK_SIM", kFastWrites);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
 
-    ProcessResult Zel(std::vector<std::string> args, const std::string &input = "")
-    {
+    ProcessResult Zel(std::vector<std::string> args, const std::string &input = "") {
         args.insert(args.begin(), ZELPROG_PATH);
         return RunProcess(args, input);
     }
     std::string Path(const std::string &name) const { return (dir_ / name).string(); }
-    std::string BackingFile(const std::string &part) const { return (state_ / "zelprog" / ("eeprom-" + part + ".bin")).string(); }
-    void Write(const std::string &name, const std::string &data) const
-    {
+    std::string BackingFile(const std::string &part) const {
+        return (state_ / "zelprog" / ("eeprom-" + part + ".bin")).string();
+    }
+    void Write(const std::string &name, const std::string &data) const {
         std::ofstream(dir_ / name, std::ios::binary) << data;
     }
     std::string ReadBacking(const std::string &part) const { return zeltest::ReadFile(BackingFile(part)); }

@@ -24,8 +24,7 @@ struct RoundTrip {
     std::vector<std::string> formatArgs;
 };
 
-TEST_F(ZelprogCli, ProgramVerifyDumpGiveBackTheSameFileInEveryFormat)
-{
+TEST_F(ZelprogCli, ProgramVerifyDumpGiveBackTheSameFileInEveryFormat) {
     const std::vector<RoundTrip> cases = {
         {"text", "image.img", ImageFormat::Text, {}},
         {"binary", "image.bin", ImageFormat::Binary, {}},
@@ -65,8 +64,7 @@ struct MismatchCase {
     bool summary;
 };
 
-TEST_F(ZelprogCli, MismatchesExitOneAndAreListed)
-{
+TEST_F(ZelprogCli, MismatchesExitOneAndAreListed) {
     const Bytes programmed = RandomBytes(k24c02, 11);
     Write("a.bin", AsString(programmed));
     const ProcessResult program = Zel({"--part", "24c02", "program", Path("a.bin")});
@@ -100,8 +98,7 @@ struct ExitCase {
     const char *errorPart;
 };
 
-TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
-{
+TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine) {
     Write("big.bin", std::string(k24c02 + 1, 'x'));
     Write("short.bin", std::string(100, 'x'));
     Write("bad.hex", ":01000000AA54\n:00000001FF\n");
@@ -118,13 +115,24 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
         {"json dump to stdout", {"--json", "dump", "-"}, nullptr, 2, "name a file"},
         {"no size known", {"--link", blank, "dump", Path("out.bin")}, nullptr, 2, "pass --part"},
         {"missing image", {"--part", "24c02", "program", Path("none.bin")}, nullptr, 4, "cannot open"},
-        {"image too large", {"--part", "24c02", "program", Path("big.bin")}, nullptr, 4, "more than the 256-byte EEPROM"},
+        {"image too large",
+         {"--part", "24c02", "program", Path("big.bin")},
+         nullptr,
+         4,
+         "more than the 256-byte EEPROM"},
         {"short binary", {"--part", "24c02", "program", Path("short.bin")}, nullptr, 4, "pass --pad"},
         {"bad checksum", {"--part", "24c02", "verify", Path("bad.hex")}, nullptr, 4, "line 1: checksum"},
         {"unwritable dump", {"--part", "24c02", "dump", Path("no/such/dir/out.bin")}, nullptr, 4, "cannot open"},
         {"no eeprom", {"--part", "24c02", "info"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
-        {"no eeprom on a link", {"--link", blank, "--part", "24c02", "clear"}, "SIMFAULT=absent", 3, "no EEPROM answered"},
-        {"a write cycle that outlasts the polling", {"--part", "24c02", "patch", "0x20", "12"}, "SIMTWR=1000", 1,
+        {"no eeprom on a link",
+         {"--link", blank, "--part", "24c02", "clear"},
+         "SIMFAULT=absent",
+         3,
+         "no EEPROM answered"},
+        {"a write cycle that outlasts the polling",
+         {"--part", "24c02", "patch", "0x20", "12"},
+         "SIMTWR=1000",
+         1,
          "writing 0x20..0x20 failed: the EEPROM did not finish its write cycle within 20 ms"},
     };
     for (const ExitCase &c : cases) {
@@ -140,8 +148,7 @@ TEST_F(ZelprogCli, EachKindOfFailureHasItsExitCodeAndOneClearLine)
 // Holds a file open as the virtual target holds its backing file.
 class BackingHolder {
 public:
-    explicit BackingHolder(const std::string &path)
-    {
+    explicit BackingHolder(const std::string &path) {
 #ifdef _WIN32
         handle_ = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -151,8 +158,7 @@ public:
             flock(fd_, LOCK_EX);
 #endif
     }
-    ~BackingHolder()
-    {
+    ~BackingHolder() {
 #ifdef _WIN32
         CloseHandle(handle_);
 #else
@@ -179,23 +185,48 @@ struct HintCase {
     bool first;            // the error line's text begins with it
 };
 
-TEST_F(ZelprogCli, WhatAUserGotWrongIsNamedWithWhatToDo)
-{
+TEST_F(ZelprogCli, WhatAUserGotWrongIsNamedWithWhatToDo) {
     const std::string binary = AsString(RandomBytes(k24c02, 9));
     ASSERT_EQ(Zel({"--part", "24c02", "clear"}).exitCode, 0);
     fs::create_directories(Path("images"));
     const std::vector<HintCase> cases = {
-        {"binary bytes on standard input", {"--part", "24c02", "verify", "-"}, binary, 4,
-         "standard input holds bytes that are not text: for a binary image pass --format bin", false},
-        {"a directory as image", {"--part", "24c02", "program", Path("images")}, "", 4,
-         "'" + Path("images") + "' is a directory", true},
-        {"a directory to dump to", {"--part", "24c02", "dump", Path("images")}, "", 4,
-         "'" + Path("images") + "' is a directory", true},
-        {"step 0", {"--part", "24c02", "serial", "--at", "0", "--counter", Path("c"), "--step", "0"}, "", 2,
-         "--step takes a number of at least 1", true},
+        {"binary bytes on standard input",
+         {"--part", "24c02", "verify", "-"},
+         binary,
+         4,
+         "standard input holds bytes that are not text: for a binary image pass --format bin",
+         false},
+        {"a directory as image",
+         {"--part", "24c02", "program", Path("images")},
+         "",
+         4,
+         "'" + Path("images") + "' is a directory",
+         true},
+        {"a directory to dump to",
+         {"--part", "24c02", "dump", Path("images")},
+         "",
+         4,
+         "'" + Path("images") + "' is a directory",
+         true},
+        {"step 0",
+         {"--part", "24c02", "serial", "--at", "0", "--counter", Path("c"), "--step", "0"},
+         "",
+         2,
+         "--step takes a number of at least 1",
+         true},
         {"line 0 keeps the default", {"--part", "24c02", "--pio", "0,7,8", "check-size"}, "", 0, "", false},
-        {"a kept line that is also chosen", {"--part", "24c02", "--pio", "0,6,8", "info"}, "", 2, "--pio takes", true},
-        {"a line the chip does not have", {"--part", "24c02", "--pio", "16,7,8", "info"}, "", 2, "--pio takes", true},
+        {"a kept line that is also chosen",
+         {"--part", "24c02", "--pio", "0,6,8", "info"},
+         "",
+         2,
+         "--pio takes",
+         true},
+        {"a line the chip does not have",
+         {"--part", "24c02", "--pio", "16,7,8", "info"},
+         "",
+         2,
+         "--pio takes",
+         true},
     };
     for (const HintCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -206,7 +237,8 @@ TEST_F(ZelprogCli, WhatAUserGotWrongIsNamedWithWhatToDo)
         const std::size_t at = r.err.find(c.errorPart);
         EXPECT_NE(at, std::string::npos) << r.err;
         if (c.first) {
-            EXPECT_NE(r.err.find("zelprog: error: " + c.errorPart), std::string::npos) << "first on the error line";
+            EXPECT_NE(r.err.find("zelprog: error: " + c.errorPart), std::string::npos)
+                << "first on the error line";
         }
     }
     BackingHolder held(BackingFile("24c02"));
@@ -217,8 +249,7 @@ TEST_F(ZelprogCli, WhatAUserGotWrongIsNamedWithWhatToDo)
         << busy.err;
 }
 
-TEST_F(ZelprogCli, DumpFindsOutItCannotWriteItsFileBeforeReading)
-{
+TEST_F(ZelprogCli, DumpFindsOutItCannotWriteItsFileBeforeReading) {
     SetEnv("HOPLINK_SIM", kFastWrites);
     const ProcessResult readable = Zel({"--part", "24c02", "dump", Path("out.bin")});
     ASSERT_EQ(readable.exitCode, 0) << readable.err;
@@ -236,8 +267,7 @@ TEST_F(ZelprogCli, DumpFindsOutItCannotWriteItsFileBeforeReading)
     EXPECT_FALSE(fs::exists(Path("new.bin")));
 }
 
-TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked)
-{
+TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked) {
     const Bytes head = RandomBytes(100, 5);
     Write("short.bin", AsString(head));
     const ProcessResult clear = Zel({"--part", "24c02", "clear", "--fill", "0x00"});
@@ -251,8 +281,7 @@ TEST_F(ZelprogCli, ShortBinaryIsPaddedWithErasedBytesWhenAsked)
     EXPECT_EQ(dump.out, AsString(expected));
 }
 
-TEST_F(ZelprogCli, CtrlCStopsTheJobWithExit130AndTheNextCommandWorks)
-{
+TEST_F(ZelprogCli, CtrlCStopsTheJobWithExit130AndTheNextCommandWorks) {
     if (!CanInterrupt())
         GTEST_SKIP() << "no signals on this platform";
     Write("a.bin", AsString(RandomBytes(k24c02, 21)));
@@ -275,8 +304,7 @@ struct HeaderCase {
     std::size_t bytes;
 };
 
-TEST_F(ZelprogCli, PartAndHeaderSizingAgree)
-{
+TEST_F(ZelprogCli, PartAndHeaderSizingAgree) {
     const std::vector<HeaderCase> cases = {
         {"24c02", "24c02: 256 bytes, size bits 8, block bits 0", 256},
         {"24c16", "24c16: 2048 bytes, size bits 11, block bits 7", 2048},
@@ -302,8 +330,7 @@ TEST_F(ZelprogCli, PartAndHeaderSizingAgree)
     }
 }
 
-TEST_F(ZelprogCli, CheckSizeFailsWhenThePartIsLargerThanTheEeprom)
-{
+TEST_F(ZelprogCli, CheckSizeFailsWhenThePartIsLargerThanTheEeprom) {
     const std::string link = "SIMPART=24c02 SIMFILE=" + Path("eeprom.bin");
     const ProcessResult fits = Zel({"--link", link, "--part", "24c02", "check-size"});
     EXPECT_EQ(fits.exitCode, 0) << fits.err;
@@ -312,8 +339,7 @@ TEST_F(ZelprogCli, CheckSizeFailsWhenThePartIsLargerThanTheEeprom)
     EXPECT_NE(tooBig.err.find("size check failed"), std::string::npos) << tooBig.err;
 }
 
-TEST_F(ZelprogCli, JsonGivesOneObjectPerLineEndingWithTheResult)
-{
+TEST_F(ZelprogCli, JsonGivesOneObjectPerLineEndingWithTheResult) {
     const ProcessResult r = Zel({"--json", "--part", "24c02", "clear", "--fill", "7"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     std::istringstream lines(r.out);
@@ -342,32 +368,65 @@ struct CommandCase {
     const char *errAbsent; // null: nothing required absent
 };
 
-TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay)
-{
+TEST_F(ZelprogCli, CommandsDoWhatTheirOptionsSay) {
     Write("a.bin", AsString(RandomBytes(k24c02, 31)));
     const std::string otherLines = "SIMPART=24c02 SIMFILE=" + Path("lines.bin");
     const std::string defaultFile = "SIMPART=24c02 SIMFILE=" + BackingFile("24c02");
     const std::vector<CommandCase> cases = {
         {"ports", {"ports"}, 0, "sim0\n", "", nullptr},
         {"version", {"version"}, 0, "zelprog 2.1, library 2.1\n", "", nullptr},
-        {"json version", {"--json", "version"}, 0, "{\"event\":\"version\",\"tool\":\"2.1\",\"library\":\"2.1\"}\n", "", nullptr},
+        {"json version",
+         {"--json", "version"},
+         0,
+         "{\"event\":\"version\",\"tool\":\"2.1\",\"library\":\"2.1\"}\n",
+         "",
+         nullptr},
         {"subcommand help", {"program", "--help"}, 0, "--no-verify", "", nullptr},
-        {"lines follow --pio on the virtual target", {"--pio", "3,4,5", "--part", "24c02", "info"}, 0,
-         "device address: 0xa0", "", nullptr},
-        {"--pio reaches the library", {"--link", otherLines, "--pio", "3,4,5", "--part", "24c02", "info"}, 3, "",
-         "no EEPROM answered", nullptr},
-        {"program without verify", {"--part", "24c02", "program", "--no-verify", Path("a.bin")}, 0, "",
-         "programmed 256 bytes (not verified)", "Verifying..."},
+        {"lines follow --pio on the virtual target",
+         {"--pio", "3,4,5", "--part", "24c02", "info"},
+         0,
+         "device address: 0xa0",
+         "",
+         nullptr},
+        {"--pio reaches the library",
+         {"--link", otherLines, "--pio", "3,4,5", "--part", "24c02", "info"},
+         3,
+         "",
+         "no EEPROM answered",
+         nullptr},
+        {"program without verify",
+         {"--part", "24c02", "program", "--no-verify", Path("a.bin")},
+         0,
+         "",
+         "programmed 256 bytes (not verified)",
+         "Verifying..."},
         {"verify after it", {"--part", "24c02", "verify", Path("a.bin")}, 0, "", "matches", nullptr},
-        {"dump reading twice", {"--part", "24c02", "dump", "--verify", Path("twice.bin")}, 0, "", "Verifying...", nullptr},
+        {"dump reading twice",
+         {"--part", "24c02", "dump", "--verify", Path("twice.bin")},
+         0,
+         "",
+         "Verifying...",
+         nullptr},
         {"quiet", {"-q", "--part", "24c02", "verify", Path("a.bin")}, 0, "", "", "Reading..."},
-        {"json error", {"--json", "--part", "24c02", "verify", Path("none.bin")}, 4, "{\"event\":\"error\",\"message\":",
-         "cannot open", nullptr},
+        {"json error",
+         {"--json", "--part", "24c02", "verify", Path("none.bin")},
+         4,
+         "{\"event\":\"error\",\"message\":",
+         "cannot open",
+         nullptr},
         {"store a header", {"--part", "24c02", "write-header"}, 0, "", "wrote the geometry header", nullptr},
-        {"sized from the header without reading it all", {"--link", defaultFile, "verify", Path("a.bin")}, 1, "",
-         "ERROR: byte 0x1 read as", "learn its size"}, // the header: bytes 1-4 of a 24c02
-        {"image without the header", {"--link", defaultFile, "program", Path("a.bin")}, 0, "",
-         "the image does not carry the geometry header", nullptr},
+        {"sized from the header without reading it all",
+         {"--link", defaultFile, "verify", Path("a.bin")},
+         1,
+         "",
+         "ERROR: byte 0x1 read as",
+         "learn its size"}, // the header: bytes 1-4 of a 24c02
+        {"image without the header",
+         {"--link", defaultFile, "program", Path("a.bin")},
+         0,
+         "",
+         "the image does not carry the geometry header",
+         nullptr},
         {"header gone", {"--link", defaultFile, "info"}, 0, "none (no valid geometry header)", "", nullptr},
     };
     for (const CommandCase &c : cases) {

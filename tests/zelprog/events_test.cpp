@@ -17,20 +17,23 @@ struct EventCase {
     const char *line;
 };
 
-TEST(Events, EachKindPrintsItsKeysInOrder)
-{
+TEST(Events, EachKindPrintsItsKeysInOrder) {
     Event serial = ResultEvent("serial");
     serial["serial"] = 1234;
     const std::vector<EventCase> cases = {
         {"state", StateEvent("Writing..."), R"({"event":"state","state":"Writing..."})"},
         {"progress rounded to tenths", ProgressEvent("Reading...", 40, 1234.56, 0.04),
          R"({"event":"progress","state":"Reading...","percent":40,"bytesPerSecond":1234.6,"secondsLeft":0.0})"},
-        {"progress of no known rate", ProgressEvent("Reading...", 0, std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()),
+        {"progress of no known rate",
+         ProgressEvent("Reading...", 0, std::numeric_limits<double>::infinity(),
+                       std::numeric_limits<double>::quiet_NaN()),
          R"({"event":"progress","state":"Reading...","percent":0,"bytesPerSecond":0.0,"secondsLeft":0.0})"},
-        {"message escaped", MessageEvent("a \"quoted\"\tword\n"), R"({"event":"message","text":"a \"quoted\"\tword\n"})"},
+        {"message escaped", MessageEvent("a \"quoted\"\tword\n"),
+         R"({"event":"message","text":"a \"quoted\"\tword\n"})"},
         {"result with a key of its command", serial,
          R"({"event":"result","command":"serial","ok":true,"exitCode":0,"serial":1234})"},
-        {"error", ErrorEvent("cannot open 'x'", 4), R"({"event":"error","message":"cannot open 'x'","exitCode":4})"},
+        {"error", ErrorEvent("cannot open 'x'", 4),
+         R"({"event":"error","message":"cannot open 'x'","exitCode":4})"},
         {"info without geometry", InfoEvent("the link", 0xA0, false, std::nullopt, 0),
          R"({"event":"info","link":"the link","deviceAddress":"0xa0","header":false,"pageBytes":0})"},
         {"header of a known part", HeaderEvent(Geometry{11, 7}),
@@ -47,8 +50,7 @@ struct MismatchCase {
     std::vector<std::string> lines; // the events' lines
 };
 
-TEST(Events, TheLibrarysVerifyMessagesBecomeOneMismatchForEachByteByItsAddress)
-{
+TEST(Events, TheLibrarysVerifyMessagesBecomeOneMismatchForEachByteByItsAddress) {
     const std::vector<MismatchCase> cases = {
         {"ERROR: word 0x10 read as 0x3ea instead of 0xe145",
          {R"({"event":"message","text":"ERROR: byte 0x20 read as 0xea instead of 0x45","address":32,"read":234,"expected":69})",

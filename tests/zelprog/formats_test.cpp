@@ -30,36 +30,79 @@ struct RecordCase {
     std::vector<Cell> cells;
 };
 
-TEST(RecordFormats, ParseRecordsAndNameTheFaultyLine)
-{
+TEST(RecordFormats, ParseRecordsAndNameTheFaultyLine) {
     constexpr ImageFormat hex = ImageFormat::IntelHex, srec = ImageFormat::SRecord;
     const std::string eof = ":00000001FF\n", end = "S9030000FC\n";
     const std::vector<RecordCase> cases = {
-        {hex, "data at zero", ":0400000001020304F2\n" + eof, 256, nullptr, {{0, 1}, {3, 4}, {4, 0xFF}, {255, 0xFF}}},
+        {hex,
+         "data at zero",
+         ":0400000001020304F2\n" + eof,
+         256,
+         nullptr,
+         {{0, 1}, {3, 4}, {4, 0xFF}, {255, 0xFF}}},
         {hex, "crlf and blank lines", "\r\n:0400000001020304F2\r\n\r\n" + eof, 256, nullptr, {{0, 1}, {3, 4}}},
         {hex, "lowercase digits", ":02001000dead63\n" + eof, 256, nullptr, {{0x10, 0xDE}, {0x11, 0xAD}}},
         {hex, "segment base", ":020000020010EC\n:01000000AA55\n" + eof, 512, nullptr, {{0x100, 0xAA}, {0, 0xFF}}},
-        {hex, "linear base", ":020000040001F9\n:01000500BB3F\n" + eof, 131072, nullptr, {{0x10005, 0xBB}, {5, 0xFF}}},
-        {hex, "segment offset wraps", ":020000021000EC\n:02FFFF000102FD\n" + eof, 131072, nullptr,
+        {hex,
+         "linear base",
+         ":020000040001F9\n:01000500BB3F\n" + eof,
+         131072,
+         nullptr,
+         {{0x10005, 0xBB}, {5, 0xFF}}},
+        {hex,
+         "segment offset wraps",
+         ":020000021000EC\n:02FFFF000102FD\n" + eof,
+         131072,
+         nullptr,
          {{0x1FFFF, 1}, {0x10000, 2}}},
         {hex, "start address ignored", ":0400000500001234B1\n:01000000AA55\n" + eof, 256, nullptr, {{0, 0xAA}}},
         {hex, "stops at end of file", eof + "garbage\n", 256, nullptr, {{0, 0xFF}}},
         {hex, "bad checksum", ":01000000AA54\n" + eof, 256, "line 1: checksum is 0x54", {}},
         {hex, "no end record", ":01000000AA55\n", 256, "no end-of-file record", {}},
-        {hex, "missing colon", ":01000000AA55\n01000000AA55\n" + eof, 256, "line 2: a record must begin with ':'", {}},
+        {hex,
+         "missing colon",
+         ":01000000AA55\n01000000AA55\n" + eof,
+         256,
+         "line 2: a record must begin with ':'",
+         {}},
         {hex, "odd digit count", ":01000000AA5\n" + eof, 256, "line 1: a record holds an even number", {}},
         {hex, "count mismatch", ":0200000001FD\n" + eof, 256, "line 1: the byte count says 2", {}},
         {hex, "not hex", ":01000000AG55\n" + eof, 256, "line 1: 'AG' is not a hexadecimal byte", {}},
         {hex, "unknown type", ":00000006FA\n" + eof, 256, "line 1: record type 0x6", {}},
-        {hex, "beyond device", ":020000040001F9\n:01000500BB3F\n" + eof, 65536, "line 2: data at address 0x10005 lies beyond", {}},
-        {hex, "last byte fits, next does not", ":02FFFF000102FD\n" + eof, 65536, "address 0x10000 lies beyond", {}},
+        {hex,
+         "beyond device",
+         ":020000040001F9\n:01000500BB3F\n" + eof,
+         65536,
+         "line 2: data at address 0x10005 lies beyond",
+         {}},
+        {hex,
+         "last byte fits, next does not",
+         ":02FFFF000102FD\n" + eof,
+         65536,
+         "address 0x10000 lies beyond",
+         {}},
 
-        {srec, "s1 data", "S0030000FC\nS1050010ABCD72\n" + end, 256, nullptr, {{0x10, 0xAB}, {0x11, 0xCD}, {0x12, 0xFF}}},
+        {srec,
+         "s1 data",
+         "S0030000FC\nS1050010ABCD72\n" + end,
+         256,
+         nullptr,
+         {{0x10, 0xAB}, {0x11, 0xCD}, {0x12, 0xFF}}},
         {srec, "s2 data, s8 end", "S20600FFF0010207\nS804000000FB\n", 131072, nullptr, {{0xFFF0, 1}, {0xFFF1, 2}}},
-        {srec, "s3 data, s7 end, crlf", "S3060001000055A3\r\nS70500000000FA\r\n", 131072, nullptr, {{0x10000, 0x55}}},
+        {srec,
+         "s3 data, s7 end, crlf",
+         "S3060001000055A3\r\nS70500000000FA\r\n",
+         131072,
+         nullptr,
+         {{0x10000, 0x55}}},
         {srec, "count record ignored", "S5030001FB\nS1040000AA51\n" + end, 256, nullptr, {{0, 0xAA}}},
         {srec, "stops at the end", end + "garbage\n", 256, nullptr, {{0, 0xFF}}},
-        {srec, "bad checksum", "S1040000AA52\n" + end, 256, "line 1: checksum is 0x52, the record's bytes give 0x51", {}},
+        {srec,
+         "bad checksum",
+         "S1040000AA52\n" + end,
+         256,
+         "line 1: checksum is 0x52, the record's bytes give 0x51",
+         {}},
         {srec, "no end", "S1040000AA51\n", 256, "no termination record", {}},
         {srec, "unknown type", "S4030000FC\n" + end, 256, "line 1: a record begins with", {}},
         {srec, "count too short", "S1020000FD\n" + end, 256, "line 1: the byte count", {}},
@@ -85,8 +128,7 @@ TEST(RecordFormats, ParseRecordsAndNameTheFaultyLine)
     }
 }
 
-TEST(IntelHex, EmittedFileParsesBackToTheSameBytes)
-{
+TEST(IntelHex, EmittedFileParsesBackToTheSameBytes) {
     for (const std::size_t size : {std::size_t{128}, std::size_t{1000}, std::size_t{65536}, std::size_t{131072}}) {
         SCOPED_TRACE(size);
         const Bytes original = RandomBytes(size, static_cast<unsigned>(size));
@@ -97,8 +139,7 @@ TEST(IntelHex, EmittedFileParsesBackToTheSameBytes)
     }
 }
 
-TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K)
-{
+TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K) {
     const Bytes bytes = {0xDE, 0xAD};
     EXPECT_EQ(EmitIntelHex(bytes), ":02000000DEAD73\n:00000001FF\n");
     const std::string big = EmitIntelHex(Bytes(65536 + 16, 0));
@@ -106,8 +147,7 @@ TEST(IntelHex, EmitsSixteenByteRecordsAndLinearBaseAbove64K)
     EXPECT_EQ(big.find(":02000004"), big.rfind(":02000004")) << "one base record only";
 }
 
-TEST(Ranges, IntelHexAcross64KAndTextWordsEncodeAndDecodeAsRuns)
-{
+TEST(Ranges, IntelHexAcross64KAndTextWordsEncodeAndDecodeAsRuns) {
     const Bytes bytes = RandomBytes(40, 9);
     const std::string hex = EmitIntelHex(bytes, 0xFFF0);
     EXPECT_EQ(hex.rfind(":10FFF000", 0), 0u) << hex;
@@ -130,10 +170,10 @@ TEST(Ranges, IntelHexAcross64KAndTextWordsEncodeAndDecodeAsRuns)
     EXPECT_NE(error.find("names no byte"), std::string::npos) << error;
 }
 
-TEST(SRecord, EmittedFileParsesBackWithTheShortestAddressThatHoldsIt)
-{
-    for (const auto &[size, address, type] : {std::tuple{std::size_t{256}, 0u, 'S'}, std::tuple{std::size_t{100}, 0xFFC0u, '2'},
-                                              std::tuple{std::size_t{131072}, 0u, '2'}}) {
+TEST(SRecord, EmittedFileParsesBackWithTheShortestAddressThatHoldsIt) {
+    for (const auto &[size, address, type] :
+         {std::tuple{std::size_t{256}, 0u, 'S'}, std::tuple{std::size_t{100}, 0xFFC0u, '2'},
+          std::tuple{std::size_t{131072}, 0u, '2'}}) {
         SCOPED_TRACE(size);
         const Bytes original = RandomBytes(size, static_cast<unsigned>(size));
         const std::string text = EmitSRecord(original, address);
@@ -153,8 +193,7 @@ TEST(SRecord, EmittedFileParsesBackWithTheShortestAddressThatHoldsIt)
 
 // What the text holds is the codec's (tests/data/text_image_cases.tsv); the
 // tool names the fault and its line, and lays the words out as bytes.
-TEST(TextImage, SaysWhatIsWrongAndWhere)
-{
+TEST(TextImage, SaysWhatIsWrongAndWhere) {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"@0000 1\n@0080  1234\n", "line 2: word 0x80 lies beyond the end of the 256-byte EEPROM"},
         {"\n@0002  12345\n", "line 2: expected \"@index  value\" with a value of at most four hexadecimal digits"},
@@ -169,8 +208,7 @@ TEST(TextImage, SaysWhatIsWrongAndWhere)
     }
 }
 
-TEST(TextImage, NamesTheCellsOfEachRecordLowByteFirst)
-{
+TEST(TextImage, NamesTheCellsOfEachRecordLowByteFirst) {
     Bytes bytes;
     std::string error;
     std::vector<bool> named;
@@ -179,8 +217,7 @@ TEST(TextImage, NamesTheCellsOfEachRecordLowByteFirst)
     EXPECT_EQ(named, (std::vector<bool>{false, false, true, true, false, false, false}));
 }
 
-TEST(TextImage, WritesOneLowByteFirstWordPerLine)
-{
+TEST(TextImage, WritesOneLowByteFirstWordPerLine) {
     EXPECT_EQ(EmitTextImage(Bytes{0x12, 0x34, 0x56, 0x78}), "@0000  3412\n@0001  7856\n");
     const Bytes big = RandomBytes(131072, 7);
     const std::string text = EmitTextImage(big);
@@ -197,8 +234,7 @@ struct BinCase {
     const char *errorPart;
 };
 
-TEST(Binary, FitsTheDeviceOrPadsWhenAsked)
-{
+TEST(Binary, FitsTheDeviceOrPadsWhenAsked) {
     const std::vector<BinCase> cases = {
         {256, false, nullptr},
         {256, true, nullptr},
@@ -227,13 +263,12 @@ TEST(Binary, FitsTheDeviceOrPadsWhenAsked)
     }
 }
 
-TEST(ImageFormat, ChosenByNameOrByExtension)
-{
+TEST(ImageFormat, ChosenByNameOrByExtension) {
     const std::vector<std::pair<const char *, ImageFormat>> paths = {
-        {"a.bin", ImageFormat::Binary}, {"A.BIN", ImageFormat::Binary}, {"a.hex", ImageFormat::IntelHex},
-        {"x/a.ihex", ImageFormat::IntelHex}, {"a.img", ImageFormat::Text}, {"-", ImageFormat::Text},
-        {"bin", ImageFormat::Text}, {"a.srec", ImageFormat::SRecord}, {"a.S19", ImageFormat::SRecord},
-        {"a.s28", ImageFormat::SRecord}, {"a.s37", ImageFormat::SRecord},
+        {"a.bin", ImageFormat::Binary},      {"A.BIN", ImageFormat::Binary},   {"a.hex", ImageFormat::IntelHex},
+        {"x/a.ihex", ImageFormat::IntelHex}, {"a.img", ImageFormat::Text},     {"-", ImageFormat::Text},
+        {"bin", ImageFormat::Text},          {"a.srec", ImageFormat::SRecord}, {"a.S19", ImageFormat::SRecord},
+        {"a.s28", ImageFormat::SRecord},     {"a.s37", ImageFormat::SRecord},
     };
     for (const auto &[path, format] : paths)
         EXPECT_EQ(FormatFromPath(path), format) << path;
@@ -250,8 +285,7 @@ struct HeaderCase {
     int addressBytes;
 };
 
-TEST(GeometryHeader, FoundWhereTheAddressBytesPutIt)
-{
+TEST(GeometryHeader, FoundWhereTheAddressBytesPutIt) {
     const std::vector<HeaderCase> cases = {
         {7, 0, 1, {0x38, 0xC7, 0x38, 0xC7}, 1},  {8, 0, 1, {0x40, 0xBF, 0x40, 0xBF}, 1},
         {9, 1, 1, {0x49, 0xB6, 0x49, 0xB6}, 1},  {11, 7, 1, {0x5F, 0xA0, 0x5F, 0xA0}, 1},
@@ -273,8 +307,7 @@ TEST(GeometryHeader, FoundWhereTheAddressBytesPutIt)
     }
 }
 
-TEST(Parts, NamesMapToSizeAndBlockBits)
-{
+TEST(Parts, NamesMapToSizeAndBlockBits) {
     ASSERT_NE(FindPart("24C1025"), nullptr);
     EXPECT_EQ(FindPart("24C1025")->sizeBits, 17);
     EXPECT_EQ(FindPart("24c1025")->blockBits, 4);

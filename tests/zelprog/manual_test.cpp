@@ -13,8 +13,7 @@
 namespace zelprog::test {
 namespace {
 
-std::string NativePath(std::string path)
-{
+std::string NativePath(std::string path) {
 #ifdef _WIN32
     if (!path.empty() && path[0] == '/') {
         path = "Z:" + path; // wine maps the Unix root to drive Z:
@@ -26,23 +25,20 @@ std::string NativePath(std::string path)
     return path;
 }
 
-std::string ManualText()
-{
+std::string ManualText() {
     const std::string page = zeltest::ReadFile(NativePath(ZELPROG_MANUAL));
     // roff writes a minus as \-
     return std::regex_replace(page, std::regex(R"(\\-)"), "-");
 }
 
-std::set<std::string> Matches(const std::string &text, const std::regex &pattern)
-{
+std::set<std::string> Matches(const std::string &text, const std::regex &pattern) {
     std::set<std::string> found;
     for (std::sregex_iterator it(text.begin(), text.end(), pattern), end; it != end; ++it)
         found.insert((*it)[1]);
     return found;
 }
 
-TEST(Manual, NamesEveryCommandAndOptionOfTheHelp)
-{
+TEST(Manual, NamesEveryCommandAndOptionOfTheHelp) {
     const std::string manual = ManualText();
     ASSERT_GT(manual.size(), 1000u) << ZELPROG_MANUAL;
     const ProcessResult top = RunProcess({ZELPROG_PATH, "--help"});

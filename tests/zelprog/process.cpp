@@ -26,30 +26,27 @@ extern char **environ;
 namespace zelprog::test {
 namespace {
 
-std::filesystem::path ScratchFile(const char *tag)
-{
+std::filesystem::path ScratchFile(const char *tag) {
     static std::atomic<int> serial{0}; // the tests run processes from several threads
-    return std::filesystem::temp_directory_path() /
-           ("zelprog-process-" + std::to_string(
+    return std::filesystem::temp_directory_path() / ("zelprog-process-" +
+                                                     std::to_string(
 #ifdef _WIN32
-                                     GetCurrentProcessId()
+                                                         GetCurrentProcessId()
 #else
-                                     getpid()
+                                                         getpid()
 #endif
-                                         ) +
-            "-" + std::to_string(serial++) + "-" + tag);
+                                                             ) +
+                                                     "-" + std::to_string(serial++) + "-" + tag);
 }
 
-void Spill(const std::filesystem::path &path, const std::string &data)
-{
+void Spill(const std::filesystem::path &path, const std::string &data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
 // Removes the scratch files of one run.
 struct Scratch {
     std::filesystem::path in = ScratchFile("in"), out = ScratchFile("out"), err = ScratchFile("err");
-    ~Scratch()
-    {
+    ~Scratch() {
         std::error_code ec;
         for (const auto &p : {in, out, err})
             std::filesystem::remove(p, ec);
@@ -63,8 +60,7 @@ struct Scratch {
 namespace {
 
 // Wine maps the Unix root to drive Z:.
-std::string NativePath(const std::string &path)
-{
+std::string NativePath(const std::string &path) {
     if (path.empty() || path[0] != '/')
         return path;
     std::string p = "Z:" + path;
@@ -74,8 +70,7 @@ std::string NativePath(const std::string &path)
     return p;
 }
 
-std::string Quote(const std::string &arg)
-{
+std::string Quote(const std::string &arg) {
     std::string q = "\"";
     for (char c : arg) {
         if (c == '"')
@@ -85,17 +80,16 @@ std::string Quote(const std::string &arg)
     return q + "\"";
 }
 
-HANDLE Inheritable(const std::filesystem::path &path, bool write)
-{
+HANDLE Inheritable(const std::filesystem::path &path, bool write) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       &sa, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileW(path.wstring().c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, write ? CREATE_ALWAYS : OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string> &args, const std::string &input)
-{
+ProcessResult RunProcess(const std::vector<std::string> &args, const std::string &input) {
     Scratch scratch;
     Spill(scratch.in, input);
     std::string line;
@@ -140,8 +134,7 @@ void UnsetEnv(const std::string &name) { _putenv_s(name.c_str(), ""); }
 
 namespace {
 
-int ExitCodeOf(int status)
-{
+int ExitCodeOf(int status) {
     if (WIFEXITED(status))
         return WEXITSTATUS(status);
     if (WIFSIGNALED(status))
@@ -149,8 +142,7 @@ int ExitCodeOf(int status)
     return -1;
 }
 
-std::vector<char *> Argv(const std::vector<std::string> &args)
-{
+std::vector<char *> Argv(const std::vector<std::string> &args) {
     std::vector<char *> argv;
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
@@ -158,8 +150,7 @@ std::vector<char *> Argv(const std::vector<std::string> &args)
     return argv;
 }
 
-pid_t Spawn(const std::vector<std::string> &args, const Scratch &scratch, int errFd)
-{
+pid_t Spawn(const std::vector<std::string> &args, const Scratch &scratch, int errFd) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, scratch.in.c_str(), O_RDONLY, 0);
@@ -176,8 +167,7 @@ pid_t Spawn(const std::vector<std::string> &args, const Scratch &scratch, int er
     return pid;
 }
 
-int Wait(pid_t pid)
-{
+int Wait(pid_t pid) {
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
         if (errno != EINTR)
@@ -187,8 +177,7 @@ int Wait(pid_t pid)
 
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string> &args, const std::string &input)
-{
+ProcessResult RunProcess(const std::vector<std::string> &args, const std::string &input) {
     Scratch scratch;
     Spill(scratch.in, input);
     ProcessResult result;
@@ -203,8 +192,7 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
 
 bool CanInterrupt() { return true; }
 
-ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger)
-{
+ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger) {
     Scratch scratch;
     Spill(scratch.in, "");
     int pipeFds[2];
@@ -236,8 +224,7 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
     return result;
 }
 
-ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after)
-{
+ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after) {
     Scratch scratch;
     Spill(scratch.in, "");
     ProcessResult result;
@@ -253,8 +240,7 @@ ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::micr
     return result;
 }
 
-ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes)
-{
+ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes) {
     // the limit is this process's while the child starts, which inherits it
     rlimit saved{};
     getrlimit(RLIMIT_FSIZE, &saved);

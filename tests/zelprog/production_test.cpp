@@ -15,28 +15,26 @@ constexpr std::size_t kSerialAt = 0x20;
 
 class ZelprogProduction : public ZelprogCli {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ZelprogCli::SetUp();
         SetEnv("HOPLINK_SIM", "SIMTWR=0");
         counter_ = Path("units.counter");
     }
     std::string UnitFile(const std::string &unit) const { return Path("unit-" + unit + ".bin"); }
-    std::vector<std::string> SerialArgs(const std::string &unit) const
-    {
-        return {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit), "--part", "24c02", "-q",
-                "serial",     "--at",   "0x20",  "--counter", counter_};
+    std::vector<std::string> SerialArgs(const std::string &unit) const {
+        return {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit),
+                "--part",     "24c02",  "-q",
+                "serial",     "--at",   "0x20",
+                "--counter",  counter_};
     }
-    ProcessResult Serial(const std::string &unit, bool first = false) const
-    {
+    ProcessResult Serial(const std::string &unit, bool first = false) const {
         std::vector<std::string> args = SerialArgs(unit);
         if (first)
             args.insert(args.end(), {"--first", std::to_string(kFirst)});
         return RunProcess(args);
     }
     // The number the unit's EEPROM holds at the serial address, if any.
-    std::optional<uint64_t> NumberIn(const std::string &unit) const
-    {
+    std::optional<uint64_t> NumberIn(const std::string &unit) const {
         std::ifstream in(UnitFile(unit), std::ios::binary);
         std::string cells((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         if (cells.size() < kSerialAt + 4)
@@ -47,16 +45,14 @@ protected:
         return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
     }
     // The number that `serial` printed: "serial N at 0x20: ...".
-    static std::optional<uint64_t> Printed(const ProcessResult &r)
-    {
+    static std::optional<uint64_t> Printed(const ProcessResult &r) {
         unsigned long long n = 0;
         if (std::sscanf(r.out.c_str(), "serial %llu at", &n) != 1)
             return std::nullopt;
         return n;
     }
     // Each number of the log with its fates in order ("written", "given", "lost").
-    std::map<uint64_t, std::vector<std::string>> Fates() const
-    {
+    std::map<uint64_t, std::vector<std::string>> Fates() const {
         std::ifstream in(counter_ + ".log");
         std::map<uint64_t, std::vector<std::string>> fates;
         std::string time, fate, rest;
@@ -72,8 +68,7 @@ protected:
     std::string counter_;
 };
 
-TEST_F(ZelprogProduction, HundredUnitsGetEveryNumberOnceAndAFailedWriteLosesOnlyItsOwn)
-{
+TEST_F(ZelprogProduction, HundredUnitsGetEveryNumberOnceAndAFailedWriteLosesOnlyItsOwn) {
 #ifdef _WIN32
     constexpr int kUnits = 30; // each process start costs far more under wine
 #else
@@ -110,12 +105,12 @@ struct SerialFailure {
     const char *fate;
 };
 
-TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber)
-{
+TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber) {
     Write("fw.bin", AsString(RandomBytes(k24c02, 8)));
     const std::vector<SerialFailure> cases = {
         {"a worn cell after the serial number", "SIMTWR=0 SIMFAULT=worn:0x80", 1, "lost"},
-        {"a write cycle that outlasts the polling", "SIMTWR=1000", 1, "lost"}, // far past the window: no late probe sees it end
+        {"a write cycle that outlasts the polling", "SIMTWR=1000", 1,
+         "lost"},                                           // far past the window: no late probe sees it end
         {"Ctrl-C while writing", "SIMTWR=10", 130, "lost"}, // 32 page cycles of 10 ms
         {"the image's temporary file is too large to write", "SIMTWR=0", 4, "given"},
     };
@@ -128,8 +123,10 @@ TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber
         const bool interrupt = c.exitCode == 130, limit = c.exitCode == 4;
         if ((interrupt || limit) && !CanInterrupt())
             continue; // neither signals nor a file-size limit on this platform
-        std::vector<std::string> args = {ZELPROG_PATH, "--link", "SIMPART=24c02 SIMFILE=" + UnitFile(unit), "--part",
-                                         "24c02", "program", Path("fw.bin"), "--serial-at", "0x20", "--counter", counter_};
+        std::vector<std::string> args = {ZELPROG_PATH,   "--link",      "SIMPART=24c02 SIMFILE=" + UnitFile(unit),
+                                         "--part",       "24c02",       "program",
+                                         Path("fw.bin"), "--serial-at", "0x20",
+                                         "--counter",    counter_};
         SetEnv("HOPLINK_SIM", c.simulation);
         ProcessResult r;
         if (interrupt)
@@ -150,8 +147,7 @@ TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber
 }
 
 // The files beside the counter: its name and what follows it.
-std::set<std::string> CounterFiles(const fs::path &dir)
-{
+std::set<std::string> CounterFiles(const fs::path &dir) {
     std::set<std::string> names;
     for (const fs::directory_entry &entry : fs::directory_iterator(dir))
         if (entry.path().filename().string().rfind("units.counter", 0) == 0)
@@ -159,8 +155,7 @@ std::set<std::string> CounterFiles(const fs::path &dir)
     return names;
 }
 
-TEST_F(ZelprogProduction, ARefusedOrFailedNewCounterLeavesNoFileThatStopsTheNextTry)
-{
+TEST_F(ZelprogProduction, ARefusedOrFailedNewCounterLeavesNoFileThatStopsTheNextTry) {
     std::vector<std::string> tooNarrow = SerialArgs("0");
     tooNarrow.insert(tooNarrow.end(), {"--first", "1000", "--width", "1"});
     const ProcessResult refused = RunProcess(tooNarrow);
@@ -179,8 +174,7 @@ TEST_F(ZelprogProduction, ARefusedOrFailedNewCounterLeavesNoFileThatStopsTheNext
     EXPECT_EQ(Printed(corrected), kFirst);
 }
 
-TEST_F(ZelprogProduction, TwoStationsOnOneCounterNeverWriteTheSameNumber)
-{
+TEST_F(ZelprogProduction, TwoStationsOnOneCounterNeverWriteTheSameNumber) {
     constexpr int kPerStation = 12;
     ASSERT_EQ(Serial("setup", true).exitCode, 0);
     std::vector<std::optional<uint64_t>> printed[2];
@@ -204,15 +198,15 @@ TEST_F(ZelprogProduction, TwoStationsOnOneCounterNeverWriteTheSameNumber)
     EXPECT_EQ(*numbers.rbegin(), kFirst + 2 * kPerStation) << "none skipped";
 }
 
-TEST_F(ZelprogProduction, RunsKilledAtRandomMomentsNeverHandANumberOutTwice)
-{
+TEST_F(ZelprogProduction, RunsKilledAtRandomMomentsNeverHandANumberOutTwice) {
     if (!CanInterrupt())
         GTEST_SKIP() << "no signals on this platform";
     constexpr int kRuns = 50;
     SetEnv("HOPLINK_SIM", "SIMTWR=3"); // the write cycle gives the kill a moment inside the write, too
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(Serial("0", true).exitCode, 0);
-    const auto run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto run =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     std::mt19937 random(15);
     std::uniform_int_distribution<long long> moment(0, run.count() * 5 / 4);
     for (int i = 1; i <= kRuns; ++i)
@@ -248,8 +242,7 @@ TEST_F(ZelprogProduction, RunsKilledAtRandomMomentsNeverHandANumberOutTwice)
 // process killed at any moment leaves every byte as it was or as the job
 // meant it, and its lock dies with it. The kill moments are random (seeded):
 // the assertions hold for every moment, so no moment is a wrong one.
-TEST_F(ZelprogCli, ProgramsAndClearsKilledAtRandomMomentsLeaveEveryByteOldOrNew)
-{
+TEST_F(ZelprogCli, ProgramsAndClearsKilledAtRandomMomentsLeaveEveryByteOldOrNew) {
     if (!CanInterrupt())
         GTEST_SKIP() << "no signals on this platform";
     constexpr int kKills = 100;
@@ -263,7 +256,8 @@ TEST_F(ZelprogCli, ProgramsAndClearsKilledAtRandomMomentsLeaveEveryByteOldOrNew)
     const auto started = std::chrono::steady_clock::now();
     Write("image.bin", AsString(RandomBytes(k24c02, 0)));
     ASSERT_EQ(RunProcess(args({"program", Path("image.bin")})).exitCode, 0);
-    const auto run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto run =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     std::mt19937 random(42);
     std::uniform_int_distribution<long long> moment(0, run.count() * 5 / 4);
     int endedByThemselves = 0;

@@ -10,14 +10,12 @@ constexpr std::size_t k24c256 = 32768;
 
 class ZelprogRange : public ZelprogCli {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ZelprogCli::SetUp();
         SetEnv("HOPLINK_SIM", "SIMTWR=0");
     }
     // Programs random bytes into the 24c02 and returns them.
-    Bytes Fill(unsigned seed)
-    {
+    Bytes Fill(unsigned seed) {
         const Bytes bytes = RandomBytes(k24c02, seed);
         Write("fill.bin", AsString(bytes));
         const ProcessResult r = Zel({"--part", "24c02", "program", Path("fill.bin")});
@@ -34,16 +32,28 @@ struct WriteCase {
     std::vector<std::pair<std::size_t, uint8_t>> changed; // every other byte keeps its value
 };
 
-TEST_F(ZelprogRange, ProgramAndPatchChangeOnlyTheirBytes)
-{
+TEST_F(ZelprogRange, ProgramAndPatchChangeOnlyTheirBytes) {
     const std::string hex = ":02001000ABCD76\n:02008000123438\n:00000001FF\n";
     const std::vector<WriteCase> cases = {
-        {"binary at an offset", "small.bin", "\x01\x02\x03", {"program", "--offset", "0xf0"},
+        {"binary at an offset",
+         "small.bin",
+         "\x01\x02\x03",
+         {"program", "--offset", "0xf0"},
          {{0xF0, 1}, {0xF1, 2}, {0xF2, 3}}},
-        {"binary up to the last byte", "small.bin", "\x07\x08", {"program", "--offset", "254"}, {{0xFE, 7}, {0xFF, 8}}},
-        {"binary cut to a length", "small.bin", "\x01\x02\x03", {"program", "--offset", "16", "--length", "2"},
+        {"binary up to the last byte",
+         "small.bin",
+         "\x07\x08",
+         {"program", "--offset", "254"},
+         {{0xFE, 7}, {0xFF, 8}}},
+        {"binary cut to a length",
+         "small.bin",
+         "\x01\x02\x03",
+         {"program", "--offset", "16", "--length", "2"},
          {{16, 1}, {17, 2}}},
-        {"intel hex records at their addresses", "sparse.hex", hex, {"program"},
+        {"intel hex records at their addresses",
+         "sparse.hex",
+         hex,
+         {"program"},
          {{0x10, 0xAB}, {0x11, 0xCD}, {0x80, 0x12}, {0x81, 0x34}}},
         {"text records at their words", "sparse.img", "@0008  beef\n", {"program"}, {{0x10, 0xEF}, {0x11, 0xBE}}},
         {"patch", "", "", {"patch", "0xfe", "5a", "0xA5"}, {{0xFE, 0x5A}, {0xFF, 0xA5}}},
@@ -68,8 +78,7 @@ TEST_F(ZelprogRange, ProgramAndPatchChangeOnlyTheirBytes)
     }
 }
 
-TEST_F(ZelprogRange, PatchShowsTheBytesBeforeAndAfter)
-{
+TEST_F(ZelprogRange, PatchShowsTheBytesBeforeAndAfter) {
     Bytes before = Fill(50);
     before[0x21] = 0x00;
     Write("fill.bin", AsString(before));
@@ -94,18 +103,28 @@ struct DumpCase {
     std::size_t from, length;
 };
 
-TEST_F(ZelprogRange, RangeDumpHoldsTheBytesOfTheBackingFile)
-{
+TEST_F(ZelprogRange, RangeDumpHoldsTheBytesOfTheBackingFile) {
     Fill(60);
     const std::string backing = ReadBacking("24c02");
     const std::vector<DumpCase> cases = {
         {"beyond the device", {"--offset", "0x100", "--length", "64"}, ImageFormat::Binary, 0, 0},
         {"binary", {"--offset", "0x30", "--length", "0x40", "--format", "bin"}, ImageFormat::Binary, 0x30, 0x40},
         {"to the end", {"--offset", "200", "--format", "bin"}, ImageFormat::Binary, 200, 56},
-        {"read twice", {"--offset", "1", "--length", "3", "--verify", "--format", "bin"}, ImageFormat::Binary, 1, 3},
-        {"intel hex at its address", {"--offset", "0x81", "--length", "33", "--format", "ihex"}, ImageFormat::IntelHex,
-         0x81, 33},
-        {"text of whole words", {"--offset", "0x10", "--length", "4", "--format", "text"}, ImageFormat::Text, 0x10, 4},
+        {"read twice",
+         {"--offset", "1", "--length", "3", "--verify", "--format", "bin"},
+         ImageFormat::Binary,
+         1,
+         3},
+        {"intel hex at its address",
+         {"--offset", "0x81", "--length", "33", "--format", "ihex"},
+         ImageFormat::IntelHex,
+         0x81,
+         33},
+        {"text of whole words",
+         {"--offset", "0x10", "--length", "4", "--format", "text"},
+         ImageFormat::Text,
+         0x10,
+         4},
     };
     for (const DumpCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -135,14 +154,15 @@ struct RefusalCase {
     const char *errorPart;
 };
 
-TEST_F(ZelprogRange, RangesOutsideTheDeviceAreUsageErrorsThatTouchNothing)
-{
+TEST_F(ZelprogRange, RangesOutsideTheDeviceAreUsageErrorsThatTouchNothing) {
     const Bytes before = Fill(70);
     Write("four.bin", "\x01\x02\x03\x04");
     Write("a.hex", ":0100000001FE\n:00000001FF\n");
     Write("far.hex", ":020000040001F9\n:0100000001FE\n:00000001FF\n");
     const std::vector<RefusalCase> cases = {
-        {"program past the end", {"program", "--offset", "0xfd", Path("four.bin")}, 2,
+        {"program past the end",
+         {"program", "--offset", "0xfd", Path("four.bin")},
+         2,
          "the range 0xfd..0x100 does not fit the 256-byte EEPROM (0x0..0xff)"},
         {"dump past the end", {"dump", "--offset", "0", "--length", "257", Path("out.bin")}, 2, "256-byte EEPROM"},
         {"empty range", {"verify", "--length", "0", Path("four.bin")}, 2, "the range is empty"},
@@ -150,8 +170,13 @@ TEST_F(ZelprogRange, RangesOutsideTheDeviceAreUsageErrorsThatTouchNothing)
         {"offset with intel hex", {"program", "--offset", "4", Path("a.hex")}, 2, "carry their own addresses"},
         {"pad with offset", {"program", "--pad", "--offset", "4", Path("four.bin")}, 2, "--pad fills"},
         {"bad number", {"dump", "--offset", "0x1g", Path("out.bin")}, 2, "not '0x1g'"},
-        {"record beyond the device", {"program", Path("far.hex")}, 4, "lies beyond the end of the 256-byte EEPROM"},
-        {"odd text range", {"dump", "--offset", "1", "--length", "2", "--format", "text", Path("out.img")}, 2,
+        {"record beyond the device",
+         {"program", Path("far.hex")},
+         4,
+         "lies beyond the end of the 256-byte EEPROM"},
+        {"odd text range",
+         {"dump", "--offset", "1", "--length", "2", "--format", "text", Path("out.img")},
+         2,
          "whole words"},
         {"patch past the end", {"patch", "0xff", "01", "02"}, 2, "does not fit the 256-byte EEPROM"},
         {"patch without bytes", {"patch", "0x10"}, 2, "patch takes the bytes"},
@@ -176,8 +201,7 @@ struct PageCase {
     const char *infoWrites; // the "writes:" line of info
 };
 
-TEST_F(ZelprogRange, PageWritesProgramA24c256AndATooLargePageShowsAsMismatches)
-{
+TEST_F(ZelprogRange, PageWritesProgramA24c256AndATooLargePageShowsAsMismatches) {
     const Bytes image = RandomBytes(k24c256, 80);
     Write("image.bin", AsString(image));
     const std::vector<PageCase> cases = {
@@ -210,8 +234,7 @@ TEST_F(ZelprogRange, PageWritesProgramA24c256AndATooLargePageShowsAsMismatches)
     EXPECT_NE(bad.err.find("--page-size takes a power of two"), std::string::npos) << bad.err;
 }
 
-TEST_F(ZelprogRange, SizingFromTheHeaderReadsOnlyTheHeader)
-{
+TEST_F(ZelprogRange, SizingFromTheHeaderReadsOnlyTheHeader) {
     ASSERT_EQ(Zel({"--part", "24c256", "write-header"}).exitCode, 0);
     const std::string log = Path("bus.log");
     const ProcessResult r =

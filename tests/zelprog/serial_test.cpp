@@ -25,8 +25,7 @@ struct EncodeCase {
     Bytes bytes; // empty: does not fit
 };
 
-TEST(SerialEncoding, EachEncodingGivesItsBytesOrRefusesWhatDoesNotFit)
-{
+TEST(SerialEncoding, EachEncodingGivesItsBytesOrRefusesWhatDoesNotFit) {
     using E = SerialEncoding;
     const std::vector<EncodeCase> cases = {
         {0x01020304, 4, E::LittleEndian, {0x04, 0x03, 0x02, 0x01}},
@@ -44,7 +43,8 @@ TEST(SerialEncoding, EachEncodingGivesItsBytesOrRefusesWhatDoesNotFit)
         {1, 9, E::LittleEndian, {}},
     };
     for (const EncodeCase &c : cases) {
-        SCOPED_TRACE(std::to_string(c.value) + " in " + std::to_string(c.width) + " " + SerialEncodingName(c.encoding));
+        SCOPED_TRACE(std::to_string(c.value) + " in " + std::to_string(c.width) + " " +
+                     SerialEncodingName(c.encoding));
         Bytes bytes = {0xAA};
         const bool fits = EncodeSerial(c.value, SerialFormat{c.width, c.encoding}, bytes);
         EXPECT_EQ(fits, !c.bytes.empty());
@@ -54,23 +54,19 @@ TEST(SerialEncoding, EachEncodingGivesItsBytesOrRefusesWhatDoesNotFit)
 
 class Counter : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         dir_ = fs::temp_directory_path() / ("zelprog-serial-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_);
         file_ = dir_ / "units.counter";
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    CounterOptions Options(std::optional<uint64_t> first = std::nullopt, uint64_t step = 1) const
-    {
+    CounterOptions Options(std::optional<uint64_t> first = std::nullopt, uint64_t step = 1) const {
         return {file_, step, first};
     }
-    std::vector<std::string> LogLines() const
-    {
+    std::vector<std::string> LogLines() const {
         std::istringstream in(zeltest::ReadFile(fs::path(file_) += ".log"));
         std::vector<std::string> lines;
         std::string line;
@@ -79,16 +75,15 @@ protected:
         return lines;
     }
     void WriteCounter(const std::string &text) const { std::ofstream(file_, std::ios::binary) << text; }
-    void AppendLog(const std::string &line) const
-    {
-        std::ofstream(fs::path(file_) += ".log", std::ios::binary | std::ios::app) << "2026-01-01T00:00:00Z " << line << "\n";
+    void AppendLog(const std::string &line) const {
+        std::ofstream(fs::path(file_) += ".log", std::ios::binary | std::ios::app)
+            << "2026-01-01T00:00:00Z " << line << "\n";
     }
 
     fs::path dir_, file_;
 };
 
-TEST_F(Counter, ReservedNumbersAreWrittenOrGivenBackAndNeverHandedOutTwice)
-{
+TEST_F(Counter, ReservedNumbersAreWrittenOrGivenBackAndNeverHandedOutTwice) {
     {
         SerialCounter counter(Options(100, 10), {});
         ASSERT_TRUE(counter.Open().Ok());
@@ -119,12 +114,11 @@ struct WriteCase {
     const char *name;
     bool jobStarted;
     bool fails;
-    uint64_t next;     // the counter's next number afterwards
+    uint64_t next;      // the counter's next number afterwards
     const char *logged; // the log line, without the time
 };
 
-TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted)
-{
+TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted) {
     const std::vector<WriteCase> cases = {
         {"written", true, false, 8, "7 written at 0x20"},
         {"failed before its job", false, true, 7, "7 given back: no temporary file"},
@@ -138,15 +132,15 @@ TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted)
             SerialCounter counter(Options(), {});
             ASSERT_TRUE(counter.Open().Ok());
             uint64_t number = 0;
-            const Status status = WriteSerial(counter, SerialFormat{}, "at 0x20", {},
-                                              [&](const Bytes &bytes, const JobControl &control) {
-                                                  EXPECT_EQ(bytes, (Bytes{7, 0, 0, 0}));
-                                                  if (c.jobStarted)
-                                                      control.started();
-                                                  return c.fails ? Status::Fail(kExitFile, "no temporary file")
-                                                                 : Status{};
-                                              },
-                                              number);
+            const Status status = WriteSerial(
+                counter, SerialFormat{}, "at 0x20", {},
+                [&](const Bytes &bytes, const JobControl &control) {
+                    EXPECT_EQ(bytes, (Bytes{7, 0, 0, 0}));
+                    if (c.jobStarted)
+                        control.started();
+                    return c.fails ? Status::Fail(kExitFile, "no temporary file") : Status{};
+                },
+                number);
             EXPECT_EQ(status.Ok(), !c.fails) << status.message;
             EXPECT_EQ(number, 7u);
         }
@@ -157,8 +151,7 @@ TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted)
     }
 }
 
-TEST_F(Counter, AFirstNumberThatDoesNotFitIsRefusedBeforeAnyFileIsMade)
-{
+TEST_F(Counter, AFirstNumberThatDoesNotFitIsRefusedBeforeAnyFileIsMade) {
     EXPECT_EQ(CheckSerialArguments(Options(256), SerialFormat{1, SerialEncoding::LittleEndian}).code, kExitUsage);
     EXPECT_TRUE(CheckSerialArguments(Options(255), SerialFormat{1, SerialEncoding::LittleEndian}).Ok());
     EXPECT_TRUE(fs::is_empty(dir_));
@@ -171,8 +164,7 @@ struct SettleCase {
     std::size_t logLines;
 };
 
-TEST_F(Counter, ARunThatDiedAfterLoggingIsSettledFromTheLog)
-{
+TEST_F(Counter, ARunThatDiedAfterLoggingIsSettledFromTheLog) {
     const std::vector<SettleCase> cases = {
         {"died before logging", nullptr, 6, 1},
         {"died after logging the write", "5 written at 0x20", 6, 1},
@@ -195,13 +187,13 @@ TEST_F(Counter, ARunThatDiedAfterLoggingIsSettledFromTheLog)
     }
 }
 
-TEST_F(Counter, WhatCannotBeTrustedIsRefusedAndChangesNothing)
-{
+TEST_F(Counter, WhatCannotBeTrustedIsRefusedAndChangesNothing) {
     EXPECT_EQ(SerialCounter(Options(), {}).Open().code, kExitUsage) << "no counter file and no --first";
     EXPECT_FALSE(fs::exists(file_));
     WriteCounter("next 7\n");
     EXPECT_EQ(SerialCounter(Options(1), {}).Open().code, kExitUsage) << "--first on an existing counter";
-    for (const char *bad : {"", "next\n", "next 7x\n", "next 7\nnext 8\n", "count 7\n", "next 99999999999999999999\n"}) {
+    for (const char *bad :
+         {"", "next\n", "next 7x\n", "next 7\nnext 8\n", "count 7\n", "next 99999999999999999999\n"}) {
         SCOPED_TRACE(bad);
         WriteCounter(bad);
         EXPECT_EQ(SerialCounter(Options(), {}).Open().code, kExitFile);
@@ -214,8 +206,7 @@ TEST_F(Counter, WhatCannotBeTrustedIsRefusedAndChangesNothing)
     EXPECT_EQ(full.Reserve(n).code, kExitUsage) << "the counter cannot wrap";
 }
 
-TEST_F(Counter, ASecondUserOfTheCounterWaitsUntilTheFirstIsDone)
-{
+TEST_F(Counter, ASecondUserOfTheCounterWaitsUntilTheFirstIsDone) {
     SerialCounter first(Options(1), {});
     ASSERT_TRUE(first.Open().Ok());
     std::vector<std::string> notes;

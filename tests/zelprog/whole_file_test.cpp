@@ -20,16 +20,14 @@ constexpr std::size_t k24c256 = 32768;
 
 class ZelprogWholeFiles : public ZelprogCli {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ZelprogCli::SetUp();
         SetEnv("HOPLINK_SIM", "SIMTWR=0");
         old_ = EncodeImage(ImageFormat::Text, RandomBytes(k24c02, 3));
         ASSERT_EQ(Zel({"-q", "clear", "--fill", "0x5a"}).exitCode, 0);
     }
     // The names in the test's folder, the state folder left out.
-    std::set<std::string> Names() const
-    {
+    std::set<std::string> Names() const {
         std::set<std::string> names;
         for (const fs::directory_entry &entry : fs::directory_iterator(dir_))
             if (entry.path() != state_)
@@ -47,8 +45,7 @@ struct LimitedDump {
     std::vector<std::string> args;
 };
 
-TEST_F(ZelprogWholeFiles, ADumpPastTheFileSizeLimitLeavesTheOldFileAndNoOther)
-{
+TEST_F(ZelprogWholeFiles, ADumpPastTheFileSizeLimitLeavesTheOldFileAndNoOther) {
     // range dumps read through memory jobs: the dump's own file is the only one written
     const std::vector<LimitedDump> cases = {
         {"keep.img", {"--offset", "0", "--length", "32768"}},
@@ -77,19 +74,22 @@ TEST_F(ZelprogWholeFiles, ADumpPastTheFileSizeLimitLeavesTheOldFileAndNoOther)
 
 // Runs the tool in a mount namespace of its own with `dir` a tmpfs of
 // `bytes`; exit 77 when that mount is not permitted here, -1 without unshare.
-ProcessResult OnSmallTmpfs(const std::string &dir, std::size_t bytes, std::vector<std::string> args)
-{
+ProcessResult OnSmallTmpfs(const std::string &dir, std::size_t bytes, std::vector<std::string> args) {
     std::vector<std::string> command = {
-        "/usr/bin/unshare", "-rm", "sh", "-c",
-        "mount -t tmpfs -o size=" + std::to_string(bytes) + " zelprog-test \"$0\" || exit 77; cp \"$0\".old \"$0\"/keep.img "
-        "&& \"$@\"; code=$?; ls -A \"$0\"; cmp -s \"$0\".old \"$0\"/keep.img && echo kept; exit $code",
-        dir, ZELPROG_PATH};
+        "/usr/bin/unshare",
+        "-rm",
+        "sh",
+        "-c",
+        "mount -t tmpfs -o size=" + std::to_string(bytes) +
+            " zelprog-test \"$0\" || exit 77; cp \"$0\".old \"$0\"/keep.img "
+            "&& \"$@\"; code=$?; ls -A \"$0\"; cmp -s \"$0\".old \"$0\"/keep.img && echo kept; exit $code",
+        dir,
+        ZELPROG_PATH};
     command.insert(command.end(), args.begin(), args.end());
     return RunProcess(command);
 }
 
-TEST_F(ZelprogWholeFiles, ADumpOntoAFullDiskLeavesTheOldFileAndNoOther)
-{
+TEST_F(ZelprogWholeFiles, ADumpOntoAFullDiskLeavesTheOldFileAndNoOther) {
     fs::create_directories(Path("small"));
     Write("small.old", old_);
     const ProcessResult r = OnSmallTmpfs(Path("small"), 20 * 1024, {"-q", "dump", Path("small/keep.img")});
@@ -100,8 +100,7 @@ TEST_F(ZelprogWholeFiles, ADumpOntoAFullDiskLeavesTheOldFileAndNoOther)
     EXPECT_EQ(r.out, "keep.img\nkept\n") << "only the old file, as it was";
 }
 
-TEST_F(ZelprogWholeFiles, AReplacedFileKeepsItsModeAndLinksAndAFifoIsWrittenInPlace)
-{
+TEST_F(ZelprogWholeFiles, AReplacedFileKeepsItsModeAndLinksAndAFifoIsWrittenInPlace) {
     ASSERT_EQ(Zel({"-q", "--part", "24c02", "clear", "--fill", "0x5a"}).exitCode, 0);
     Write("mode.bin", old_);
     fs::permissions(Path("mode.bin"), fs::perms(0640));
@@ -140,8 +139,7 @@ TEST_F(ZelprogWholeFiles, AReplacedFileKeepsItsModeAndLinksAndAFifoIsWrittenInPl
 
 #else
 
-TEST_F(ZelprogWholeFiles, ADumpThatCannotReplaceAnOpenFileLeavesItAndNoOther)
-{
+TEST_F(ZelprogWholeFiles, ADumpThatCannotReplaceAnOpenFileLeavesItAndNoOther) {
     Write("keep.img", old_);
     ASSERT_EQ(Zel({"-q", "--part", "24c02", "dump", Path("replaced.img")}).exitCode, 0);
     Write("replaced.img", old_);

@@ -52,7 +52,7 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual uint64_t NowMicros() = 0;
-    virtual void OnAccess() {} // called once per register access
+    virtual void OnAccess() {}              // called once per register access
     virtual void Wait(uint64_t micros) = 0; // a link's round trip: time passes, nothing else
 };
 class SteadyClock final : public Clock {
@@ -77,25 +77,25 @@ private:
 
 // How a register access fails.
 struct AccessFault {
-    bool always = false;    // every access fails
-    uint64_t nth = 0;       // only the nth access of its kind (1-based) fails; 0 = off
+    bool always = false; // every access fails
+    uint64_t nth = 0;    // only the nth access of its kind (1-based) fails; 0 = off
 };
 
 // Faults, each switchable while the target runs. Byte and transaction
 // numbers are 1-based; a transaction runs from START to STOP.
 struct Faults {
-    uint32_t nakByte = 0;           // device does not acknowledge the nth byte of a transaction
-                                    // (the address byte is byte 1); 0 = off
-    uint32_t nakTransaction = 0;    // ...only in this transaction (0 = in every transaction)
-    uint32_t stuckDataClocks = 0;   // device holds the data line low for this many clock
-                                    // pulses, from the next clock pulse on (stuck mid-byte)
-    uint32_t holdClockMs = 0;       // device holds the clock low this long after the next START
-    AccessFault writeFail;          // register writes fail
-    AccessFault readFail;           // register reads fail
-    bool absent = false;            // no device on the bus
-    uint64_t linkLostAfter = 0;     // every access after this many fails; 0 = off
-    std::vector<uint32_t> wornBytes;        // addresses that acknowledge a write but keep the old value
-    std::vector<uint32_t> flippedBits;      // address << 8 | bit mask: those bits read back flipped
+    uint32_t nakByte = 0;              // device does not acknowledge the nth byte of a transaction
+                                       // (the address byte is byte 1); 0 = off
+    uint32_t nakTransaction = 0;       // ...only in this transaction (0 = in every transaction)
+    uint32_t stuckDataClocks = 0;      // device holds the data line low for this many clock
+                                       // pulses, from the next clock pulse on (stuck mid-byte)
+    uint32_t holdClockMs = 0;          // device holds the clock low this long after the next START
+    AccessFault writeFail;             // register writes fail
+    AccessFault readFail;              // register reads fail
+    bool absent = false;               // no device on the bus
+    uint64_t linkLostAfter = 0;        // every access after this many fails; 0 = off
+    std::vector<uint32_t> wornBytes;   // addresses that acknowledge a write but keep the old value
+    std::vector<uint32_t> flippedBits; // address << 8 | bit mask: those bits read back flipped
 };
 
 // The write cycle the target takes unless SIMTWR says otherwise: the 5 ms
@@ -106,18 +106,18 @@ inline constexpr uint32_t kTypicalWriteCycleMs = 5;
 // SPITRANS SPIPORT SIMPART SIMVARIANT SIMFILE SIMADDR SIMLINES SIMTWR
 // SIMSTRETCH SIMWP SIMVCD SIMLOG SIMFAULT (see README).
 struct Config {
-    std::string spiTrans;           // any value is accepted
+    std::string spiTrans; // any value is accepted
     int spiPort = -1;
     std::string part = "24C256";
-    std::string variant;            // a vendor of the table; empty = the strictest values
-    std::string file;               // backing file; empty = in memory, erased
-    uint8_t chipAddress = 0;        // chip-address pins A2..A0 (0..7)
+    std::string variant;     // a vendor of the table; empty = the strictest values
+    std::string file;        // backing file; empty = in memory, erased
+    uint8_t chipAddress = 0; // chip-address pins A2..A0 (0..7)
     int clockLine = 6, dataLine = 7, writeProtectLine = 8;
     // unset (SIMTWR=max): the longest write cycle of the part's datasheets
     std::optional<uint32_t> writeCycleMs = kTypicalWriteCycleMs;
-    uint32_t stretchMs = 0;         // clock held low after each START
-    uint32_t latencyMicros = 0;     // every call of the link (an access or a batch) takes this long
-    std::optional<bool> ackWhileProtected;      // acknowledge data bytes while write-protected; unset: the part's
+    uint32_t stretchMs = 0;                // clock held low after each START
+    uint32_t latencyMicros = 0;            // every call of the link (an access or a batch) takes this long
+    std::optional<bool> ackWhileProtected; // acknowledge data bytes while write-protected; unset: the part's
     std::string vcdPath, logPath;
     Faults faults;
 };
@@ -134,12 +134,12 @@ struct Counters {
     uint64_t registerWrites = 0;
     uint64_t registerReads = 0;
     uint64_t failedAccesses = 0;
-    uint64_t writeCycles = 0;        // completed write cycles
-    uint64_t bytesWritten = 0;       // bytes committed to the memory
-    uint64_t contentionEvents = 0;   // chip drove a line high while a device pulled it low
-    uint64_t transactions = 0;       // STARTs after a STOP (a repeated START continues a transaction)
-    uint64_t calls = 0;              // round trips: single accesses and batches, refused ones too
-    uint64_t batches = 0;            // batches carried out (their accesses count as register accesses)
+    uint64_t writeCycles = 0;      // completed write cycles
+    uint64_t bytesWritten = 0;     // bytes committed to the memory
+    uint64_t contentionEvents = 0; // chip drove a line high while a device pulled it low
+    uint64_t transactions = 0;     // STARTs after a STOP (a repeated START continues a transaction)
+    uint64_t calls = 0;            // round trips: single accesses and batches, refused ones too
+    uint64_t batches = 0;          // batches carried out (their accesses count as register accesses)
 };
 
 class Target {
@@ -157,11 +157,11 @@ public:
     // that fails and returns its index, -1 for a batch it refuses.
     int32_t Batch(hoplink_access *accesses, int32_t count);
 
-    void SetClock(Clock *clock);    // not owned; null = the target's own steady clock
+    void SetClock(Clock *clock); // not owned; null = the target's own steady clock
     Clock &GetClock();
 
     const Part &GetPart() const;
-    std::span<uint8_t> Memory();    // the EEPROM cells; writes here land in the backing file at the next commit
+    std::span<uint8_t> Memory(); // the EEPROM cells; writes here land in the backing file at the next commit
     void Fill(uint8_t value);
     Faults &GetFaults();
     // Runs `arm` once, at the START of transaction `transaction` (1-based, as
@@ -173,8 +173,8 @@ public:
     using Arming = std::function<void(Faults &, const Counters &)>;
     void ArmAtTransaction(uint64_t transaction, Arming arm);
     Counters GetCounters() const;
-    bool WriteCycleActive();        // a write cycle is in progress now
-    uint16_t Lines();               // levels of the 16 lines as they read now
+    bool WriteCycleActive(); // a write cycle is in progress now
+    uint16_t Lines();        // levels of the 16 lines as they read now
 
     struct Impl;
 
@@ -196,7 +196,7 @@ public:
     int32_t Batch(hoplink_access *accesses, int32_t count);
     // The ports offered ("sim0", "sim1"), as hoplink_enumerate_strings lists them.
     int Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const;
-    Target *Current();              // null while closed
+    Target *Current(); // null while closed
     bool CpuStopped() const;
 
 private:

@@ -25,22 +25,22 @@ enum Rollover : int { kRollsAtMemoryEnd = 0, kRollsAtBlockEnd = 1 };
 enum ProtectedData : int { kNakWhileProtected = 0, kAckWhileProtected = 1 };
 
 struct IdField {
-    std::string kind;      // "eui48", "eui64" or "serial"
-    uint32_t address = 0;  // its first byte
+    std::string kind;     // "eui48", "eui64" or "serial"
+    uint32_t address = 0; // its first byte
 };
 
 struct PartRow {
-    std::string name;                  // "24C256"
-    std::vector<std::string> aliases;  // "AT24C256B", ...
+    std::string name;                 // "24C256"
+    std::vector<std::string> aliases; // "AT24C256B", ...
     uint32_t bytes = 0;
-    int sizeBits = 0;                  // bytes = 2^sizeBits
-    int addressBytes = 0;              // memory-address bytes after the device address
-    uint8_t blockMask = 0;             // device-address bits (0x08, 0x04, 0x02) that carry the top address bits
-    Varying pinMask;                   // device-address bits compared with the chip-address pins
-    Varying page;                      // bytes of a page write
-    Varying rollover;                  // Rollover
-    Varying writeCycleMs;              // longest write cycle
-    Varying protectedData;             // ProtectedData
+    int sizeBits = 0;      // bytes = 2^sizeBits
+    int addressBytes = 0;  // memory-address bytes after the device address
+    uint8_t blockMask = 0; // device-address bits (0x08, 0x04, 0x02) that carry the top address bits
+    Varying pinMask;       // device-address bits compared with the chip-address pins
+    Varying page;          // bytes of a page write
+    Varying rollover;      // Rollover
+    Varying writeCycleMs;  // longest write cycle
+    Varying protectedData; // ProtectedData
     bool hasRom = false;
     uint32_t romFirst = 0, romLast = 0; // always write-protected, inclusive
     std::vector<IdField> ids;

@@ -8,8 +8,7 @@ public:
     void OnMessage(const char *message) override { std::printf("%s", message); }
 };
 
-int main(int argc, char **argv)
-{
+int main(int argc, char **argv) {
     const char *image = argc > 1 ? argv[1] : "image.txt";
     Printer printer;
     SetZelHandler(&printer);

@@ -24,8 +24,7 @@ constexpr std::size_t kPortListBytes = 4096;
 
 } // namespace
 
-Status RunPorts(const Command &c)
-{
+Status RunPorts(const Command &c) {
     int32_t count = 0;
     char names[kPortListBytes] = {};
     if (zelGetAvailableSpiPorts(reinterpret_cast<intptr_t>(&count), reinterpret_cast<intptr_t>(names),
@@ -45,10 +44,10 @@ Status RunPorts(const Command &c)
 }
 
 // The table of parts; "*" marks a row with cells not read in a datasheet.
-Status RunParts(const Command &c)
-{
+Status RunParts(const Command &c) {
     if (!c.output.json)
-        std::printf("%-11s %7s %5s %5s %9s %8s %6s\n", "part", "bytes", "addr", "block", "page", "rollover", "tWR");
+        std::printf("%-11s %7s %5s %5s %9s %8s %6s\n", "part", "bytes", "addr", "block", "page", "rollover",
+                    "tWR");
     for (const PartGeometry &p : KnownParts()) {
         if (c.output.json) {
             PrintEvent(PartEvent(p));
@@ -66,8 +65,7 @@ Status RunParts(const Command &c)
     return {};
 }
 
-Status RunVersion(const Command &c)
-{
+Status RunVersion(const Command &c) {
     char library[64] = {};
     zelGetVersion(library);
     if (c.output.json)
@@ -77,47 +75,47 @@ Status RunVersion(const Command &c)
     return {};
 }
 
-Status RunInfo(const Command &c)
-{
+Status RunInfo(const Command &c) {
     unsigned address = 0;
     std::optional<Geometry> given, header;
     bool found = false;
-    return RunOnDevice(c, {.size = SizeNeed::Optional,
-                           .run =
-                               [&](DeviceContext &d) {
-                                   address = static_cast<unsigned>(zelGetDeviceAddress());
-                                   given = d.session.GetGeometry();
-                                   const Status status = d.session.LoadHeaderGeometry(found);
-                                   if (found)
-                                       header = d.session.GetGeometry();
-                                   return status;
-                               },
-                           .report =
-                               [&](DeviceContext &d) {
-                                   const Session &session = d.session;
-                                   if (c.output.json) {
-                                       PrintEvent(InfoEvent(session.LinkDescription(), address, found,
-                                                            header ? header : given, session.PageBytes()));
-                                       return;
-                                   }
-                                   std::printf("link:           %s\n", session.LinkDescription().c_str());
-                                   std::printf("device address: %s\n", HexByte(address).c_str());
-                                   if (given)
-                                       std::printf("given geometry: %s\n", GeometryText(*given).c_str());
-                                   std::printf("header:         %s\n", header ? GeometryText(*header).c_str()
-                                                                              : "none (no valid geometry header)");
-                                   std::printf("writes:         %s\n", WritesText(session).c_str());
-                                   if (given && header &&
-                                       (given->sizeBits != header->sizeBits || given->blockBits != header->blockBits))
-                                       PrintNote(c.output, "note: the geometry header disagrees with the given geometry");
-                               }});
+    return RunOnDevice(
+        c, {.size = SizeNeed::Optional,
+            .run =
+                [&](DeviceContext &d) {
+                    address = static_cast<unsigned>(zelGetDeviceAddress());
+                    given = d.session.GetGeometry();
+                    const Status status = d.session.LoadHeaderGeometry(found);
+                    if (found)
+                        header = d.session.GetGeometry();
+                    return status;
+                },
+            .report =
+                [&](DeviceContext &d) {
+                    const Session &session = d.session;
+                    if (c.output.json) {
+                        PrintEvent(InfoEvent(session.LinkDescription(), address, found, header ? header : given,
+                                             session.PageBytes()));
+                        return;
+                    }
+                    std::printf("link:           %s\n", session.LinkDescription().c_str());
+                    std::printf("device address: %s\n", HexByte(address).c_str());
+                    if (given)
+                        std::printf("given geometry: %s\n", GeometryText(*given).c_str());
+                    std::printf("header:         %s\n",
+                                header ? GeometryText(*header).c_str() : "none (no valid geometry header)");
+                    std::printf("writes:         %s\n", WritesText(session).c_str());
+                    if (given && header &&
+                        (given->sizeBits != header->sizeBits || given->blockBits != header->blockBits))
+                        PrintNote(c.output, "note: the geometry header disagrees with the given geometry");
+                }});
 }
 
-Status RunClear(const Command &c)
-{
+Status RunClear(const Command &c) {
     return RunOnDevice(c, {.run =
                                [&](DeviceContext &d) {
-                                   return ClearImage(d.session, static_cast<uint8_t>(c.fill), c.verify, d.Control());
+                                   return ClearImage(d.session, static_cast<uint8_t>(c.fill), c.verify,
+                                                     d.Control());
                                },
                            .report =
                                [&](DeviceContext &d) {
@@ -128,8 +126,7 @@ Status RunClear(const Command &c)
                                }});
 }
 
-Status RunPatch(const Command &c)
-{
+Status RunPatch(const Command &c) {
     const auto address = static_cast<uint32_t>(c.patch.address);
     const auto length = static_cast<uint32_t>(c.patch.bytes.size());
     Bytes before, after;
@@ -162,18 +159,18 @@ Status RunPatch(const Command &c)
                                }});
 }
 
-Status RunCheckSize(const Command &c)
-{
+Status RunCheckSize(const Command &c) {
     return RunOnDevice(
         c, {.run =
                 [&](DeviceContext &d) {
                     const std::size_t bytes = d.session.GetGeometry()->Bytes();
                     if (zelCheckSize() != 0)
                         return Status{};
-                    return Status::Fail(kExitJobFailed,
-                                        "size check failed: the last byte of " + std::to_string(bytes) + " (0x" +
-                                            ToHex(bytes - 1) +
-                                            ") cannot be changed and put back; the EEPROM is smaller, or write-protected");
+                    return Status::Fail(
+                        kExitJobFailed,
+                        "size check failed: the last byte of " + std::to_string(bytes) + " (0x" +
+                            ToHex(bytes - 1) +
+                            ") cannot be changed and put back; the EEPROM is smaller, or write-protected");
                 },
             .report =
                 [&](DeviceContext &d) {
@@ -183,16 +180,16 @@ Status RunCheckSize(const Command &c)
                 }});
 }
 
-Status RunReadHeader(const Command &c)
-{
+Status RunReadHeader(const Command &c) {
     return RunOnDevice(c, {.size = SizeNeed::Optional,
                            .run =
                                [&](DeviceContext &d) {
                                    bool found = false;
                                    const Status status = d.session.LoadHeaderGeometry(found);
                                    if (status.Ok() && !found)
-                                       return Status::Fail(kExitJobFailed, "the EEPROM holds no valid geometry header "
-                                                                           "(write one with write-header)");
+                                       return Status::Fail(kExitJobFailed,
+                                                           "the EEPROM holds no valid geometry header "
+                                                           "(write one with write-header)");
                                    return status;
                                },
                            .report =
@@ -206,35 +203,34 @@ Status RunReadHeader(const Command &c)
 }
 
 // A part above 128 KiB: a header would read back as none.
-std::string HeaderCannotCarry(const Geometry &g)
-{
+std::string HeaderCannotCarry(const Geometry &g) {
     const std::string part = PartNameOf(g).empty() ? std::string("PART") : PartNameOf(g);
     return "the geometry header cannot carry " + std::to_string(g.Bytes()) +
            " bytes (a header of more than 128 KiB reads back as none): pass --part " + part +
            " with every command instead";
 }
 
-Status RunWriteHeader(const Command &c)
-{
-    return RunOnDevice(c, {.size = SizeNeed::Optional,
-                           .run =
-                               [&](DeviceContext &d) {
-                                   if (!d.session.GetGeometry())
-                                       return Status::Fail(kExitUsage, "write-header stores the geometry you give: "
-                                                                       "pass --part or --size-bits/--block-bits");
-                                   const Geometry &g = *d.session.GetGeometry();
-                                   if (g.sizeBits > kMaxHeaderSizeBits)
-                                       return Status::Fail(kExitUsage, HeaderCannotCarry(g));
-                                   if (zelWriteHeader() == 0)
-                                       return Status::Fail(kExitJobFailed, "writing the geometry header failed (is "
-                                                                           "the EEPROM write-protected?)");
-                                   return Status{};
-                               },
-                           .report =
-                               [&](DeviceContext &d) {
-                                   PrintResult(c.output, "write-header",
-                                               "wrote the geometry header: " + GeometryText(*d.session.GetGeometry()));
-                               }});
+Status RunWriteHeader(const Command &c) {
+    return RunOnDevice(
+        c, {.size = SizeNeed::Optional,
+            .run =
+                [&](DeviceContext &d) {
+                    if (!d.session.GetGeometry())
+                        return Status::Fail(kExitUsage, "write-header stores the geometry you give: "
+                                                        "pass --part or --size-bits/--block-bits");
+                    const Geometry &g = *d.session.GetGeometry();
+                    if (g.sizeBits > kMaxHeaderSizeBits)
+                        return Status::Fail(kExitUsage, HeaderCannotCarry(g));
+                    if (zelWriteHeader() == 0)
+                        return Status::Fail(kExitJobFailed, "writing the geometry header failed (is "
+                                                            "the EEPROM write-protected?)");
+                    return Status{};
+                },
+            .report =
+                [&](DeviceContext &d) {
+                    PrintResult(c.output, "write-header",
+                                "wrote the geometry header: " + GeometryText(*d.session.GetGeometry()));
+                }});
 }
 
 } // namespace zelprog

@@ -2,8 +2,7 @@
 
 namespace zelprog {
 
-Status RunOnDevice(const Command &command, const DeviceSteps &steps)
-{
+Status RunOnDevice(const Command &command, const DeviceSteps &steps) {
     Status status = steps.before ? steps.before() : Status{};
     if (!status.Ok())
         return status;

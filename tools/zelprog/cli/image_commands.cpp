@@ -14,8 +14,8 @@ namespace zelprog {
 namespace {
 
 // Reads --offset/--length, twice with --verify.
-Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Bytes &bytes, const JobControl &control)
-{
+Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Bytes &bytes,
+                 const JobControl &control) {
     const uint64_t size = session.GetGeometry()->Bytes();
     const uint64_t from = c.range.offset.value_or(0);
     const uint64_t length = c.range.length.value_or(from < size ? size - from : 1);
@@ -36,8 +36,7 @@ Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Byt
 
 } // namespace
 
-Status RunProgram(const Command &c)
-{
+Status RunProgram(const Command &c) {
     if (c.serial.at && !c.verify)
         return Status::Fail(kExitUsage, "a serial number is always verified: leave out --no-verify");
     std::string raw;
@@ -51,11 +50,12 @@ Status RunProgram(const Command &c)
                     if (!status.Ok() || !c.serial.at)
                         return status.Ok() ? WritePlan(d.session, plan, c.verify, d.Control()) : status;
                     const auto at = static_cast<uint32_t>(*c.serial.at);
-                    return UseSerial(c, d.session, d.reporter,
-                                     [&](const Bytes &serial, const JobControl &control) {
-                                         return WritePlan(d.session, WithSerialBytes(plan, at, serial), true, control);
-                                     },
-                                     use);
+                    return UseSerial(
+                        c, d.session, d.reporter,
+                        [&](const Bytes &serial, const JobControl &control) {
+                            return WritePlan(d.session, WithSerialBytes(plan, at, serial), true, control);
+                        },
+                        use);
                 },
             .report =
                 [&](DeviceContext &) {
@@ -69,8 +69,7 @@ Status RunProgram(const Command &c)
                 }});
 }
 
-Status RunVerify(const Command &c)
-{
+Status RunVerify(const Command &c) {
     std::string raw;
     ImagePlan plan;
     return RunOnDevice(c, {.before = [&] { return ReadImageFile(c, raw); },
@@ -91,10 +90,10 @@ Status RunVerify(const Command &c)
                                }});
 }
 
-Status RunDump(const Command &c)
-{
+Status RunDump(const Command &c) {
     if (c.output.json && c.image.file == "-")
-        return Status::Fail(kExitUsage, "--json and a dump to standard output both use standard output: name a file");
+        return Status::Fail(kExitUsage,
+                            "--json and a dump to standard output both use standard output: name a file");
     Bytes bytes;
     uint32_t offset = 0;
     return RunOnDevice(
@@ -111,8 +110,9 @@ Status RunDump(const Command &c)
                         return status;
                     std::string file, error;
                     if (!EncodeRange(FormatOf(c.image), offset, bytes, file))
-                        return Status::Fail(kExitUsage, "a text image holds whole words: give an even --offset and "
-                                                        "--length, or dump as bin or ihex");
+                        return Status::Fail(kExitUsage,
+                                            "a text image holds whole words: give an even --offset and "
+                                            "--length, or dump as bin or ihex");
                     if (!WriteWholeFile(c.image.file, file, error))
                         return Status::Fail(kExitFile, error);
                     return Status{};
@@ -122,8 +122,8 @@ Status RunDump(const Command &c)
                     if (c.image.file != "-")
                         PrintResult(c.output, "dump",
                                     "dumped " + std::to_string(bytes.size()) + " bytes" +
-                                        (c.range.Given() ? RunsText({Run{offset, bytes}}) : std::string()) + " to '" +
-                                        c.image.file + "'");
+                                        (c.range.Given() ? RunsText({Run{offset, bytes}}) : std::string()) +
+                                        " to '" + c.image.file + "'");
                 }});
 }
 

@@ -17,7 +17,8 @@
 namespace zelprog {
 namespace {
 
-constexpr const char *kUsage = "usage: zelprog [OPTIONS] COMMAND [ARGS] (zelprog --help lists them; zelprog COMMAND --help)";
+constexpr const char *kUsage =
+    "usage: zelprog [OPTIONS] COMMAND [ARGS] (zelprog --help lists them; zelprog COMMAND --help)";
 
 constexpr const char *kFooter = R"(
 Without --link or --transport, zelprog uses the virtual target with a
@@ -47,8 +48,7 @@ struct Parsed {
     bool dumpVerify = false;
 };
 
-bool ParseFill(const std::string &text, int &fill)
-{
+bool ParseFill(const std::string &text, int &fill) {
     if (text.empty())
         return true;
     const std::optional<uint64_t> value = ParseNumber(text, 0xFF);
@@ -59,8 +59,7 @@ bool ParseFill(const std::string &text, int &fill)
 
 // --offset, --length and the patch's address and bytes; false with the usage
 // error in `what`.
-bool ParseRangeAndPatch(Parsed &p, std::string &what)
-{
+bool ParseRangeAndPatch(Parsed &p, std::string &what) {
     const std::pair<const std::string *, std::optional<uint64_t> *> numbers[] = {
         {&p.offset, &p.command.range.offset}, {&p.length, &p.command.range.length}};
     for (const auto &[text, value] : numbers) {
@@ -90,25 +89,26 @@ bool ParseRangeAndPatch(Parsed &p, std::string &what)
     }
     const std::optional<Bytes> bytes = ParseHexBytes(p.patchBytes);
     if (!bytes || bytes->empty()) {
-        what = "patch takes the bytes to write in hexadecimal (e.g. 'patch 0x20 de ad be ef'), or --string \"text\"";
+        what =
+            "patch takes the bytes to write in hexadecimal (e.g. 'patch 0x20 de ad be ef'), or --string \"text\"";
         return false;
     }
     p.command.patch.bytes = *bytes;
     return true;
 }
 
-void AddRangeOptions(CLI::App &sub, Parsed &p)
-{
-    sub.add_option("--offset", p.offset, "First EEPROM address of the range (decimal or 0x-hex); a binary image is "
-                                         "placed there")
+void AddRangeOptions(CLI::App &sub, Parsed &p) {
+    sub.add_option("--offset", p.offset,
+                   "First EEPROM address of the range (decimal or 0x-hex); a binary image is "
+                   "placed there")
         ->type_name("ADDR");
-    sub.add_option("--length", p.length, "Bytes in the range (default: to the end of the EEPROM, or the file's size)")
+    sub.add_option("--length", p.length,
+                   "Bytes in the range (default: to the end of the EEPROM, or the file's size)")
         ->type_name("N");
 }
 
 // The counter and the form of the number; `at` names the option of its address.
-void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required)
-{
+void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required) {
     SerialOptions &serial = p.command.serial;
     auto *address = sub.add_option(at, p.serialAt, "EEPROM address of the serial number (decimal or 0x-hex)")
                         ->type_name("ADDR");
@@ -126,7 +126,8 @@ void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required)
         ->type_name("N")
         ->check(CLI::Range(1, kMaxSerialWidth))
         ->needs(address);
-    sub.add_option("--encoding", p.encoding, "le or be (binary), ascii (zero-padded decimal digits) or bcd (default le)")
+    sub.add_option("--encoding", p.encoding,
+                   "le or be (binary), ascii (zero-padded decimal digits) or bcd (default le)")
         ->type_name("ENC")
         ->check(CLI::IsMember({"le", "be", "ascii", "bcd"}))
         ->needs(address);
@@ -137,8 +138,7 @@ void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required)
 }
 
 // The serial options' numbers; false with the usage error in `what`.
-bool ParseSerial(Parsed &p, std::string &what)
-{
+bool ParseSerial(Parsed &p, std::string &what) {
     SerialOptions &serial = p.command.serial;
     if (p.serialAt.empty())
         return true;
@@ -147,7 +147,8 @@ bool ParseSerial(Parsed &p, std::string &what)
     if (!p.first.empty())
         serial.counter.first = ParseNumber(p.first);
     if (!serial.at)
-        what = "the serial number's address takes a number, decimal or 0x-hex (e.g. 0x20), not '" + p.serialAt + "'";
+        what =
+            "the serial number's address takes a number, decimal or 0x-hex (e.g. 0x20), not '" + p.serialAt + "'";
     else if (!step || *step == 0)
         what = "--step takes a number of at least 1, decimal or 0x-hex, not '" + p.step + "'";
     else if (!p.first.empty() && !serial.counter.first)
@@ -160,19 +161,23 @@ bool ParseSerial(Parsed &p, std::string &what)
     return true;
 }
 
-void AddLinkOptions(CLI::App &app, LinkOptions &link)
-{
+void AddLinkOptions(CLI::App &app, LinkOptions &link) {
     auto *transport = app.add_option("--transport", link.transport, "Open the SPI link of this kind (lpt or usb)")
                           ->check(CLI::IsMember({"lpt", "usb"}, CLI::ignore_case));
     auto *port = app.add_option("--port", link.port, "Port number of the link (with --transport)")
                      ->check(CLI::NonNegativeNumber);
-    app.add_option("--link", link.link, "Transport configuration string, passed unchanged (e.g. \"SPITRANS=USB SPIPORT=0\")")
+    app.add_option("--link", link.link,
+                   "Transport configuration string, passed unchanged (e.g. \"SPITRANS=USB SPIPORT=0\")")
         ->excludes(transport)
         ->excludes(port);
-    app.add_option("--pio", link.pio, "PIO lines of the bus: CLOCK,DATA,WP, each 0..15; 0 keeps that line's default (default 6,7,8)");
-    auto *part = app.add_option("--part", link.part, "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + "; zelprog parts lists them)");
+    app.add_option("--pio", link.pio,
+                   "PIO lines of the bus: CLOCK,DATA,WP, each 0..15; 0 keeps that line's default (default 6,7,8)");
+    auto *part =
+        app.add_option("--part", link.part,
+                       "EEPROM part, e.g. 24c256 (one of " + KnownPartNames() + "; zelprog parts lists them)");
     app.add_option("--size-bits", link.sizeBits, "The EEPROM holds 2^N bytes (7..18)")->excludes(part);
-    app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")->excludes(part);
+    app.add_option("--block-bits", link.blockBits, "Device-address bits for the top address bits (0..7)")
+        ->excludes(part);
     auto *page = app.add_option("--page-size", link.pageSize,
                                 "Write in pages of N bytes (a power of two, 2..256; default: the part's page)")
                      ->type_name("N");
@@ -180,39 +185,37 @@ void AddLinkOptions(CLI::App &app, LinkOptions &link)
         ->excludes(page);
 }
 
-void AddOutputOptions(CLI::App &app, Output &output)
-{
+void AddOutputOptions(CLI::App &app, Output &output) {
     app.add_flag("-q,--quiet", output.quiet, "No progress and no notes");
-    app.add_flag("--json", output.json, "One JSON object per line on standard output (progress, state, message, result)");
+    app.add_flag("--json", output.json,
+                 "One JSON object per line on standard output (progress, state, message, result)");
     app.add_flag("--all", output.all, "Print every mismatch, not only the first 20");
 }
 
-void AddFormatOptions(CLI::App &sub, Parsed &p, bool pad)
-{
+void AddFormatOptions(CLI::App &sub, Parsed &p, bool pad) {
     sub.add_option("--format", p.format, "Image format: text, bin, ihex or srec (default: from the file name)")
         ->check(CLI::IsMember({"text", "bin", "ihex", "srec"}, CLI::ignore_case));
     if (pad)
         sub.add_flag("--pad", p.command.image.pad, "Fill a short binary image up to the device size with 0xff");
 }
 
-CLI::App *AddFileCommand(CLI::App &app, const char *name, const char *description, Parsed &p)
-{
+CLI::App *AddFileCommand(CLI::App &app, const char *name, const char *description, Parsed &p) {
     auto *sub = app.add_subcommand(name, description);
-    sub->add_option("FILE", p.command.image.file, "Image file (.bin binary, .hex/.ihex Intel HEX, .srec/.s19/.s28/.s37 S-record, else text; - for standard input/output)")
+    sub->add_option("FILE", p.command.image.file,
+                    "Image file (.bin binary, .hex/.ihex Intel HEX, .srec/.s19/.s28/.s37 S-record, else text; - "
+                    "for standard input/output)")
         ->required();
     return sub;
 }
 
-void PrintUsageError(const std::string &what, bool json)
-{
+void PrintUsageError(const std::string &what, bool json) {
     Output output;
     output.json = json;
     PrintError(output, Status::Fail(kExitUsage, what));
     std::fprintf(stderr, "%s\n", kUsage);
 }
 
-int Main(int argc, char **argv)
-{
+int Main(int argc, char **argv) {
     CLI::App app{"zelprog: program, verify, dump and clear a serial EEPROM (24Cxx) through zelapi"};
     app.footer(kFooter);
     app.fallthrough();
@@ -223,9 +226,10 @@ int Main(int argc, char **argv)
 
     std::map<CLI::App *, Runner> runners;
     runners[app.add_subcommand("ports", "List the SPI ports that the transport offers")] = RunPorts;
-    runners[app.add_subcommand("parts", "List the parts of the table of parts (size, page, roll-over, write cycle)")] =
-        RunParts;
-    runners[app.add_subcommand("info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
+    runners[app.add_subcommand(
+        "parts", "List the parts of the table of parts (size, page, roll-over, write cycle)")] = RunParts;
+    runners[app.add_subcommand(
+        "info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
     auto *program = AddFileCommand(app, "program", "Write an image into the EEPROM, then verify it", p);
     AddFormatOptions(*program, p, true);
     AddRangeOptions(*program, p);
@@ -245,12 +249,14 @@ int Main(int argc, char **argv)
     clear->add_option("--fill", p.fill, "Byte value to fill with, 0..255 or 0x00..0xff (default 0xff)");
     clear->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
     runners[clear] = RunClear;
-    auto *patch = app.add_subcommand("patch", "Write a few bytes at an address, verified; show them before and after");
+    auto *patch =
+        app.add_subcommand("patch", "Write a few bytes at an address, verified; show them before and after");
     patch->add_option("ADDR", p.patchAddress, "EEPROM address of the first byte (decimal or 0x-hex)")->required();
     patch->add_option("BYTES", p.patchBytes, "The bytes in hexadecimal, e.g. de ad be ef");
     patch->add_option("--string", p.patchString, "Write the characters of this text (ASCII) instead");
     runners[patch] = RunPatch;
-    auto *serial = app.add_subcommand("serial", "Write the counter's next serial number, verified, and advance the counter");
+    auto *serial =
+        app.add_subcommand("serial", "Write the counter's next serial number, verified, and advance the counter");
     AddSerialOptions(*serial, p, "--at", true);
     runners[serial] = RunSerial;
     runners[app.add_subcommand("check-size", "Check that the last byte of the size can be changed and put back")] =
@@ -261,7 +267,8 @@ int Main(int argc, char **argv)
     runners[app.add_subcommand("version", "Show the versions of the tool and the library")] = RunVersion;
     gui::GuiOptions guiOptions;
     bool noBrowser = false;
-    auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this machine; with --link, the page may open that link");
+    auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this "
+                                                 "machine; with --link, the page may open that link");
     guiCommand->add_option("--port", guiOptions.port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535));
     guiCommand->add_flag("--no-browser", noBrowser, "Print the address only; do not open a browser");
@@ -297,7 +304,8 @@ int Main(int argc, char **argv)
 
     guiOptions.openBrowser = !noBrowser;
     guiOptions.link = c.link.link; // the page may open it as it stands, files and traces included
-    const Status status = guiCommand->parsed() ? gui::RunGui(guiOptions) : runners.at(app.get_subcommands().front())(c);
+    const Status status =
+        guiCommand->parsed() ? gui::RunGui(guiOptions) : runners.at(app.get_subcommands().front())(c);
     if (!status.Ok())
         PrintError(c.output, status);
     return status.code;

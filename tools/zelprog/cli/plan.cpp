@@ -11,17 +11,16 @@
 namespace zelprog {
 namespace {
 
-Status FileError(const Command &c, const std::string &error)
-{
+Status FileError(const Command &c, const std::string &error) {
     return Status::Fail(kExitFile, FileName(c.image.file) + " (" + FormatName(FormatOf(c.image)) + "): " + error);
 }
 
 // A binary image at --offset: the file's bytes, or its first --length.
-Status PlanBinaryRange(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
-{
+Status PlanBinaryRange(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan) {
     if (c.image.pad)
-        return Status::Fail(kExitUsage, "--pad fills a whole-EEPROM image; with --offset or --length only the file's "
-                                        "bytes are written");
+        return Status::Fail(kExitUsage,
+                            "--pad fills a whole-EEPROM image; with --offset or --length only the file's "
+                            "bytes are written");
     const uint64_t offset = c.range.offset.value_or(0);
     const uint64_t length = c.range.length.value_or(raw.size());
     if (length > raw.size())
@@ -30,13 +29,13 @@ Status PlanBinaryRange(const Command &c, const Session &session, const std::stri
     const Status status = CheckRange(session, offset, length);
     if (!status.Ok())
         return status;
-    plan.runs = {Run{static_cast<uint32_t>(offset), Bytes(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(length))}};
+    plan.runs = {
+        Run{static_cast<uint32_t>(offset), Bytes(raw.begin(), raw.begin() + static_cast<std::ptrdiff_t>(length))}};
     return {};
 }
 
 // Bytes that no text file holds: controls other than the blanks and line ends.
-bool HoldsNonText(std::string_view raw)
-{
+bool HoldsNonText(std::string_view raw) {
     return std::any_of(raw.begin(), raw.end(), [](char c) {
         const auto b = static_cast<unsigned char>(c);
         return (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f' && b != '\v') || b == 0x7F;
@@ -45,8 +44,7 @@ bool HoldsNonText(std::string_view raw)
 
 // A file read as a text image because of its name (standard input has none)
 // that holds binary bytes was most likely meant as a binary image.
-std::string FormatHint(const Command &c, std::string_view raw)
-{
+std::string FormatHint(const Command &c, std::string_view raw) {
     if (c.image.format || FormatOf(c.image) != ImageFormat::Text || !HoldsNonText(raw))
         return "";
     return std::string("; ") + (c.image.file == "-" ? "standard input" : "the file") +
@@ -55,8 +53,7 @@ std::string FormatHint(const Command &c, std::string_view raw)
 
 // A file whose records carry their addresses: the cells it names. One run
 // over the whole EEPROM goes through the original jobs.
-Status PlanRecords(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
-{
+Status PlanRecords(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan) {
     if (c.range.Given())
         return Status::Fail(kExitUsage, std::string("--offset and --length place binary images; the records of ") +
                                             (FormatOf(c.image) == ImageFormat::Text       ? "a text image"
@@ -77,8 +74,7 @@ Status PlanRecords(const Command &c, const Session &session, const std::string &
 
 } // namespace
 
-std::size_t ImagePlan::Count() const
-{
+std::size_t ImagePlan::Count() const {
     if (whole)
         return image.size();
     std::size_t n = 0;
@@ -87,8 +83,7 @@ std::size_t ImagePlan::Count() const
     return n;
 }
 
-Status PlanImage(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan)
-{
+Status PlanImage(const Command &c, const Session &session, const std::string &raw, ImagePlan &plan) {
     const Geometry &g = *session.GetGeometry();
     Status status;
     if (CarriesAddresses(FormatOf(c.image))) {
@@ -101,24 +96,21 @@ Status PlanImage(const Command &c, const Session &session, const std::string &ra
         if (!plan.whole)
             status = FileError(c, error);
     }
-    if (status.Ok() && plan.whole && session.GeometryFromHeader() && !ImageHoldsHeader(plan.image, g.sizeBits, g.blockBits))
+    if (status.Ok() && plan.whole && session.GeometryFromHeader() &&
+        !ImageHoldsHeader(plan.image, g.sizeBits, g.blockBits))
         PrintNote(c.output, "note: the image does not carry the geometry header, so the next command needs --part "
                             "(or run write-header afterwards)");
     return status;
 }
 
-
-Status ReadImageFile(const Command &c, std::string &raw)
-{
+Status ReadImageFile(const Command &c, std::string &raw) {
     std::string error;
     if (!ReadWholeFile(c.image.file, raw, error))
         return Status::Fail(kExitFile, error);
     return {};
 }
 
-
-Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control)
-{
+Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control) {
     if (plan.whole)
         return ProgramImage(session, plan.image, verify, control);
     Status status;
@@ -127,8 +119,7 @@ Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, con
     return status;
 }
 
-ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial)
-{
+ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial) {
     if (plan.whole)
         std::copy(serial.begin(), serial.end(), plan.image.begin() + at);
     else

@@ -9,10 +9,9 @@ namespace {
 
 constexpr int kBarWidth = 30;
 constexpr int kBarLineWidth = 13 + 2 + kBarWidth + 2 + 4 + 2 + 28; // state [bar] pct  rate, as printed
-constexpr int kPlainStep = 10; // plain progress lines every 10 percent
+constexpr int kPlainStep = 10;                                     // plain progress lines every 10 percent
 
-std::string Rate(double bytesPerSecond)
-{
+std::string Rate(double bytesPerSecond) {
     char text[32];
     if (bytesPerSecond >= 1024.0 * 1024.0)
         std::snprintf(text, sizeof text, "%.1f MiB/s", bytesPerSecond / (1024.0 * 1024.0));
@@ -23,29 +22,25 @@ std::string Rate(double bytesPerSecond)
     return text;
 }
 
-std::string Duration(double seconds)
-{
+std::string Duration(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
     char text[32];
     std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
     return text;
 }
 
-std::string RateText(const Event &progress)
-{
+std::string RateText(const Event &progress) {
     const double rate = progress.value("bytesPerSecond", 0.0);
     return rate > 0.0 ? Rate(rate) + ", " + Duration(progress.value("secondsLeft", 0.0)) + " left" : "";
 }
 
 } // namespace
 
-JobControl Reporter::Control()
-{
+JobControl Reporter::Control() {
     return {[this](const Event &event) { Show(event); }, [] { return os::Interrupted(); }};
 }
 
-void Reporter::Show(const Event &event)
-{
+void Reporter::Show(const Event &event) {
     std::lock_guard<std::mutex> hold(mutex_);
     const std::string kind = event.value("event", "");
     if (kind == "message") {
@@ -72,8 +67,7 @@ void Reporter::Show(const Event &event)
     }
 }
 
-void Reporter::Finish()
-{
+void Reporter::Finish() {
     std::lock_guard<std::mutex> hold(mutex_);
     if (barDrawn_) {
         std::fputc('\n', stderr);
@@ -91,8 +85,7 @@ void Reporter::Finish()
         std::fprintf(stderr, "... %s\n", more.c_str());
 }
 
-void Reporter::ShowProgress(const Event &event)
-{
+void Reporter::ShowProgress(const Event &event) {
     if (output_.json) {
         PrintEvent(event);
         return;
@@ -117,16 +110,14 @@ void Reporter::ShowProgress(const Event &event)
     std::fflush(stderr);
 }
 
-void Reporter::ClearBar()
-{
+void Reporter::ClearBar() {
     if (!barDrawn_)
         return;
     std::fprintf(stderr, "\r%*s\r", kBarLineWidth, "");
     barDrawn_ = false;
 }
 
-void Reporter::ShowMessage(const std::string &text)
-{
+void Reporter::ShowMessage(const std::string &text) {
     if (output_.json) {
         PrintEvent(MessageEvent(text));
         return;

@@ -13,8 +13,7 @@
 namespace zelprog {
 
 Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
-                 const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use)
-{
+                 const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use) {
     const SerialOptions &serial = c.serial;
     Status status = CheckRange(session, *serial.at, static_cast<uint64_t>(serial.format.width));
     if (status.Ok())
@@ -27,18 +26,18 @@ Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
         return status;
     Bytes bytes;
     EncodeSerial(counter.Next(), serial.format, bytes);
-    const std::string where = "at 0x" + ToHex(*serial.at) + " (" + SerialEncodingName(serial.format.encoding) + ", " +
-                              std::to_string(serial.format.width) + " bytes: " + BytesText(bytes) + ")";
-    return WriteSerial(counter, serial.format, where, reporter.Control(),
-                       [&](const Bytes &encoded, const JobControl &control) {
-                           use.bytes = encoded;
-                           return write(encoded, control);
-                       },
-                       use.number);
+    const std::string where = "at 0x" + ToHex(*serial.at) + " (" + SerialEncodingName(serial.format.encoding) +
+                              ", " + std::to_string(serial.format.width) + " bytes: " + BytesText(bytes) + ")";
+    return WriteSerial(
+        counter, serial.format, where, reporter.Control(),
+        [&](const Bytes &encoded, const JobControl &control) {
+            use.bytes = encoded;
+            return write(encoded, control);
+        },
+        use.number);
 }
 
-void PrintSerialResult(const Command &c, const char *command, const SerialUse &use, const std::string &text)
-{
+void PrintSerialResult(const Command &c, const char *command, const SerialUse &use, const std::string &text) {
     if (c.output.json) {
         Event result = ResultEvent(command);
         result["serial"] = use.number;
@@ -47,22 +46,22 @@ void PrintSerialResult(const Command &c, const char *command, const SerialUse &u
         PrintEvent(result);
         return;
     }
-    std::printf("serial %llu at 0x%s: %s\n", static_cast<unsigned long long>(use.number), ToHex(*c.serial.at).c_str(),
-                BytesText(use.bytes).c_str());
+    std::printf("serial %llu at 0x%s: %s\n", static_cast<unsigned long long>(use.number),
+                ToHex(*c.serial.at).c_str(), BytesText(use.bytes).c_str());
     PrintNote(c.output, text);
 }
 
-Status RunSerial(const Command &c)
-{
+Status RunSerial(const Command &c) {
     const auto at = static_cast<uint32_t>(*c.serial.at);
     SerialUse use;
     return RunOnDevice(c, {.run =
                                [&](DeviceContext &d) {
-                                   return UseSerial(c, d.session, d.reporter,
-                                                    [&](const Bytes &serial, const JobControl &control) {
-                                                        return WriteRange(at, serial, true, control);
-                                                    },
-                                                    use);
+                                   return UseSerial(
+                                       c, d.session, d.reporter,
+                                       [&](const Bytes &serial, const JobControl &control) {
+                                           return WriteRange(at, serial, true, control);
+                                       },
+                                       use);
                                },
                            .report =
                                [&](DeviceContext &) {

@@ -14,7 +14,7 @@ std::string FileName(const std::string &file);  // "'a.bin'", or "standard input
 std::string WritesText(const Session &session); // "pages of 64 bytes (the page of the 24c256)"
 // With --json the result event; else `text` as a note.
 void PrintResult(const Output &output, const char *command, const std::string &text);
-std::string RunsText(const Runs &runs); // " at 0x10..0x1f", " in 3 runs"
+std::string RunsText(const Runs &runs);    // " at 0x10..0x1f", " in 3 runs"
 std::string BytesText(const Bytes &bytes); // "de ad be ef"
 
 } // namespace zelprog

@@ -6,8 +6,7 @@
 namespace zelprog {
 namespace {
 
-Event Named(std::string_view kind)
-{
+Event Named(std::string_view kind) {
     Event event;
     event["event"] = kind;
     return event;
@@ -17,22 +16,19 @@ double Tenths(double value) { return std::isfinite(value) ? std::round(value * 1
 
 } // namespace
 
-std::string HexByte(unsigned value)
-{
+std::string HexByte(unsigned value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%02x", value);
     return text;
 }
 
-Event StateEvent(std::string_view state)
-{
+Event StateEvent(std::string_view state) {
     Event event = Named("state");
     event["state"] = state;
     return event;
 }
 
-Event ProgressEvent(std::string_view state, int percent, double bytesPerSecond, double secondsLeft)
-{
+Event ProgressEvent(std::string_view state, int percent, double bytesPerSecond, double secondsLeft) {
     Event event = Named("progress");
     event["state"] = state;
     event["percent"] = percent;
@@ -41,15 +37,13 @@ Event ProgressEvent(std::string_view state, int percent, double bytesPerSecond, 
     return event;
 }
 
-Event MessageEvent(std::string_view text)
-{
+Event MessageEvent(std::string_view text) {
     Event event = Named("message");
     event["text"] = text;
     return event;
 }
 
-Event MismatchEvent(uint64_t address, unsigned read, unsigned expected)
-{
+Event MismatchEvent(uint64_t address, unsigned read, unsigned expected) {
     char text[96];
     std::snprintf(text, sizeof text, "ERROR: byte 0x%llx read as 0x%x instead of 0x%x",
                   static_cast<unsigned long long>(address), read, expected);
@@ -60,15 +54,14 @@ Event MismatchEvent(uint64_t address, unsigned read, unsigned expected)
     return event;
 }
 
-std::vector<Event> MismatchEvents(std::string_view message)
-{
+std::vector<Event> MismatchEvents(std::string_view message) {
     const std::string text(message);
     char unit[8] = {};
     unsigned long long index = 0;
     unsigned read = 0, expected = 0;
     int end = 0;
-    if (std::sscanf(text.c_str(), "ERROR: %5s 0x%llx read as 0x%x instead of 0x%x%n", unit, &index, &read, &expected,
-                    &end) != 4 ||
+    if (std::sscanf(text.c_str(), "ERROR: %5s 0x%llx read as 0x%x instead of 0x%x%n", unit, &index, &read,
+                    &expected, &end) != 4 ||
         static_cast<std::size_t>(end) != text.size())
         return {};
     const std::string_view kind = unit;
@@ -83,15 +76,13 @@ std::vector<Event> MismatchEvents(std::string_view message)
     return events;
 }
 
-Event NoteEvent(std::string_view text)
-{
+Event NoteEvent(std::string_view text) {
     Event event = Named("note");
     event["text"] = text;
     return event;
 }
 
-Event ResultEvent(std::string_view command)
-{
+Event ResultEvent(std::string_view command) {
     Event event = Named("result");
     event["command"] = command;
     event["ok"] = true;
@@ -99,31 +90,27 @@ Event ResultEvent(std::string_view command)
     return event;
 }
 
-Event ErrorEvent(std::string_view message, int exitCode)
-{
+Event ErrorEvent(std::string_view message, int exitCode) {
     Event event = Named("error");
     event["message"] = message;
     event["exitCode"] = exitCode;
     return event;
 }
 
-Event VersionEvent(std::string_view tool, std::string_view library)
-{
+Event VersionEvent(std::string_view tool, std::string_view library) {
     Event event = Named("version");
     event["tool"] = tool;
     event["library"] = library;
     return event;
 }
 
-Event PortEvent(std::string_view name)
-{
+Event PortEvent(std::string_view name) {
     Event event = Named("port");
     event["name"] = name;
     return event;
 }
 
-Event PartEvent(const PartGeometry &p)
-{
+Event PartEvent(const PartGeometry &p) {
     Event event = Named("part");
     event["name"] = p.name;
     event["aliases"] = p.aliases;
@@ -140,17 +127,15 @@ Event PartEvent(const PartGeometry &p)
     return event;
 }
 
-void AddGeometry(Event &event, const Geometry &g)
-{
+void AddGeometry(Event &event, const Geometry &g) {
     event["part"] = PartNameOf(g);
     event["bytes"] = static_cast<int64_t>(g.Bytes());
     event["sizeBits"] = g.sizeBits;
     event["blockBits"] = g.blockBits;
 }
 
-Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry,
-                int pageBytes)
-{
+Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header,
+                const std::optional<Geometry> &geometry, int pageBytes) {
     Event event = Named("info");
     event["link"] = link;
     event["deviceAddress"] = HexByte(deviceAddress);
@@ -161,8 +146,7 @@ Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, cons
     return event;
 }
 
-Event HeaderEvent(const Geometry &geometry)
-{
+Event HeaderEvent(const Geometry &geometry) {
     Event event = Named("header");
     AddGeometry(event, geometry);
     return event;

@@ -57,8 +57,8 @@ Event PartEvent(const PartGeometry &part);
 void AddGeometry(Event &event, const Geometry &geometry);
 // {"event":"info","link":...,"deviceAddress":"0xa0","header":bool, geometry..., "pageBytes":N}
 // (pageBytes 0: byte writes)
-Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header, const std::optional<Geometry> &geometry,
-                int pageBytes);
+Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header,
+                const std::optional<Geometry> &geometry, int pageBytes);
 // {"event":"header", geometry...}
 Event HeaderEvent(const Geometry &geometry);
 

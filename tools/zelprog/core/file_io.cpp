@@ -13,8 +13,7 @@ std::string Describe(const std::string &path) { return path == "-" ? "standard i
 
 std::string IsDirectory(const std::string &path) { return "'" + path + "' is a directory: name a file"; }
 
-bool ReadStream(std::FILE *f, std::string &data)
-{
+bool ReadStream(std::FILE *f, std::string &data) {
     char buffer[1 << 16];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0)
@@ -24,8 +23,7 @@ bool ReadStream(std::FILE *f, std::string &data)
 
 } // namespace
 
-bool ReadWholeFile(const std::string &path, std::string &data, std::string &error)
-{
+bool ReadWholeFile(const std::string &path, std::string &data, std::string &error) {
     data.clear();
     if (path == "-") {
         if (ReadStream(stdin, data))
@@ -49,10 +47,10 @@ bool ReadWholeFile(const std::string &path, std::string &data, std::string &erro
     return ok;
 }
 
-bool WriteWholeFile(const std::string &path, std::string_view data, std::string &error)
-{
+bool WriteWholeFile(const std::string &path, std::string_view data, std::string &error) {
     if (path == "-") {
-        const bool ok = std::fwrite(data.data(), 1, data.size(), stdout) == data.size() && std::fflush(stdout) == 0;
+        const bool ok =
+            std::fwrite(data.data(), 1, data.size(), stdout) == data.size() && std::fflush(stdout) == 0;
         if (!ok)
             error = "cannot write to standard output";
         return ok;
@@ -70,8 +68,7 @@ bool WriteWholeFile(const std::string &path, std::string_view data, std::string 
     return os::ReplaceWholeFile(path, data, error);
 }
 
-bool CanWriteFile(const std::string &path, std::string &error)
-{
+bool CanWriteFile(const std::string &path, std::string &error) {
     if (path == "-")
         return true;
     switch (os::KindOf(path)) {

@@ -14,8 +14,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kPollPeriod{50};
 
-std::string Trimmed(const char *text)
-{
+std::string Trimmed(const char *text) {
     std::string s = text != nullptr ? text : "";
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
         s.pop_back();
@@ -28,8 +27,7 @@ class JobEvents final : public ZelHandler {
 public:
     JobEvents(uint64_t bytes, const EventSink &sink) : bytes_(bytes), sink_(sink) {}
 
-    void OnProgressChange(int progress) override
-    {
+    void OnProgressChange(int progress) override {
         std::lock_guard<std::mutex> hold(mutex_);
         if (progress == 0 && lastPercent_ > 0)
             phaseStart_ = Clock::now(); // the read-back pass begins
@@ -39,21 +37,18 @@ public:
         }
         Wake();
     }
-    void OnStateChange(const char *state) override
-    {
+    void OnStateChange(const char *state) override {
         std::lock_guard<std::mutex> hold(mutex_);
         state_ = Trimmed(state);
         phaseStart_ = Clock::now();
         lastPercent_ = -1;
         Tell(StateEvent(state_));
     }
-    void OnResult(int) override
-    {
+    void OnResult(int) override {
         std::lock_guard<std::mutex> hold(mutex_);
         Wake();
     }
-    void OnMessage(const char *message) override
-    {
+    void OnMessage(const char *message) override {
         const std::string text = Trimmed(message);
         if (text.empty())
             return; // the separator line before each message
@@ -69,15 +64,13 @@ public:
     }
 
     // Returns after `timeout` or as soon as a callback arrives.
-    void WaitForActivity(std::chrono::milliseconds timeout)
-    {
+    void WaitForActivity(std::chrono::milliseconds timeout) {
         std::unique_lock<std::mutex> hold(mutex_);
         activity_.wait_for(hold, timeout, [this] { return woken_; });
         woken_ = false;
     }
     // What the job told, after it ended.
-    JobReport Report(JobOutcome outcome) const
-    {
+    JobReport Report(JobOutcome outcome) const {
         std::lock_guard<std::mutex> hold(mutex_);
         return {outcome, mismatches_, failure_};
     }
@@ -85,21 +78,18 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    Event Progress(int percent) const
-    {
+    Event Progress(int percent) const {
         const double elapsed = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
         if (percent <= 0 || elapsed <= 0.0 || bytes_ == 0)
             return ProgressEvent(state_, percent, 0.0, 0.0);
         const double done = static_cast<double>(bytes_) * percent / 100.0;
         return ProgressEvent(state_, percent, done / elapsed, elapsed * (100 - percent) / percent);
     }
-    void Tell(const Event &event) const
-    {
+    void Tell(const Event &event) const {
         if (sink_)
             sink_(event);
     }
-    void Wake()
-    {
+    void Wake() {
         woken_ = true;
         activity_.notify_all();
     }
@@ -128,8 +118,7 @@ public:
 };
 
 // "ERROR: the EEPROM did not ..." reads as "the EEPROM did not ..." after "writing failed: ".
-std::string WithoutErrorMark(const std::string &text)
-{
+std::string WithoutErrorMark(const std::string &text) {
     constexpr std::string_view kMark = "ERROR: ";
     return text.rfind(kMark, 0) == 0 ? text.substr(kMark.size()) : text;
 }
@@ -138,8 +127,7 @@ bool StopRequested(const JobControl &control) { return control.stopRequested && 
 
 } // namespace
 
-JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control)
-{
+JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control) {
     if (StopRequested(control))
         return {JobOutcome::Interrupted}; // the stop came before the job began
     JobEvents events(bytes, control.sink);
@@ -167,20 +155,21 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
     return events.Report(outcome);
 }
 
-Status JobStatus(const JobReport &report, const std::string &what)
-{
+Status JobStatus(const JobReport &report, const std::string &what) {
     switch (report.outcome) {
     case JobOutcome::Succeeded:
         return {};
     case JobOutcome::Interrupted:
-        return Status::Fail(kExitInterrupted, "interrupted: stopped " + what + "; the EEPROM may be partly changed");
+        return Status::Fail(kExitInterrupted,
+                            "interrupted: stopped " + what + "; the EEPROM may be partly changed");
     case JobOutcome::Refused:
         return Status::Fail(kExitJobFailed, "the library refused to start " + what);
     case JobOutcome::Failed:
         break;
     }
     if (report.mismatches > 0)
-        return Status::Fail(kExitJobFailed, what + " failed: " + std::to_string(report.mismatches) + " bytes differ");
+        return Status::Fail(kExitJobFailed,
+                            what + " failed: " + std::to_string(report.mismatches) + " bytes differ");
     if (!report.failure.empty())
         return Status::Fail(kExitJobFailed, what + " failed: " + WithoutErrorMark(report.failure));
     return Status::Fail(kExitJobFailed, what + " failed (the EEPROM did not answer as expected)");

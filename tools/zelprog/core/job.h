@@ -26,7 +26,7 @@ struct JobControl {
 
 struct JobReport {
     JobOutcome outcome = JobOutcome::Refused;
-    int mismatches = 0;  // bytes that the job's verify found different
+    int mismatches = 0;    // bytes that the job's verify found different
     std::string failure{}; // the last message of the job that told no mismatch
 };
 

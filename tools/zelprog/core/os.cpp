@@ -31,14 +31,12 @@ namespace {
 std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the interrupt flag is set from a signal handler");
 
-const char *NonEmptyEnv(const char *name)
-{
+const char *NonEmptyEnv(const char *name) {
     const char *value = std::getenv(name);
     return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
-bool MakeDirectory(const std::filesystem::path &dir, std::string &error)
-{
+bool MakeDirectory(const std::filesystem::path &dir, std::string &error) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (!ec)
@@ -50,8 +48,7 @@ bool MakeDirectory(const std::filesystem::path &dir, std::string &error)
 // Whether a symbolic link at `path` is followed: on POSIX only a link of
 // this user's (or root's), so that a link that someone else left in a shared
 // folder such as /tmp never points a write at a file of ours.
-bool MayFollow(const std::filesystem::path &path)
-{
+bool MayFollow(const std::filesystem::path &path) {
 #ifdef _WIN32
     (void)path;
     return true;
@@ -63,8 +60,7 @@ bool MayFollow(const std::filesystem::path &path)
 
 // The file a symbolic link names, so that replacing it keeps the link;
 // else the path itself (a link not followed is replaced as it is).
-std::filesystem::path Resolved(const std::filesystem::path &path)
-{
+std::filesystem::path Resolved(const std::filesystem::path &path) {
     std::error_code ec;
     if (!std::filesystem::is_symlink(path, ec) || !MayFollow(path))
         return path;
@@ -74,8 +70,7 @@ std::filesystem::path Resolved(const std::filesystem::path &path)
 
 // A name beside `path` for the file that will replace it: "NAME.tmp-" and
 // eight random hexadecimal digits, so that no two writers meet.
-bool NameBeside(const std::filesystem::path &path, std::filesystem::path &next)
-{
+bool NameBeside(const std::filesystem::path &path, std::filesystem::path &next) {
     unsigned char random[4];
     if (!RandomBytes(random, sizeof random))
         return false;
@@ -89,8 +84,7 @@ bool NameBeside(const std::filesystem::path &path, std::filesystem::path &next)
 constexpr int kNameAttempts = 16; // new names tried while each is taken already
 
 #ifdef _WIN32
-BOOL WINAPI OnConsoleEvent(DWORD event)
-{
+BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
     g_interrupted.store(true);
@@ -109,14 +103,12 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
-void UseBinaryStdio()
-{
+void UseBinaryStdio() {
     _setmode(_fileno(stdin), _O_BINARY);
     _setmode(_fileno(stdout), _O_BINARY);
 }
 
-bool StateDirectory(std::filesystem::path &dir, std::string &error)
-{
+bool StateDirectory(std::filesystem::path &dir, std::string &error) {
     const char *base = NonEmptyEnv("LOCALAPPDATA");
     if (base == nullptr) {
         error = "%LOCALAPPDATA% is not set: pass --link to name the link instead";
@@ -128,15 +120,13 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error)
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
-bool RandomBytes(unsigned char *bytes, std::size_t count)
-{
+bool RandomBytes(unsigned char *bytes, std::size_t count) {
     return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
 bool RuntimeDirectory(std::filesystem::path &dir, std::string &error) { return StateDirectory(dir, error); }
 
-bool OpenBrowser(const std::filesystem::path &file)
-{
+bool OpenBrowser(const std::filesystem::path &file) {
     const auto result = reinterpret_cast<intptr_t>(
         ShellExecuteW(nullptr, L"open", file.wstring().c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32; // ShellExecute's own convention: above 32 is success
@@ -144,14 +134,12 @@ bool OpenBrowser(const std::filesystem::path &file)
 
 namespace {
 
-std::string LastError(const std::string &what, const std::filesystem::path &path)
-{
+std::string LastError(const std::string &what, const std::filesystem::path &path) {
     return "cannot " + what + " '" + path.string() + "' (Windows error " + std::to_string(GetLastError()) + ")";
 }
 
 // Writes all of `data` to the open file and flushes it to disk.
-bool WriteAndFlush(HANDLE file, std::string_view data)
-{
+bool WriteAndFlush(HANDLE file, std::string_view data) {
     DWORD written = 0;
     return WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
            written == data.size() && FlushFileBuffers(file);
@@ -161,8 +149,7 @@ bool WriteAndFlush(HANDLE file, std::string_view data)
 
 void IgnoreFileSizeSignal() {}
 
-FileKind KindOf(const std::filesystem::path &path)
-{
+FileKind KindOf(const std::filesystem::path &path) {
     HANDLE file = CreateFileW(path.wstring().c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE)
@@ -179,19 +166,17 @@ FileKind KindOf(const std::filesystem::path &path)
 
 namespace {
 
-bool ReadOnly(const std::filesystem::path &path)
-{
+bool ReadOnly(const std::filesystem::path &path) {
     const DWORD attributes = GetFileAttributesW(path.wstring().c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-HANDLE CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
-{
+HANDLE CreateBeside(const std::filesystem::path &path, std::filesystem::path &next) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!NameBeside(path, next))
             return INVALID_HANDLE_VALUE;
-        HANDLE file = CreateFileW(next.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+        HANDLE file = CreateFileW(next.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
             return file;
     }
@@ -200,8 +185,7 @@ HANDLE CreateBeside(const std::filesystem::path &path, std::filesystem::path &ne
 
 } // namespace
 
-bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error)
-{
+bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error) {
     const std::filesystem::path path = Resolved(given);
     if (ReadOnly(path)) {
         error = "cannot open '" + given.string() + "' for writing: the file is read-only";
@@ -222,7 +206,8 @@ bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data,
         error = LastError("write", given);
         return false;
     }
-    if (!MoveFileExW(next.wstring().c_str(), path.wstring().c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!MoveFileExW(next.wstring().c_str(), path.wstring().c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD refused = GetLastError();
         DeleteFileW(next.wstring().c_str());
         SetLastError(refused);
@@ -232,8 +217,7 @@ bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data,
     return true;
 }
 
-bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
-{
+bool CanReplaceFile(const std::filesystem::path &given, std::string &error) {
     const std::filesystem::path path = Resolved(given);
     if (ReadOnly(path)) {
         error = "cannot open '" + given.string() + "' for writing: the file is read-only";
@@ -250,8 +234,7 @@ bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
     return true;
 }
 
-bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error)
-{
+bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error) {
     HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -259,26 +242,25 @@ bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std:
         return false;
     }
     DWORD written = 0;
-    const bool ok = WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
-                    written == data.size();
+    const bool ok =
+        WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) && written == data.size();
     CloseHandle(file);
     if (!ok)
         error = LastError("write", path);
     return ok;
 }
 
-bool HeldByAnother(const std::filesystem::path &path)
-{
-    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool HeldByAnother(const std::filesystem::path &path) {
+    HANDLE file =
+        CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(file);
     return false;
 }
 
-bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
-{
+bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error) {
     HANDLE file = CreateFileW(path.wstring().c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -292,11 +274,10 @@ bool AppendToFile(const std::filesystem::path &path, const std::string &data, st
     return written;
 }
 
-bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error)
-{
+bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error) {
     DeleteFileW(path.wstring().c_str());
-    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = LastError("create", path);
         return false;
@@ -308,17 +289,16 @@ bool WritePrivateFile(const std::filesystem::path &path, const std::string &data
     return written;
 }
 
-FileLock::~FileLock()
-{
+FileLock::~FileLock() {
     if (handle_ != -1)
         CloseHandle(reinterpret_cast<HANDLE>(handle_)); // closing the handle lets the lock go
 }
 
-bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error)
-{
+bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error) {
     busy = false;
-    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         error = LastError("open the lock file", path);
         return false;
@@ -337,8 +317,7 @@ bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::strin
 
 #else
 
-void InstallInterruptHandler()
-{
+void InstallInterruptHandler() {
     struct sigaction action {};
     action.sa_handler = OnInterruptSignal;
     sigemptyset(&action.sa_mask);
@@ -349,8 +328,7 @@ bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 void UseBinaryStdio() {}
 
-bool StateDirectory(std::filesystem::path &dir, std::string &error)
-{
+bool StateDirectory(std::filesystem::path &dir, std::string &error) {
     const char *state = NonEmptyEnv("XDG_STATE_HOME");
     const char *home = NonEmptyEnv("HOME");
     if (state != nullptr && state[0] == '/')
@@ -366,8 +344,7 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error)
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
-bool RandomBytes(unsigned char *bytes, std::size_t count)
-{
+bool RandomBytes(unsigned char *bytes, std::size_t count) {
     while (count > 0) {
         const std::size_t chunk = count < 256 ? count : 256; // getentropy's limit per call
         if (getentropy(bytes, chunk) != 0)
@@ -378,8 +355,7 @@ bool RandomBytes(unsigned char *bytes, std::size_t count)
     return true;
 }
 
-bool RuntimeDirectory(std::filesystem::path &dir, std::string &error)
-{
+bool RuntimeDirectory(std::filesystem::path &dir, std::string &error) {
     const char *runtime = NonEmptyEnv("XDG_RUNTIME_DIR");
     if (runtime == nullptr || runtime[0] != '/')
         return StateDirectory(dir, error);
@@ -391,8 +367,7 @@ bool RuntimeDirectory(std::filesystem::path &dir, std::string &error)
     return true;
 }
 
-bool OpenBrowser(const std::filesystem::path &file)
-{
+bool OpenBrowser(const std::filesystem::path &file) {
     // xdg-open runs as a child; a thread of its own reaps it, so no zombie
     // is left while the server runs.
     const char *argv[] = {"xdg-open", file.c_str(), nullptr};
@@ -405,13 +380,11 @@ bool OpenBrowser(const std::filesystem::path &file)
 
 namespace {
 
-std::string Errno(const std::string &what, const std::filesystem::path &path)
-{
+std::string Errno(const std::string &what, const std::filesystem::path &path) {
     return "cannot " + what + " '" + path.string() + "': " + std::strerror(errno);
 }
 
-bool WriteAll(int fd, std::string_view data)
-{
+bool WriteAll(int fd, std::string_view data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = write(fd, data.data() + done, data.size() - done);
@@ -425,14 +398,12 @@ bool WriteAll(int fd, std::string_view data)
 }
 
 // Writes `data` to the open file, flushes it to disk and closes it.
-bool WriteSyncClose(int fd, std::string_view data)
-{
+bool WriteSyncClose(int fd, std::string_view data) {
     const bool written = WriteAll(fd, data) && fsync(fd) == 0;
     return close(fd) == 0 && written;
 }
 
-bool SyncDirectory(const std::filesystem::path &dir)
-{
+bool SyncDirectory(const std::filesystem::path &dir) {
     const int fd = open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0)
         return false;
@@ -445,8 +416,7 @@ bool SyncDirectory(const std::filesystem::path &dir)
 
 void IgnoreFileSizeSignal() { signal(SIGXFSZ, SIG_IGN); }
 
-FileKind KindOf(const std::filesystem::path &path)
-{
+FileKind KindOf(const std::filesystem::path &path) {
     struct stat info {};
     if (stat(path.c_str(), &info) != 0)
         return FileKind::Missing;
@@ -458,16 +428,14 @@ FileKind KindOf(const std::filesystem::path &path)
 namespace {
 
 // An existing file that this process may not write is not replaced either.
-bool MayWrite(const std::filesystem::path &path, const std::filesystem::path &given, std::string &error)
-{
+bool MayWrite(const std::filesystem::path &path, const std::filesystem::path &given, std::string &error) {
     if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno == ENOENT)
         return true;
     error = Errno("open for writing", given);
     return false;
 }
 
-int CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
-{
+int CreateBeside(const std::filesystem::path &path, std::filesystem::path &next) {
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
         if (!NameBeside(path, next))
             return -1;
@@ -481,9 +449,9 @@ int CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
 // The replaced file's owner (where the system allows it: for root, or a
 // group of the user's) and mode go to the new file; the owner first, since a
 // change of owner clears the set-id bits. Only the mode must take.
-bool TakeOverAttributes(int fd, const std::filesystem::path &path)
-{
-    struct stat old {}, made {};
+bool TakeOverAttributes(int fd, const std::filesystem::path &path) {
+    struct stat old {
+    }, made{};
     if (stat(path.c_str(), &old) != 0)
         return errno == ENOENT; // a new file keeps the mode that the umask gave it
     if (fstat(fd, &made) != 0)
@@ -494,8 +462,7 @@ bool TakeOverAttributes(int fd, const std::filesystem::path &path)
 }
 
 // Removes the new file after a failure and keeps the failure's errno.
-void Discard(const std::filesystem::path &next)
-{
+void Discard(const std::filesystem::path &next) {
     const int failure = errno;
     unlink(next.c_str());
     errno = failure;
@@ -503,8 +470,7 @@ void Discard(const std::filesystem::path &next)
 
 } // namespace
 
-bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error)
-{
+bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error) {
     const std::filesystem::path path = Resolved(given);
     if (!MayWrite(path, given, error))
         return false;
@@ -537,8 +503,7 @@ bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data,
     return true;
 }
 
-bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
-{
+bool CanReplaceFile(const std::filesystem::path &given, std::string &error) {
     const std::filesystem::path path = Resolved(given);
     if (!MayWrite(path, given, error))
         return false;
@@ -553,8 +518,7 @@ bool CanReplaceFile(const std::filesystem::path &given, std::string &error)
     return true;
 }
 
-bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error)
-{
+bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std::string &error) {
     const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         error = Errno("open", path);
@@ -568,8 +532,7 @@ bool WriteInPlace(const std::filesystem::path &path, std::string_view data, std:
     return true;
 }
 
-bool HeldByAnother(const std::filesystem::path &path)
-{
+bool HeldByAnother(const std::filesystem::path &path) {
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
@@ -578,8 +541,7 @@ bool HeldByAnother(const std::filesystem::path &path)
     return held;
 }
 
-bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error)
-{
+bool AppendToFile(const std::filesystem::path &path, const std::string &data, std::string &error) {
     const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (fd < 0) {
         error = Errno("open", path);
@@ -592,8 +554,7 @@ bool AppendToFile(const std::filesystem::path &path, const std::string &data, st
     return true;
 }
 
-bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error)
-{
+bool WritePrivateFile(const std::filesystem::path &path, const std::string &data, std::string &error) {
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
         error = Errno("remove", path);
         return false;
@@ -610,14 +571,12 @@ bool WritePrivateFile(const std::filesystem::path &path, const std::string &data
     return true;
 }
 
-FileLock::~FileLock()
-{
+FileLock::~FileLock() {
     if (handle_ != -1)
         close(static_cast<int>(handle_)); // closing the descriptor lets the lock go
 }
 
-bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error)
-{
+bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::string &error) {
     busy = false;
     const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {

@@ -26,18 +26,18 @@ struct PartGeometry {
     int sizeBits;
     int blockBits;
     int addressBytes;
-    int pageBytes;                    // the smallest page sold under the name
-    int pageBytesMax;                 // the largest
-    bool readsRollAtBlockEnd;         // a sequential read stays inside each block
-    int writeCycleMs;                 // the longest write cycle of the datasheets
-    bool unconfirmed;                 // some cells were not read in a datasheet
-    std::string sources;              // the datasheets
+    int pageBytes;            // the smallest page sold under the name
+    int pageBytesMax;         // the largest
+    bool readsRollAtBlockEnd; // a sequential read stays inside each block
+    int writeCycleMs;         // the longest write cycle of the datasheets
+    bool unconfirmed;         // some cells were not read in a datasheet
+    std::string sources;      // the datasheets
 };
 
 std::span<const PartGeometry> KnownParts();
-const PartGeometry *FindPart(std::string_view name);            // name or alias, case-insensitive
+const PartGeometry *FindPart(std::string_view name);                 // name or alias, case-insensitive
 const PartGeometry *FindPartByGeometry(int sizeBits, int blockBits); // the first part with it
-std::string KnownPartNames();                                   // "24c01, 24c02, ..."
+std::string KnownPartNames();                                        // "24c01, 24c02, ..."
 // A part name for a geometry, or "" when no known part has it.
 std::string PartNameOf(const Geometry &geometry);
 // The smallest page of the parts with this geometry, 0 when none has it: a
@@ -46,10 +46,10 @@ int SmallestPageOf(const Geometry &geometry);
 // "24c02: 256 bytes, size bits 8, block bits 0"
 std::string GeometryText(const Geometry &geometry);
 
-inline constexpr int kMinSizeBits = 7;  // 128 bytes
-inline constexpr int kMaxSizeBits = 18; // 256 KiB, two block bits above two address bytes
+inline constexpr int kMinSizeBits = 7;        // 128 bytes
+inline constexpr int kMaxSizeBits = 18;       // 256 KiB, two block bits above two address bytes
 inline constexpr int kMaxHeaderSizeBits = 17; // a header that says more reads back as none
-inline constexpr int kMinPageBytes = 2;   // page writes: a power of two in this range
+inline constexpr int kMinPageBytes = 2;       // page writes: a power of two in this range
 inline constexpr int kMaxPageBytes = 256;
 
 // The geometry header: configuration byte c = S << 3 | B and its complement,

@@ -13,8 +13,7 @@ namespace {
 constexpr std::chrono::milliseconds kLockPoll{100};
 constexpr std::chrono::seconds kLockPatience{60};
 
-std::filesystem::path Beside(const std::filesystem::path &file, const char *suffix)
-{
+std::filesystem::path Beside(const std::filesystem::path &file, const char *suffix) {
     std::filesystem::path p = file;
     p += suffix;
     return p;
@@ -22,8 +21,7 @@ std::filesystem::path Beside(const std::filesystem::path &file, const char *suff
 
 std::string Quoted(const std::filesystem::path &path) { return "'" + path.string() + "'"; }
 
-std::string UtcNow()
-{
+std::string UtcNow() {
     using namespace std::chrono;
     const auto now = floor<seconds>(system_clock::now());
     const auto day = floor<days>(now);
@@ -37,8 +35,7 @@ std::string UtcNow()
     return text;
 }
 
-bool ParseDecimal(const std::string &text, uint64_t &value)
-{
+bool ParseDecimal(const std::string &text, uint64_t &value) {
     if (text.empty() || text.size() > 20)
         return false;
     uint64_t v = 0;
@@ -60,8 +57,7 @@ struct CounterState {
 };
 
 // "next N", "reserved N", "logged BYTES"; '#' lines are comments.
-bool ParseCounter(const std::string &text, CounterState &state)
-{
+bool ParseCounter(const std::string &text, CounterState &state) {
     std::istringstream lines(text);
     std::string line;
     bool haveNext = false;
@@ -91,8 +87,7 @@ bool ParseCounter(const std::string &text, CounterState &state)
 
 // The number and the fate word ("written", "given", "lost") of the first
 // line that the log got after its first `from` bytes.
-bool LogEntryAfter(const std::filesystem::path &log, uint64_t from, uint64_t &number, std::string &fate)
-{
+bool LogEntryAfter(const std::filesystem::path &log, uint64_t from, uint64_t &number, std::string &fate) {
     std::ifstream in(log, std::ios::binary);
     if (!in || !in.seekg(static_cast<std::streamoff>(from)))
         return false;
@@ -107,22 +102,19 @@ bool LogEntryAfter(const std::filesystem::path &log, uint64_t from, uint64_t &nu
     return true;
 }
 
-uint64_t SizeOf(const std::filesystem::path &file)
-{
+uint64_t SizeOf(const std::filesystem::path &file) {
     std::error_code ec;
     const uintmax_t size = std::filesystem::file_size(file, ec);
     return ec ? 0 : static_cast<uint64_t>(size);
 }
 
-Status DoesNotFit(const char *which, uint64_t value, const SerialFormat &format)
-{
+Status DoesNotFit(const char *which, uint64_t value, const SerialFormat &format) {
     return Status::Fail(kExitUsage, std::string("the ") + which + " serial number, " + std::to_string(value) +
                                         ", does not fit " + std::to_string(format.width) + " bytes of " +
                                         SerialEncodingName(format.encoding) + ": nothing was written");
 }
 
-bool Fits(uint64_t value, int digits)
-{
+bool Fits(uint64_t value, int digits) {
     for (int i = 0; i < digits; ++i)
         value /= 10;
     return value == 0;
@@ -130,8 +122,7 @@ bool Fits(uint64_t value, int digits)
 
 } // namespace
 
-std::optional<SerialEncoding> ParseSerialEncoding(std::string_view name)
-{
+std::optional<SerialEncoding> ParseSerialEncoding(std::string_view name) {
     if (name == "le")
         return SerialEncoding::LittleEndian;
     if (name == "be")
@@ -143,8 +134,7 @@ std::optional<SerialEncoding> ParseSerialEncoding(std::string_view name)
     return std::nullopt;
 }
 
-const char *SerialEncodingName(SerialEncoding encoding)
-{
+const char *SerialEncodingName(SerialEncoding encoding) {
     switch (encoding) {
     case SerialEncoding::LittleEndian:
         return "le";
@@ -158,8 +148,7 @@ const char *SerialEncodingName(SerialEncoding encoding)
     return "bcd";
 }
 
-bool EncodeSerial(uint64_t value, const SerialFormat &format, Bytes &bytes)
-{
+bool EncodeSerial(uint64_t value, const SerialFormat &format, Bytes &bytes) {
     const int width = format.width;
     if (width < 1 || width > kMaxSerialWidth)
         return false;
@@ -193,18 +182,14 @@ bool EncodeSerial(uint64_t value, const SerialFormat &format, Bytes &bytes)
 
 SerialCounter::SerialCounter(CounterOptions options, JobControl control)
     : options_(std::move(options)), control_(std::move(control)), log_(Beside(options_.file, ".log")),
-      lock_(Beside(options_.file, ".lock"))
-{
-}
+      lock_(Beside(options_.file, ".lock")) {}
 
-Status SerialCounter::Open()
-{
+Status SerialCounter::Open() {
     Status status = Lock();
     return status.Ok() ? Load() : status;
 }
 
-Status SerialCounter::Lock()
-{
+Status SerialCounter::Lock() {
     const auto deadline = std::chrono::steady_clock::now() + kLockPatience;
     bool told = false;
     while (true) {
@@ -215,19 +200,20 @@ Status SerialCounter::Lock()
         if (!busy)
             return Status::Fail(kExitFile, error);
         if (control_.stopRequested && control_.stopRequested())
-            return Status::Fail(kExitInterrupted, "interrupted while waiting for the counter " + Quoted(options_.file));
+            return Status::Fail(kExitInterrupted,
+                                "interrupted while waiting for the counter " + Quoted(options_.file));
         if (std::chrono::steady_clock::now() >= deadline)
             return Status::Fail(kExitJobFailed, "another zelprog has held the counter " + Quoted(options_.file) +
                                                     " for a minute; nothing was written");
         if (!told && control_.sink)
-            control_.sink(NoteEvent("another zelprog is using the counter " + Quoted(options_.file) + ": waiting"));
+            control_.sink(
+                NoteEvent("another zelprog is using the counter " + Quoted(options_.file) + ": waiting"));
         told = true;
         std::this_thread::sleep_for(kLockPoll);
     }
 }
 
-Status SerialCounter::Load()
-{
+Status SerialCounter::Load() {
     std::error_code ec;
     if (!std::filesystem::exists(options_.file, ec)) {
         if (!options_.first)
@@ -258,8 +244,7 @@ Status SerialCounter::Load()
 
 // An earlier run reserved a number and ended before it recorded the outcome
 // in the counter: a log line after the reservation tells whether it got that far.
-Status SerialCounter::Settle(uint64_t reserved, uint64_t logged)
-{
+Status SerialCounter::Settle(uint64_t reserved, uint64_t logged) {
     uint64_t number = 0;
     std::string fate;
     if (LogEntryAfter(log_, logged, number, fate) && number == reserved &&
@@ -272,9 +257,9 @@ Status SerialCounter::Settle(uint64_t reserved, uint64_t logged)
     return status.Ok() ? Store(std::nullopt) : status;
 }
 
-Status SerialCounter::Store(std::optional<uint64_t> reserved)
-{
-    std::string text = "# zelprog serial counter; the log of every number is beside it\nnext " + std::to_string(next_) + "\n";
+Status SerialCounter::Store(std::optional<uint64_t> reserved) {
+    std::string text =
+        "# zelprog serial counter; the log of every number is beside it\nnext " + std::to_string(next_) + "\n";
     if (reserved)
         text += "reserved " + std::to_string(*reserved) + "\nlogged " + std::to_string(SizeOf(log_)) + "\n";
     std::string error;
@@ -283,16 +268,14 @@ Status SerialCounter::Store(std::optional<uint64_t> reserved)
     return {};
 }
 
-Status SerialCounter::Log(uint64_t number, const std::string &fate)
-{
+Status SerialCounter::Log(uint64_t number, const std::string &fate) {
     std::string error;
     if (!os::AppendToFile(log_, UtcNow() + " " + std::to_string(number) + " " + fate + "\n", error))
         return Status::Fail(kExitFile, "the serial log could not be written: " + error);
     return {};
 }
 
-Status SerialCounter::Reserve(uint64_t &number)
-{
+Status SerialCounter::Reserve(uint64_t &number) {
     if (options_.step == 0 || next_ > UINT64_MAX - options_.step)
         return Status::Fail(kExitUsage, "the counter cannot advance past " + std::to_string(next_));
     number = next_;
@@ -300,20 +283,17 @@ Status SerialCounter::Reserve(uint64_t &number)
     return Store(number);
 }
 
-Status SerialCounter::Written(uint64_t number, const std::string &where)
-{
+Status SerialCounter::Written(uint64_t number, const std::string &where) {
     const Status status = Log(number, "written " + where);
     return status.Ok() ? Store(std::nullopt) : status;
 }
 
-Status SerialCounter::Lose(uint64_t number, const std::string &why)
-{
+Status SerialCounter::Lose(uint64_t number, const std::string &why) {
     const Status status = Log(number, "lost: " + why);
     return status.Ok() ? Store(std::nullopt) : status;
 }
 
-Status SerialCounter::GiveBack(uint64_t number, const std::string &why)
-{
+Status SerialCounter::GiveBack(uint64_t number, const std::string &why) {
     Status status = Log(number, "given back: " + why);
     if (!status.Ok())
         return status;
@@ -321,8 +301,7 @@ Status SerialCounter::GiveBack(uint64_t number, const std::string &why)
     return Store(std::nullopt);
 }
 
-Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format)
-{
+Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format) {
     Bytes bytes;
     if (options.first && !EncodeSerial(*options.first, format, bytes))
         return DoesNotFit("first", *options.first, format);
@@ -331,8 +310,7 @@ Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &f
 
 Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
                    const JobControl &control,
-                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number)
-{
+                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number) {
     Bytes bytes;
     if (!EncodeSerial(counter.Next(), format, bytes))
         return DoesNotFit("next", counter.Next(), format);

@@ -17,9 +17,9 @@ constexpr const char *kDefaultVirtualPart = "24c256";
 constexpr int kMaxPioLine = 15;                // the chip has 16 PIO lines
 constexpr int kDefaultPioLines[3] = {6, 7, 8}; // clock, data, write-protect: the library's own at its load
 
-std::string Lower(std::string s)
-{
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
@@ -28,8 +28,7 @@ Status Usage(std::string message) { return Status::Fail(kExitUsage, std::move(me
 // "CLOCK,DATA,WP", each 0 to 15; 0 keeps that line at its default, as the
 // library keeps a line for 0 (so line 0 itself cannot be chosen). The lines
 // in use must differ.
-bool ParseLines(const std::string &text, int lines[3])
-{
+bool ParseLines(const std::string &text, int lines[3]) {
     char tail = 0;
     if (std::sscanf(text.c_str(), "%d,%d,%d%c", &lines[0], &lines[1], &lines[2], &tail) != 3)
         return false;
@@ -42,8 +41,7 @@ bool ParseLines(const std::string &text, int lines[3])
     return lines[0] != lines[1] && lines[0] != lines[2] && lines[1] != lines[2];
 }
 
-Status ApplyPioLines(const std::string &pio, int lines[3])
-{
+Status ApplyPioLines(const std::string &pio, int lines[3]) {
     if (pio.empty())
         return {};
     if (!ParseLines(pio, lines))
@@ -53,26 +51,20 @@ Status ApplyPioLines(const std::string &pio, int lines[3])
     return {};
 }
 
-bool ValidPageSize(int bytes)
-{
+bool ValidPageSize(int bytes) {
     return bytes >= kMinPageBytes && bytes <= kMaxPageBytes && std::has_single_bit(static_cast<unsigned>(bytes));
 }
 
-std::string GeometryHint()
-{
-    return "pass --part (one of " + KnownPartNames() + ") or --size-bits/--block-bits";
-}
+std::string GeometryHint() { return "pass --part (one of " + KnownPartNames() + ") or --size-bits/--block-bits"; }
 
 } // namespace
 
-Session::~Session()
-{
+Session::~Session() {
     if (open_)
         zelClose();
 }
 
-Status Session::Open(SizeNeed need)
-{
+Status Session::Open(SizeNeed need) {
     Status status = ResolveGeometry();
     if (status.Ok())
         status = OpenLink();
@@ -88,8 +80,7 @@ Status Session::Open(SizeNeed need)
     return status;
 }
 
-Status Session::ResolveGeometry()
-{
+Status Session::ResolveGeometry() {
     const LinkOptions &o = options_;
     if (o.byteWrites && o.pageSize >= 0)
         return Usage("give either --page-size or --byte-writes, not both");
@@ -118,8 +109,7 @@ Status Session::ResolveGeometry()
     return {};
 }
 
-Status Session::ResolveVirtualPart(std::string &part)
-{
+Status Session::ResolveVirtualPart(std::string &part) {
     if (!options_.part.empty()) {
         part = FindPart(options_.part)->name;
         return {};
@@ -133,12 +123,12 @@ Status Session::ResolveVirtualPart(std::string &part)
     part = PartNameOf(*geometry_);
     if (part.empty())
         return Usage("no known part has size bits " + std::to_string(geometry_->sizeBits) + " and block bits " +
-                     std::to_string(geometry_->blockBits) + ": pass --link \"SIMPART=... SIMFILE=...\" for the virtual target");
+                     std::to_string(geometry_->blockBits) +
+                     ": pass --link \"SIMPART=... SIMFILE=...\" for the virtual target");
     return {};
 }
 
-Status Session::OpenLink()
-{
+Status Session::OpenLink() {
     const LinkOptions &o = options_;
     int lines[3] = {0, 0, 0};
     Status status = ApplyPioLines(o.pio, lines);
@@ -174,8 +164,9 @@ Status Session::OpenLink()
             return Status::Fail(kExitFile, error);
         const std::string file = (dir / ("eeprom-" + part + ".bin")).string();
         if (file.find('"') != std::string::npos)
-            return Status::Fail(kExitFile, "the state file path '" + file +
-                                               "' holds a double quote: point the state directory elsewhere or pass --link");
+            return Status::Fail(kExitFile,
+                                "the state file path '" + file +
+                                    "' holds a double quote: point the state directory elsewhere or pass --link");
         // configuration words are separated by blanks; a quoted value may hold them
         std::string config = "SIMPART=" + part + " SIMFILE=\"" + file + "\"";
         if (!o.pio.empty())
@@ -184,24 +175,27 @@ Status Session::OpenLink()
         description_ = "the virtual target (" + part + ", " + file + ")";
         opened = zelInitTrans(config.c_str(), 0, geometry_->sizeBits, geometry_->blockBits);
         if (opened == 0 && os::HeldByAnother(file))
-            return Status::Fail(kExitNoLink, "the backing file '" + file +
-                                                 "' is in use by another program (another zelprog?): wait until it "
-                                                 "ends (else check the link options, the PIO lines (--pio) and the wiring)");
+            return Status::Fail(kExitNoLink,
+                                "the backing file '" + file +
+                                    "' is in use by another program (another zelprog?): wait until it "
+                                    "ends (else check the link options, the PIO lines (--pio) and the wiring)");
     }
     if (opened == 0)
-        return Status::Fail(kExitNoLink, "could not open " + description_ +
-                                             ", or no EEPROM answered: check the link options, the PIO lines (--pio) and the wiring");
+        return Status::Fail(
+            kExitNoLink,
+            "could not open " + description_ +
+                ", or no EEPROM answered: check the link options, the PIO lines (--pio) and the wiring");
     open_ = true;
     return {};
 }
 
-Status Session::LoadHeaderGeometry(bool &found)
-{
+Status Session::LoadHeaderGeometry(bool &found) {
     found = false;
     if (zelReadHeader() == 0)
         return {};
     int sizeBits = 0, blockBits = 0;
-    if (zelGetGeometry(&sizeBits, &blockBits, nullptr) == 0 || sizeBits < kMinSizeBits || sizeBits > kMaxHeaderSizeBits)
+    if (zelGetGeometry(&sizeBits, &blockBits, nullptr) == 0 || sizeBits < kMinSizeBits ||
+        sizeBits > kMaxHeaderSizeBits)
         return Status::Fail(kExitJobFailed, "the library took no usable geometry from the EEPROM's header");
     geometry_ = Geometry{sizeBits, blockBits};
     fromHeader_ = true;
@@ -212,8 +206,7 @@ Status Session::LoadHeaderGeometry(bool &found)
 // Page writes of the given page size, else of the part's page (of the
 // smallest page of the parts with the geometry, where no part was named);
 // byte writes when asked for or when the page size is unknown.
-Status Session::ChooseWrites()
-{
+Status Session::ChooseWrites() {
     const PartGeometry *part = options_.part.empty() ? nullptr : FindPart(options_.part);
     const int geometryPage = geometry_ ? SmallestPageOf(*geometry_) : 0;
     if (options_.byteWrites) {
@@ -227,14 +220,15 @@ Status Session::ChooseWrites()
         pageSource_ = "the page of the " + part->name;
     } else if (geometryPage != 0) {
         pageBytes_ = geometryPage;
-        pageSource_ = "the smallest page of the parts of " + std::to_string(geometry_->Bytes()) + " bytes with block bits " +
-                      std::to_string(geometry_->blockBits);
+        pageSource_ = "the smallest page of the parts of " + std::to_string(geometry_->Bytes()) +
+                      " bytes with block bits " + std::to_string(geometry_->blockBits);
     } else {
         pageBytes_ = 0;
         pageSource_ = "the page size is unknown";
     }
     if (zelSetPageWrite(pageBytes_) == 0)
-        return Status::Fail(kExitUsage, "the library refused page writes of " + std::to_string(pageBytes_) + " bytes");
+        return Status::Fail(kExitUsage,
+                            "the library refused page writes of " + std::to_string(pageBytes_) + " bytes");
     return {};
 }
 

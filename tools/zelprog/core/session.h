@@ -13,12 +13,12 @@
 namespace zelprog {
 
 struct LinkOptions {
-    std::string transport;  // "lpt" or "usb" (zelInit); empty: not given
-    int port = -1;          // with --transport; -1: none
-    std::string link;       // the whole transport configuration (zelInitTrans)
-    std::string pio;        // "CLOCK,DATA,WP"
-    std::string part;       // "24c256"
-    int sizeBits = -1;      // -1: not given
+    std::string transport; // "lpt" or "usb" (zelInit); empty: not given
+    int port = -1;         // with --transport; -1: none
+    std::string link;      // the whole transport configuration (zelInitTrans)
+    std::string pio;       // "CLOCK,DATA,WP"
+    std::string part;      // "24c256"
+    int sizeBits = -1;     // -1: not given
     int blockBits = -1;
     int pageSize = -1;       // --page-size; -1: the part table's page
     bool byteWrites = false; // --byte-writes: one write cycle per byte

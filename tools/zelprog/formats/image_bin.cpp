@@ -4,8 +4,7 @@
 
 namespace zelprog {
 
-bool FitBinary(std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes, std::string &error)
-{
+bool FitBinary(std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes, std::string &error) {
     if (data.size() > deviceSize) {
         error = "holds " + std::to_string(data.size()) + " bytes, more than the " + std::to_string(deviceSize) +
                 "-byte EEPROM";

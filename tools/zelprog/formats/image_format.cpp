@@ -6,22 +6,20 @@
 namespace zelprog {
 namespace {
 
-std::string Lower(std::string_view s)
-{
+std::string Lower(std::string_view s) {
     std::string out(s);
-    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(out.begin(), out.end(), out.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return out;
 }
 
-bool EndsWith(std::string_view s, std::string_view tail)
-{
+bool EndsWith(std::string_view s, std::string_view tail) {
     return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
 }
 
 } // namespace
 
-std::optional<ImageFormat> ParseFormatName(std::string_view name)
-{
+std::optional<ImageFormat> ParseFormatName(std::string_view name) {
     const std::string n = Lower(name);
     if (n == "text")
         return ImageFormat::Text;
@@ -34,8 +32,7 @@ std::optional<ImageFormat> ParseFormatName(std::string_view name)
     return std::nullopt;
 }
 
-ImageFormat FormatFromPath(std::string_view path)
-{
+ImageFormat FormatFromPath(std::string_view path) {
     const std::string p = Lower(path);
     if (EndsWith(p, ".bin"))
         return ImageFormat::Binary;
@@ -47,8 +44,7 @@ ImageFormat FormatFromPath(std::string_view path)
     return ImageFormat::Text;
 }
 
-const char *FormatName(ImageFormat format)
-{
+const char *FormatName(ImageFormat format) {
     switch (format) {
     case ImageFormat::Binary:
         return "bin";
@@ -63,8 +59,7 @@ const char *FormatName(ImageFormat format)
 }
 
 bool DecodeImage(ImageFormat format, std::string_view data, std::size_t deviceSize, bool pad, Bytes &bytes,
-                 std::string &error)
-{
+                 std::string &error) {
     switch (format) {
     case ImageFormat::Binary:
         return FitBinary(data, deviceSize, pad, bytes, error);
@@ -78,8 +73,7 @@ bool DecodeImage(ImageFormat format, std::string_view data, std::size_t deviceSi
     return ParseTextImage(data, deviceSize, bytes, error);
 }
 
-std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes)
-{
+std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes) {
     switch (format) {
     case ImageFormat::Binary:
         return std::string(bytes.begin(), bytes.end());
@@ -95,8 +89,8 @@ std::string EncodeImage(ImageFormat format, std::span<const uint8_t> bytes)
 
 bool CarriesAddresses(ImageFormat format) { return format != ImageFormat::Binary; }
 
-bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSize, Runs &runs, std::string &error)
-{
+bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSize, Runs &runs,
+                std::string &error) {
     Bytes image;
     std::vector<bool> named;
     bool ok = false;
@@ -124,8 +118,7 @@ bool DecodeRuns(ImageFormat format, std::string_view data, std::size_t deviceSiz
     return true;
 }
 
-bool EncodeRange(ImageFormat format, uint32_t address, std::span<const uint8_t> bytes, std::string &out)
-{
+bool EncodeRange(ImageFormat format, uint32_t address, std::span<const uint8_t> bytes, std::string &out) {
     switch (format) {
     case ImageFormat::Binary:
         out.assign(bytes.begin(), bytes.end());

@@ -25,13 +25,11 @@ struct Record {
     Bytes data;
 };
 
-std::string LineError(std::size_t line, const std::string &what)
-{
+std::string LineError(std::size_t line, const std::string &what) {
     return "line " + std::to_string(line) + ": " + what;
 }
 
-std::string_view TrimRight(std::string_view s)
-{
+std::string_view TrimRight(std::string_view s) {
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
         s.remove_suffix(1);
     return s;
@@ -39,8 +37,7 @@ std::string_view TrimRight(std::string_view s)
 
 // ":" count(1) offset(2) type(1) data(count) checksum(1), all in hex pairs;
 // the sum of every byte after ':' is 0 modulo 256.
-bool DecodeRecord(std::string_view line, Record &record, std::string &what)
-{
+bool DecodeRecord(std::string_view line, Record &record, std::string &what) {
     if (line.front() != ':') {
         what = "a record must begin with ':'";
         return false;
@@ -86,8 +83,7 @@ struct AddressBase {
     bool segmented = false; // type 02: the 16-bit offset wraps inside the segment
 };
 
-bool ApplyAddressRecord(const Record &record, AddressBase &base, std::string &what)
-{
+bool ApplyAddressRecord(const Record &record, AddressBase &base, std::string &what) {
     if (record.data.size() != 2) {
         what = "an address record carries exactly 2 data bytes";
         return false;
@@ -104,8 +100,7 @@ struct Target {
     std::vector<bool> *named;
 };
 
-bool StoreData(const Record &record, const AddressBase &base, Target &target, std::string &what)
-{
+bool StoreData(const Record &record, const AddressBase &base, Target &target, std::string &what) {
     Bytes &image = target.image;
     for (std::size_t i = 0; i < record.data.size(); ++i) {
         const uint32_t offset = record.offset + static_cast<uint32_t>(i);
@@ -122,8 +117,7 @@ bool StoreData(const Record &record, const AddressBase &base, Target &target, st
     return true;
 }
 
-bool ApplyRecord(const Record &record, AddressBase &base, Target &target, std::string &what)
-{
+bool ApplyRecord(const Record &record, AddressBase &base, Target &target, std::string &what) {
     switch (record.type) {
     case kData:
         return StoreData(record, base, target, what);
@@ -139,8 +133,7 @@ bool ApplyRecord(const Record &record, AddressBase &base, Target &target, std::s
     }
 }
 
-void AppendRecord(std::string &out, uint8_t type, uint16_t offset, std::span<const uint8_t> data)
-{
+void AppendRecord(std::string &out, uint8_t type, uint16_t offset, std::span<const uint8_t> data) {
     char pair[4];
     unsigned sum = static_cast<unsigned>(data.size()) + (offset >> 8) + (offset & 0xFF) + type;
     std::snprintf(pair, sizeof pair, "%02X", static_cast<unsigned>(data.size()));
@@ -165,8 +158,7 @@ void AppendRecord(std::string &out, uint8_t type, uint16_t offset, std::span<con
 } // namespace
 
 bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
-                   std::vector<bool> *named)
-{
+                   std::vector<bool> *named) {
     std::vector<bool> cells(named != nullptr ? deviceSize : 0, false);
     Target target{Bytes(deviceSize, kErasedByte), named != nullptr ? &cells : nullptr};
     AddressBase base;
@@ -194,8 +186,7 @@ bool ParseIntelHex(std::string_view text, std::size_t deviceSize, Bytes &bytes, 
     return false;
 }
 
-std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address)
-{
+std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address) {
     std::string out;
     uint32_t upper = 0;
     for (std::size_t at = 0; at < bytes.size();) {
@@ -205,7 +196,8 @@ std::string EmitIntelHex(std::span<const uint8_t> bytes, uint32_t address)
             const uint8_t base[2] = {static_cast<uint8_t>(upper >> 8), static_cast<uint8_t>(upper)};
             AppendRecord(out, kLinearAddress, 0, base);
         }
-        const std::size_t n = std::min({kBytesPerRecord, bytes.size() - at, std::size_t{0x10000 - (cell & 0xFFFF)}});
+        const std::size_t n =
+            std::min({kBytesPerRecord, bytes.size() - at, std::size_t{0x10000 - (cell & 0xFFFF)}});
         AppendRecord(out, kData, static_cast<uint16_t>(cell & 0xFFFF), bytes.subspan(at, n));
         at += n;
     }

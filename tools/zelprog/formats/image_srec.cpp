@@ -16,20 +16,24 @@ struct Record {
     Bytes data;
 };
 
-std::string LineError(std::size_t line, const std::string &what)
-{
+std::string LineError(std::size_t line, const std::string &what) {
     return "line " + std::to_string(line) + ": " + what;
 }
 
 // Address bytes of each record type; 0 for a type that does not exist.
-int AddressBytesOf(char type)
-{
+int AddressBytesOf(char type) {
     switch (type) {
-    case '0': case '1': case '5': case '9':
+    case '0':
+    case '1':
+    case '5':
+    case '9':
         return 2;
-    case '2': case '6': case '8':
+    case '2':
+    case '6':
+    case '8':
         return 3;
-    case '3': case '7':
+    case '3':
+    case '7':
         return 4;
     default:
         return 0;
@@ -38,8 +42,7 @@ int AddressBytesOf(char type)
 
 // "S" type count(1) address(2..4) data checksum(1), in hex pairs; the
 // checksum is the complement of the low byte of the sum of the others.
-bool DecodeRecord(std::string_view line, Record &record, std::string &what)
-{
+bool DecodeRecord(std::string_view line, Record &record, std::string &what) {
     if (line.size() < 2 || line[0] != 'S' || AddressBytesOf(line[1]) == 0) {
         what = "a record begins with S0..S3 or S5..S9";
         return false;
@@ -75,8 +78,7 @@ bool DecodeRecord(std::string_view line, Record &record, std::string &what)
     return true;
 }
 
-bool StoreData(const Record &record, Bytes &image, std::vector<bool> *named, std::string &what)
-{
+bool StoreData(const Record &record, Bytes &image, std::vector<bool> *named, std::string &what) {
     for (std::size_t i = 0; i < record.data.size(); ++i) {
         const uint64_t address = uint64_t{record.address} + i;
         if (address >= image.size()) {
@@ -91,8 +93,7 @@ bool StoreData(const Record &record, Bytes &image, std::vector<bool> *named, std
     return true;
 }
 
-void AppendRecord(std::string &out, char type, uint32_t address, std::span<const uint8_t> data)
-{
+void AppendRecord(std::string &out, char type, uint32_t address, std::span<const uint8_t> data) {
     const int addressBytes = AddressBytesOf(type);
     Bytes raw = {static_cast<uint8_t>(addressBytes + data.size() + 1)};
     for (int i = addressBytes - 1; i >= 0; --i)
@@ -115,8 +116,7 @@ void AppendRecord(std::string &out, char type, uint32_t address, std::span<const
 } // namespace
 
 bool ParseSRecord(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
-                  std::vector<bool> *named)
-{
+                  std::vector<bool> *named) {
     Bytes image(deviceSize, kErasedByte);
     std::vector<bool> cells(named != nullptr ? deviceSize : 0, false);
     LineReader reader(text);
@@ -145,8 +145,7 @@ bool ParseSRecord(std::string_view text, std::size_t deviceSize, Bytes &bytes, s
     return false;
 }
 
-std::string EmitSRecord(std::span<const uint8_t> bytes, uint32_t address)
-{
+std::string EmitSRecord(std::span<const uint8_t> bytes, uint32_t address) {
     const uint64_t end = uint64_t{address} + bytes.size();
     const char data = end <= 0x10000 ? '1' : end <= 0x1000000 ? '2' : '3';
     std::string out;

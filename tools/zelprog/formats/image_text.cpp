@@ -6,8 +6,7 @@
 namespace zelprog {
 namespace {
 
-std::string Problem(const zel::TextRead &read, std::size_t deviceSize)
-{
+std::string Problem(const zel::TextRead &read, std::size_t deviceSize) {
     switch (read.fault) {
     case zel::TextFault::kIndex:
         return "the word index after '@' is not a hexadecimal number";
@@ -26,13 +25,12 @@ std::string Problem(const zel::TextRead &read, std::size_t deviceSize)
 } // namespace
 
 bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes, std::string &error,
-                    std::vector<bool> *named)
-{
+                    std::vector<bool> *named) {
     const std::size_t count = deviceSize / 2;
     std::vector<uint16_t> words(count, 0xFFFF);
     std::vector<bool> namedWords(count, false);
-    const zel::TextRead read = zel::ReadTextImage(text, zel::TextMode::kStrict, words.data(),
-                                                  static_cast<uint32_t>(count), &namedWords);
+    const zel::TextRead read =
+        zel::ReadTextImage(text, zel::TextMode::kStrict, words.data(), static_cast<uint32_t>(count), &namedWords);
     if (read.fault != zel::TextFault::kNone) {
         error = Problem(read, deviceSize);
         if (read.line != 0)
@@ -53,8 +51,7 @@ bool ParseTextImage(std::string_view text, std::size_t deviceSize, Bytes &bytes,
     return true;
 }
 
-std::string EmitTextImage(std::span<const uint8_t> bytes, std::size_t firstWord)
-{
+std::string EmitTextImage(std::span<const uint8_t> bytes, std::size_t firstWord) {
     std::string out;
     out.reserve(bytes.size() / 2 * 12);
     char line[zel::kLongestTextRecord];

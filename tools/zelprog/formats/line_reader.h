@@ -13,8 +13,7 @@ class LineReader {
 public:
     explicit LineReader(std::string_view text) : rest_(text) {}
 
-    bool Next(std::string_view &line)
-    {
+    bool Next(std::string_view &line) {
         if (rest_.empty())
             return false;
         const std::size_t end = rest_.find('\n');
@@ -33,8 +32,7 @@ private:
 };
 
 // Lowercase hexadecimal without leading zeros.
-inline std::string ToHex(uint64_t value)
-{
+inline std::string ToHex(uint64_t value) {
     static const char digits[] = "0123456789abcdef";
     std::string s;
     do {

@@ -4,8 +4,7 @@
 
 namespace zelprog {
 
-Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named)
-{
+Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named) {
     Runs runs;
     for (std::size_t at = 0; at < image.size() && at < named.size(); ++at) {
         if (!named[at])
@@ -17,8 +16,7 @@ Runs RunsOf(std::span<const uint8_t> image, const std::vector<bool> &named)
     return runs;
 }
 
-void Overlay(Runs &runs, uint32_t address, std::span<const uint8_t> bytes)
-{
+void Overlay(Runs &runs, uint32_t address, std::span<const uint8_t> bytes) {
     uint32_t end = address + static_cast<uint32_t>(bytes.size());
     for (const Run &run : runs)
         end = std::max(end, run.address + static_cast<uint32_t>(run.bytes.size()));

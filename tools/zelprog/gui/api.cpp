@@ -18,29 +18,27 @@ constexpr std::size_t kPortListBytes = 4096;
 constexpr const char *kFormatError = "the format must be text, bin, ihex or srec";
 
 // Requests that change the link or the EEPROM: only the page in control.
-constexpr std::array kControlPaths{"/api/open", "/api/close", "/api/read", "/api/write", "/api/verify",
-                                   "/api/erase", "/api/check-size", "/api/write-header", "/api/stop"};
+constexpr std::array kControlPaths{"/api/open",       "/api/close",        "/api/read",
+                                   "/api/write",      "/api/verify",       "/api/erase",
+                                   "/api/check-size", "/api/write-header", "/api/stop"};
 constexpr std::array kOtherPosts{"/api/decode", "/api/encode"};
 constexpr std::array kApiGets{"/api/state", "/api/events", "/api/chip"};
 
-template <std::size_t N> bool Among(const std::array<const char *, N> &paths, std::string_view path)
-{
+template <std::size_t N> bool Among(const std::array<const char *, N> &paths, std::string_view path) {
     for (const char *p : paths)
         if (path == p)
             return true;
     return false;
 }
 
-Response BadRequest(const Request &request, std::string_view message)
-{
+Response BadRequest(const Request &request, std::string_view message) {
     return ErrorResponse(request, http::status::bad_request, message);
 }
 
 // A refused job or open: a usage problem is the request's fault (400); the
 // others are the link's or the EEPROM's (409: the request was sound, the
 // state did not allow it).
-Response StatusResponse(const Request &request, const Status &status)
-{
+Response StatusResponse(const Request &request, const Status &status) {
     if (status.Ok())
         return JsonResponse(request, {{"ok", true}});
     return ErrorResponse(request, status.code == kExitUsage ? http::status::bad_request : http::status::conflict,
@@ -49,16 +47,14 @@ Response StatusResponse(const Request &request, const Status &status)
 
 Bytes BodyBytes(const Request &request) { return Bytes(request.body().begin(), request.body().end()); }
 
-nlohmann::json PartList()
-{
+nlohmann::json PartList() {
     nlohmann::json parts = nlohmann::json::array();
     for (const PartGeometry &p : KnownParts())
         parts.push_back(nlohmann::json::parse(PartEvent(p).dump())); // the same object as zelprog parts --json
     return parts;
 }
 
-nlohmann::json PortList()
-{
+nlohmann::json PortList() {
     int32_t count = 0;
     std::array<char, kPortListBytes> names{};
     nlohmann::json ports = nlohmann::json::array();
@@ -71,8 +67,7 @@ nlohmann::json PortList()
     return ports;
 }
 
-bool ParseNumber(std::string_view text, long &value)
-{
+bool ParseNumber(std::string_view text, long &value) {
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     return ec == std::errc() && end == text.data() + text.size();
 }
@@ -80,8 +75,7 @@ bool ParseNumber(std::string_view text, long &value)
 // The page's link choice as zelprog's link options; an empty string when
 // the choice is sound, else what is wrong with it. `commandLink` is the
 // link given on the command line ("" for none).
-std::string LinkFromJson(const nlohmann::json &body, const std::string &commandLink, OpenRequest &open)
-{
+std::string LinkFromJson(const nlohmann::json &body, const std::string &commandLink, OpenRequest &open) {
     const std::string kind = body.value("kind", "");
     LinkOptions &link = open.link;
     link.part = body.value("part", "");
@@ -112,8 +106,7 @@ std::string LinkFromJson(const nlohmann::json &body, const std::string &commandL
 
 } // namespace
 
-std::optional<Response> Api::Screen(const Request &header)
-{
+std::optional<Response> Api::Screen(const Request &header) {
     if (std::optional<Refusal> refusal = guard_.Check(header))
         return ErrorResponse(header, refusal->status, refusal->message);
     const std::string_view path = TargetPath(header.target());
@@ -142,8 +135,7 @@ std::optional<Response> Api::Screen(const Request &header)
     return ErrorResponse(header, http::status::not_found, "no such page or request");
 }
 
-Reply Api::Handle(Request &request)
-{
+Reply Api::Handle(Request &request) {
     const std::string_view path = TargetPath(request.target());
     if (request.method() == http::verb::get && path == "/api/events")
         return StreamReply{};
@@ -152,10 +144,11 @@ Reply Api::Handle(Request &request)
     return Post(request, path);
 }
 
-void Api::Stream(boost::beast::tcp_stream stream, const Request &request) { hub_.Attach(std::move(stream), request); }
+void Api::Stream(boost::beast::tcp_stream stream, const Request &request) {
+    hub_.Attach(std::move(stream), request);
+}
 
-Response Api::Get(const Request &request, std::string_view path)
-{
+Response Api::Get(const Request &request, std::string_view path) {
     if (path == "/api/state") {
         nlohmann::json state = device_.State();
         state["commandLink"] = commandLink_;
@@ -165,20 +158,20 @@ Response Api::Get(const Request &request, std::string_view path)
     }
     if (path == "/api/chip") {
         if (device_.Chip().empty())
-            return ErrorResponse(request, http::status::conflict, "the EEPROM's contents are not known: Read first");
+            return ErrorResponse(request, http::status::conflict,
+                                 "the EEPROM's contents are not known: Read first");
         return BytesResponse(request, std::string(device_.Chip().begin(), device_.Chip().end()),
                              "application/octet-stream");
     }
     const Asset *asset = FindAsset(path);
-    Response response = BytesResponse(request, std::string(reinterpret_cast<const char *>(asset->data), asset->size),
-                                      asset->type);
+    Response response =
+        BytesResponse(request, std::string(reinterpret_cast<const char *>(asset->data), asset->size), asset->type);
     response.set("Content-Security-Policy",
                  "default-src 'self'; img-src 'self' data: blob:; object-src 'none'; frame-ancestors 'none'");
     return response;
 }
 
-Response Api::Post(const Request &request, std::string_view path)
-{
+Response Api::Post(const Request &request, std::string_view path) {
     if (path == "/api/decode")
         return Decode(request);
     if (path == "/api/encode")
@@ -209,8 +202,7 @@ Response Api::Post(const Request &request, std::string_view path)
     return Job(request, device_.StartErase(static_cast<uint8_t>(fill)));
 }
 
-Response Api::Open(const Request &request)
-{
+Response Api::Open(const Request &request) {
     const nlohmann::json body = nlohmann::json::parse(request.body(), nullptr, false);
     if (!body.is_object())
         return BadRequest(request, "the open request must be a JSON object");
@@ -229,23 +221,21 @@ Response Api::Open(const Request &request)
     return JsonResponse(request, device_.State());
 }
 
-Response Api::Job(const Request &request, const Status &started)
-{
+Response Api::Job(const Request &request, const Status &started) {
     if (!started.Ok())
         return StatusResponse(request, started);
     return JsonResponse(request, {{"ok", true}, {"started", true}}, http::status::accepted);
 }
 
-Response Api::Decode(const Request &request)
-{
+Response Api::Decode(const Request &request) {
     const std::string name = QueryParameter(request.target(), "format");
     const std::optional<ImageFormat> format = ParseFormatName(name);
     if (!format)
         return BadRequest(request, kFormatError);
     long size = static_cast<long>(device_.Size());
     const std::string sizeText = QueryParameter(request.target(), "size");
-    if (!sizeText.empty() && (!ParseNumber(sizeText, size) || size < 128 || size > (1L << kMaxSizeBits) ||
-                              (size & (size - 1)) != 0))
+    if (!sizeText.empty() &&
+        (!ParseNumber(sizeText, size) || size < 128 || size > (1L << kMaxSizeBits) || (size & (size - 1)) != 0))
         return BadRequest(request, "the size must be a power of two from 128 to 131072");
     if (size == 0)
         return BadRequest(request, "no EEPROM is open: say the buffer's size");
@@ -256,8 +246,7 @@ Response Api::Decode(const Request &request)
     return BytesResponse(request, std::string(bytes.begin(), bytes.end()), "application/octet-stream");
 }
 
-Response Api::Encode(const Request &request)
-{
+Response Api::Encode(const Request &request) {
     const std::optional<ImageFormat> format = ParseFormatName(QueryParameter(request.target(), "format"));
     if (!format)
         return BadRequest(request, kFormatError);

@@ -14,9 +14,7 @@ public:
     // `commandLink`: the link given on the command line, which the page may
     // open as it stands ("" for none).
     Api(const Guard &guard, Device &device, EventHub &hub, std::string commandLink)
-        : guard_(guard), device_(device), hub_(hub), commandLink_(std::move(commandLink))
-    {
-    }
+        : guard_(guard), device_(device), hub_(hub), commandLink_(std::move(commandLink)) {}
 
     std::optional<Response> Screen(const Request &header) override;
     Reply Handle(Request &request) override;

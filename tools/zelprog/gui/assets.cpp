@@ -2,8 +2,7 @@
 
 namespace zelprog::gui {
 
-const Asset *FindAsset(std::string_view path)
-{
+const Asset *FindAsset(std::string_view path) {
     if (path == "/")
         path = "/index.html";
     for (const Asset &asset : Assets())

@@ -18,28 +18,24 @@ Status Refused(std::string message) { return Status::Fail(kExitUsage, std::move(
 
 Device::Device(boost::asio::io_context &io, EventHub &hub) : io_(io), hub_(hub) {}
 
-Device::~Device()
-{
+Device::~Device() {
     stop_ = true;
     if (job_.joinable())
         job_.join();
 }
 
-std::size_t Device::Size() const
-{
+std::size_t Device::Size() const {
     return session_ != nullptr && session_->GetGeometry() ? session_->GetGeometry()->Bytes() : 0;
 }
 
-nlohmann::json Device::State() const
-{
+nlohmann::json Device::State() const {
     nlohmann::json state = {{"open", session_ != nullptr}, {"busy", Busy()}, {"chipKnown", !chip_.empty()}};
     if (session_ != nullptr)
         state["link"] = link_;
     return state;
 }
 
-Status Device::Startable() const
-{
+Status Device::Startable() const {
     if (Busy())
         return Refused("a job is running: wait for it or press Stop");
     if (session_ == nullptr)
@@ -47,8 +43,7 @@ Status Device::Startable() const
     return {};
 }
 
-Status Device::Open(const OpenRequest &request)
-{
+Status Device::Open(const OpenRequest &request) {
     if (Busy())
         return Refused("a job is running: wait for it or press Stop");
     const int page = request.link.pageSize;
@@ -78,8 +73,7 @@ Status Device::Open(const OpenRequest &request)
     return {};
 }
 
-Status Device::Close()
-{
+Status Device::Close() {
     if (Busy())
         return Refused("a job is running: wait for it or press Stop");
     session_.reset();
@@ -87,8 +81,7 @@ Status Device::Close()
     return {};
 }
 
-Status Device::Start(std::string command, Work work, std::function<void(bool)> after)
-{
+Status Device::Start(std::string command, Work work, std::function<void(bool)> after) {
     const Status startable = Startable();
     if (!startable.Ok())
         return startable;
@@ -101,16 +94,14 @@ Status Device::Start(std::string command, Work work, std::function<void(bool)> a
     return {};
 }
 
-void Device::Finished(const std::string &command, const Status &status, const std::function<void(bool)> &after)
-{
+void Device::Finished(const std::string &command, const Status &status, const std::function<void(bool)> &after) {
     job_.join();
     if (after)
         after(status.Ok());
     hub_.Publish(status.Ok() ? ResultEvent(command) : ErrorEvent(status.message, status.code));
 }
 
-Status Device::StartRead()
-{
+Status Device::StartRead() {
     auto read = std::make_shared<Bytes>();
     return Start(
         "dump",
@@ -123,15 +114,14 @@ Status Device::StartRead()
         });
 }
 
-Status Device::ImageFits(const Bytes &image) const
-{
+Status Device::ImageFits(const Bytes &image) const {
     if (image.size() == Size())
         return {};
-    return Refused("the image holds " + std::to_string(image.size()) + " bytes, the EEPROM " + std::to_string(Size()));
+    return Refused("the image holds " + std::to_string(image.size()) + " bytes, the EEPROM " +
+                   std::to_string(Size()));
 }
 
-Status Device::StartWrite(Bytes bytes)
-{
+Status Device::StartWrite(Bytes bytes) {
     if (Status s = Startable(); !s.Ok())
         return s;
     if (Status s = ImageFits(bytes); !s.Ok())
@@ -146,8 +136,7 @@ Status Device::StartWrite(Bytes bytes)
         });
 }
 
-Status Device::StartVerify(Bytes bytes)
-{
+Status Device::StartVerify(Bytes bytes) {
     if (Status s = Startable(); !s.Ok())
         return s;
     if (Status s = ImageFits(bytes); !s.Ok())
@@ -161,8 +150,7 @@ Status Device::StartVerify(Bytes bytes)
         });
 }
 
-Status Device::StartErase(uint8_t fill)
-{
+Status Device::StartErase(uint8_t fill) {
     return Start(
         "clear", [fill](Session &s, const JobControl &c) { return ClearImage(s, fill, true, c); },
         [this, fill](bool ok) {
@@ -172,27 +160,29 @@ Status Device::StartErase(uint8_t fill)
         });
 }
 
-Status Device::StartCheckSize()
-{
+Status Device::StartCheckSize() {
     return Start("check-size", [](Session &s, const JobControl &) {
         if (zelCheckSize() != 0)
             return Status{};
-        return Status::Fail(kExitJobFailed, "size check failed: the last byte of " +
-                                                std::to_string(s.GetGeometry()->Bytes()) +
-                                                " cannot be changed and put back; the EEPROM is smaller, or write-protected");
+        return Status::Fail(kExitJobFailed,
+                            "size check failed: the last byte of " + std::to_string(s.GetGeometry()->Bytes()) +
+                                " cannot be changed and put back; the EEPROM is smaller, or write-protected");
     });
 }
 
-Status Device::StartWriteHeader()
-{
-    return Start("write-header", [](Session &, const JobControl &) {
-        if (zelWriteHeader() != 0)
-            return Status{};
-        return Status::Fail(kExitJobFailed, "writing the geometry header failed (is the EEPROM write-protected?)");
-    }, [this](bool ok) {
-        if (ok)
-            chip_.clear(); // the header's bytes changed
-    });
+Status Device::StartWriteHeader() {
+    return Start(
+        "write-header",
+        [](Session &, const JobControl &) {
+            if (zelWriteHeader() != 0)
+                return Status{};
+            return Status::Fail(kExitJobFailed,
+                                "writing the geometry header failed (is the EEPROM write-protected?)");
+        },
+        [this](bool ok) {
+            if (ok)
+                chip_.clear(); // the header's bytes changed
+        });
 }
 
 void Device::Stop() { stop_ = true; }

@@ -63,7 +63,7 @@ private:
     std::unique_ptr<Session> session_; // used by the job's thread while a job runs, else by the server's
     std::thread job_;
     std::atomic<bool> stop_{false};
-    Bytes chip_;        // server thread only; a job's own image is held by the job alone
+    Bytes chip_;          // server thread only; a job's own image is held by the job alone
     nlohmann::json link_; // what the page is shown of the open link
 };
 

@@ -17,34 +17,29 @@ namespace beast = boost::beast;
 // read that never expects data tells when the page has gone.
 class EventStream : public std::enable_shared_from_this<EventStream> {
 public:
-    EventStream(beast::tcp_stream stream, EventHub &hub) : stream_(std::move(stream)), hub_(hub)
-    {
+    EventStream(beast::tcp_stream stream, EventHub &hub) : stream_(std::move(stream)), hub_(hub) {
         stream_.expires_never();
     }
 
-    void Start(std::string head)
-    {
+    void Start(std::string head) {
         Send(std::move(head));
         WatchForClose();
     }
 
-    void Send(std::string frame)
-    {
+    void Send(std::string frame) {
         queue_.push_back(std::move(frame));
         if (queue_.size() == 1)
             WriteNext();
     }
 
-    void Close()
-    {
+    void Close() {
         beast::error_code ignored;
         stream_.socket().shutdown(asio::ip::tcp::socket::shutdown_both, ignored);
         stream_.close();
     }
 
 private:
-    void WriteNext()
-    {
+    void WriteNext() {
         asio::async_write(stream_, asio::buffer(queue_.front()),
                           [self = shared_from_this()](beast::error_code ec, std::size_t) {
                               if (ec) {
@@ -57,18 +52,17 @@ private:
                           });
     }
 
-    void WatchForClose()
-    {
-        stream_.async_read_some(asio::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
-            if (ec)
-                self->Ended();
-            else
-                self->WatchForClose(); // a page sends nothing on this connection; ignore what comes
-        });
+    void WatchForClose() {
+        stream_.async_read_some(
+            asio::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                if (ec)
+                    self->Ended();
+                else
+                    self->WatchForClose(); // a page sends nothing on this connection; ignore what comes
+            });
     }
 
-    void Ended()
-    {
+    void Ended() {
         if (ended_)
             return;
         ended_ = true;
@@ -87,8 +81,7 @@ namespace {
 
 std::string Frame(const Event &event) { return "data: " + event.dump() + "\n\n"; }
 
-std::string Head(const Request &request)
-{
+std::string Head(const Request &request) {
     http::response<http::empty_body> head{http::status::ok, request.version()};
     head.set(http::field::server, "zelprog");
     head.set(http::field::content_type, "text/event-stream");
@@ -101,8 +94,7 @@ std::string Head(const Request &request)
 
 } // namespace
 
-void EventHub::Attach(beast::tcp_stream stream, const Request &request)
-{
+void EventHub::Attach(beast::tcp_stream stream, const Request &request) {
     auto page = std::make_shared<EventStream>(std::move(stream), *this);
     streams_.push_back(page);
     page->Start(Head(request));
@@ -118,8 +110,7 @@ void EventHub::Attach(beast::tcp_stream stream, const Request &request)
     }
 }
 
-void EventHub::Remove(const EventStream *stream)
-{
+void EventHub::Remove(const EventStream *stream) {
     std::erase_if(streams_, [stream](const std::shared_ptr<EventStream> &s) { return s.get() == stream; });
     if (controller_.get() != stream)
         return;
@@ -128,25 +119,21 @@ void EventHub::Remove(const EventStream *stream)
     Send({{"event", "free"}, {"text", "The page that had control has gone: reload to take control."}});
 }
 
-bool EventHub::HasControl(std::string_view pageId) const
-{
+bool EventHub::HasControl(std::string_view pageId) const {
     return controller_ != nullptr && SameSecret(pageId, controllerId_);
 }
 
-void EventHub::Publish(Event event)
-{
+void EventHub::Publish(Event event) {
     asio::post(io_, [this, event = std::move(event)] { Send(event); });
 }
 
-void EventHub::Send(const Event &event)
-{
+void EventHub::Send(const Event &event) {
     const std::string frame = Frame(event);
     for (const auto &stream : streams_)
         stream->Send(frame);
 }
 
-void EventHub::CloseAll()
-{
+void EventHub::CloseAll() {
     for (const auto &stream : streams_)
         stream->Close();
     streams_.clear();

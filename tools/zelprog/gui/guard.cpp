@@ -8,8 +8,7 @@
 namespace zelprog::gui {
 namespace {
 
-std::string_view Trim(std::string_view s)
-{
+std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
@@ -19,8 +18,7 @@ std::string_view Trim(std::string_view s)
 
 } // namespace
 
-std::string NewToken()
-{
+std::string NewToken() {
     std::array<unsigned char, 16> bits{};
     if (!os::RandomBytes(bits.data(), bits.size()))
         return "";
@@ -33,8 +31,7 @@ std::string NewToken()
     return token;
 }
 
-bool SameSecret(std::string_view a, std::string_view b)
-{
+bool SameSecret(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     unsigned char differ = 0;
@@ -44,30 +41,27 @@ bool SameSecret(std::string_view a, std::string_view b)
 }
 
 Guard::Guard(std::string token, unsigned short port)
-    : token_(std::move(token)), port_(port), cookieName_("zelprog-" + std::to_string(port))
-{
-}
+    : token_(std::move(token)), port_(port), cookieName_("zelprog-" + std::to_string(port)) {}
 
 std::string Guard::Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/?token=" + token_; }
 
-bool Guard::HostAllowed(std::string_view host) const
-{
+bool Guard::HostAllowed(std::string_view host) const {
     const std::string port = ":" + std::to_string(port_);
     return host == "127.0.0.1" + port || host == "localhost" + port;
 }
 
-bool Guard::OriginAllowed(std::string_view origin) const
-{
-    return origin == "http://127.0.0.1:" + std::to_string(port_) || origin == "http://localhost:" + std::to_string(port_);
+bool Guard::OriginAllowed(std::string_view origin) const {
+    return origin == "http://127.0.0.1:" + std::to_string(port_) ||
+           origin == "http://localhost:" + std::to_string(port_);
 }
 
-bool Guard::CookieHoldsToken(std::string_view cookies) const
-{
+bool Guard::CookieHoldsToken(std::string_view cookies) const {
     while (!cookies.empty()) {
         const std::size_t semicolon = cookies.find(';');
         const std::string_view pair = Trim(cookies.substr(0, semicolon));
         const std::size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == cookieName_ && SameSecret(pair.substr(eq + 1), token_))
+        if (eq != std::string_view::npos && pair.substr(0, eq) == cookieName_ &&
+            SameSecret(pair.substr(eq + 1), token_))
             return true;
         if (semicolon == std::string_view::npos)
             break;
@@ -76,24 +70,21 @@ bool Guard::CookieHoldsToken(std::string_view cookies) const
     return false;
 }
 
-bool Guard::IsEntry(const Request &request) const
-{
+bool Guard::IsEntry(const Request &request) const {
     const std::string_view target = request.target();
     return request.method() == http::verb::get && TargetPath(target) == "/" &&
            SameSecret(QueryParameter(target, "token"), token_);
 }
 
-std::string Guard::SetCookieValue() const
-{
+std::string Guard::SetCookieValue() const {
     return cookieName_ + "=" + token_ + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
-std::optional<Refusal> Guard::Check(const Request &request) const
-{
+std::optional<Refusal> Guard::Check(const Request &request) const {
     if (request.count(http::field::host) != 1 || !HostAllowed(request[http::field::host]))
         return Refusal{http::status::forbidden,
-                       "refused: the Host header must be 127.0.0.1:" + std::to_string(port_) + " or localhost:" +
-                           std::to_string(port_)};
+                       "refused: the Host header must be 127.0.0.1:" + std::to_string(port_) +
+                           " or localhost:" + std::to_string(port_)};
     if (request.count(http::field::origin) > 1 ||
         (request.count(http::field::origin) == 1 && !OriginAllowed(request[http::field::origin])))
         return Refusal{http::status::forbidden, "refused: requests from another site are not served"};

@@ -20,8 +20,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kQuitPoll{100};
 
-std::string TokenOrThrow()
-{
+std::string TokenOrThrow() {
     std::string token = NewToken();
     if (token.empty())
         throw std::runtime_error("the system's random source gave no token");
@@ -32,14 +31,14 @@ std::string TokenOrThrow()
 // the address: a command line (xdg-open's, the browser's) is there for any
 // local user to read, so the token never stands on one. The file's path, or
 // an empty one when no browser was started.
-std::filesystem::path OpenBrowserOn(const std::string &url, unsigned short port)
-{
+std::filesystem::path OpenBrowserOn(const std::string &url, unsigned short port) {
     std::filesystem::path dir;
     std::string error;
     if (os::RuntimeDirectory(dir, error)) {
         const std::filesystem::path file = dir / ("gui-" + std::to_string(port) + ".html");
-        const std::string page = "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0; url=" +
-                                 url + "\">\n<title>zelprog gui</title>\n<a href=\"" + url + "\">Open zelprog gui</a>\n";
+        const std::string page =
+            "<!DOCTYPE html>\n<meta charset=\"utf-8\">\n<meta http-equiv=\"refresh\" content=\"0; url=" + url +
+            "\">\n<title>zelprog gui</title>\n<a href=\"" + url + "\">Open zelprog gui</a>\n";
         if (os::WritePrivateFile(file, page, error) && os::OpenBrowser(file))
             return file;
         std::error_code ignored;
@@ -57,13 +56,10 @@ std::filesystem::path OpenBrowserOn(const std::string &url, unsigned short port)
 struct App::Parts {
     explicit Parts(const GuiOptions &options)
         : hub(io), device(io, hub), server(io, static_cast<unsigned short>(options.port), options.limits),
-          guard(TokenOrThrow(), server.Port()), api(guard, device, hub, options.link), timer(io)
-    {
-    }
+          guard(TokenOrThrow(), server.Port()), api(guard, device, hub, options.link), timer(io) {}
 
     // Ctrl-C or Quit stops a running job; once it has ended the loop ends.
-    void Watch()
-    {
+    void Watch() {
         timer.expires_after(kQuitPoll);
         timer.async_wait([this](boost::system::error_code) {
             if ((os::Interrupted() || quit.load()) && !stopping) {
@@ -101,8 +97,7 @@ const std::string &App::Token() const { return parts_->guard.Token(); }
 
 std::string App::Url() const { return parts_->guard.Url(); }
 
-void App::Run()
-{
+void App::Run() {
     parts_->server.Start(parts_->api);
     parts_->Watch();
     parts_->io.run();
@@ -110,8 +105,7 @@ void App::Run()
 
 void App::Quit() { parts_->quit = true; }
 
-Status RunGui(const GuiOptions &options)
-{
+Status RunGui(const GuiOptions &options) {
     if (options.port < 0 || options.port > 65535)
         return Status::Fail(kExitUsage, "--port takes 0 (a free port) to 65535");
     std::unique_ptr<App> app;

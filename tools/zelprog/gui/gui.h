@@ -10,9 +10,9 @@
 namespace zelprog::gui {
 
 struct GuiOptions {
-    int port = 0;           // 0: a free port
+    int port = 0; // 0: a free port
     bool openBrowser = true;
-    std::string link;       // --link: a link the page may open as it stands (it may name files)
+    std::string link; // --link: a link the page may open as it stands (it may name files)
     ServerLimits limits;
 };
 

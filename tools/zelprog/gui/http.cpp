@@ -3,8 +3,7 @@
 namespace zelprog::gui {
 namespace {
 
-Response Base(const Request &request, http::status status, std::string_view type)
-{
+Response Base(const Request &request, http::status status, std::string_view type) {
     Response response{status, request.version()};
     response.set(http::field::server, "zelprog");
     response.set(http::field::content_type, type);
@@ -16,21 +15,18 @@ Response Base(const Request &request, http::status status, std::string_view type
 
 } // namespace
 
-Response ErrorResponse(const Request &request, http::status status, std::string_view message)
-{
+Response ErrorResponse(const Request &request, http::status status, std::string_view message) {
     return JsonResponse(request, nlohmann::json{{"error", message}}, status);
 }
 
-Response JsonResponse(const Request &request, const nlohmann::json &body, http::status status)
-{
+Response JsonResponse(const Request &request, const nlohmann::json &body, http::status status) {
     Response response = Base(request, status, "application/json");
     response.body() = body.dump();
     response.prepare_payload();
     return response;
 }
 
-Response BytesResponse(const Request &request, std::string bytes, std::string_view type)
-{
+Response BytesResponse(const Request &request, std::string bytes, std::string_view type) {
     Response response = Base(request, http::status::ok, type);
     response.body() = std::move(bytes);
     response.prepare_payload();
@@ -39,8 +35,7 @@ Response BytesResponse(const Request &request, std::string bytes, std::string_vi
 
 std::string_view TargetPath(std::string_view target) { return target.substr(0, target.find('?')); }
 
-std::string QueryParameter(std::string_view target, std::string_view name)
-{
+std::string QueryParameter(std::string_view target, std::string_view name) {
     const std::size_t question = target.find('?');
     if (question == std::string_view::npos)
         return "";

@@ -14,8 +14,8 @@ namespace {
 
 // Keys as the transport reads them, in any case. Keys that name a path
 // (the backing file, the traces) are not here.
-constexpr std::array<std::string_view, 9> kAllowedKeys{
-    "SPITRANS", "SPIPORT", "SIMPART", "SIMADDR", "SIMLINES", "SIMTWR", "SIMSTRETCH", "SIMWP", "SIMFAULT"};
+constexpr std::array<std::string_view, 9> kAllowedKeys{"SPITRANS", "SPIPORT",    "SIMPART", "SIMADDR", "SIMLINES",
+                                                       "SIMTWR",   "SIMSTRETCH", "SIMWP",   "SIMFAULT"};
 constexpr std::string_view kDefaultPart = "24c256"; // the virtual target's part when none is named
 
 std::string Upper(std::string_view s) {
@@ -83,13 +83,11 @@ bool CheckWords(const std::vector<Word> &words, std::string &error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string &key = words[i].key;
         if (key == "SIMFILE")
-            return Refuse(error,
-                          "SIMFILE is not taken from the page: the virtual target keeps its contents in "
-                          "zelprog's state folder, one file per part");
+            return Refuse(error, "SIMFILE is not taken from the page: the virtual target keeps its contents in "
+                                 "zelprog's state folder, one file per part");
         if (key == "SIMVCD" || key == "SIMLOG")
-            return Refuse(error, key +
-                                     " is not taken from the page: traces are asked for on the command line "
-                                     "(zelprog gui --link \"...\")");
+            return Refuse(error, key + " is not taken from the page: traces are asked for on the command line "
+                                       "(zelprog gui --link \"...\")");
         if (std::find(kAllowedKeys.begin(), kAllowedKeys.end(), key) == kAllowedKeys.end())
             return Refuse(error, "the key '" + key + "' is not one the page may set (" + AllowedKeys() + ")");
         for (std::size_t j = 0; j < i; ++j)
@@ -108,8 +106,7 @@ bool PageLinkConfig(std::string_view text, std::string_view part, std::string &c
     std::vector<Word> words;
     if (!SplitWords(text, words, error) || !CheckWords(words, error))
         return false;
-    const auto named =
-        std::find_if(words.begin(), words.end(), [](const Word &w) { return w.key == "SIMPART"; });
+    const auto named = std::find_if(words.begin(), words.end(), [](const Word &w) { return w.key == "SIMPART"; });
     std::string chosen = named != words.end() ? Lower(named->value)
                          : part.empty()       ? std::string(kDefaultPart)
                                               : Lower(part);

@@ -24,8 +24,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(tcp::socket socket, Router &router, std::chrono::milliseconds idleTimeout,
                std::shared_ptr<std::size_t> open)
-        : stream_(std::move(socket)), router_(router), idleTimeout_(idleTimeout), open_(std::move(open))
-    {
+        : stream_(std::move(socket)), router_(router), idleTimeout_(idleTimeout), open_(std::move(open)) {
         ++*open_;
     }
     ~Connection() { --*open_; }
@@ -35,18 +34,17 @@ public:
     void Start() { ReadHeader(); }
 
 private:
-    void ReadHeader()
-    {
+    void ReadHeader() {
         parser_.emplace();
         parser_->header_limit(kMaxHeaderBytes);
         parser_->body_limit(kMaxBodyBytes);
         stream_.expires_after(idleTimeout_);
-        http::async_read_header(stream_, buffer_, *parser_,
-                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
+        http::async_read_header(
+            stream_, buffer_, *parser_,
+            [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnHeader(ec); });
     }
 
-    void OnHeader(beast::error_code ec)
-    {
+    void OnHeader(beast::error_code ec) {
         if (ec)
             return Fail(ec);
         if (std::optional<Response> refusal = router_.Screen(parser_->get())) {
@@ -58,8 +56,7 @@ private:
                          [self = shared_from_this()](beast::error_code ec2, std::size_t) { self->OnBody(ec2); });
     }
 
-    void OnBody(beast::error_code ec)
-    {
+    void OnBody(beast::error_code ec) {
         if (ec)
             return Fail(ec);
         Request request = parser_->release();
@@ -74,8 +71,7 @@ private:
 
     // Malformed or oversized requests get an answer; a connection that went
     // away gets none.
-    void Fail(beast::error_code ec)
-    {
+    void Fail(beast::error_code ec) {
         const bool malformed = ec.category() == http::make_error_code(http::error::body_limit).category();
         if (!malformed || ec == http::error::end_of_stream || ec == http::error::partial_message) {
             Close();
@@ -83,17 +79,16 @@ private:
         }
         Request none;
         none.version(11);
-        Response response = ec == http::error::body_limit || ec == http::error::header_limit
-                                ? ErrorResponse(none, http::status::payload_too_large,
-                                                "refused: the request is larger than the server takes (4 MiB)")
-                                : ErrorResponse(none, http::status::bad_request,
-                                                "malformed HTTP request: " + ec.message());
+        Response response =
+            ec == http::error::body_limit || ec == http::error::header_limit
+                ? ErrorResponse(none, http::status::payload_too_large,
+                                "refused: the request is larger than the server takes (4 MiB)")
+                : ErrorResponse(none, http::status::bad_request, "malformed HTTP request: " + ec.message());
         response.keep_alive(false);
         Send(std::move(response));
     }
 
-    void Send(Response response)
-    {
+    void Send(Response response) {
         auto held = std::make_shared<Response>(std::move(response));
         http::async_write(stream_, *held, [self = shared_from_this(), held](beast::error_code ec, std::size_t) {
             if (ec || !held->keep_alive())
@@ -103,8 +98,7 @@ private:
         });
     }
 
-    void Close()
-    {
+    void Close() {
         beast::error_code ignored;
         stream_.socket().shutdown(tcp::socket::shutdown_send, ignored);
         stream_.close();
@@ -121,8 +115,7 @@ private:
 } // namespace
 
 Server::Server(asio::io_context &io, unsigned short port, ServerLimits limits)
-    : io_(io), limits_(limits), acceptor_(io), pause_(io)
-{
+    : io_(io), limits_(limits), acceptor_(io), pause_(io) {
     const tcp::endpoint endpoint{asio::ip::address_v4::loopback(), port};
     acceptor_.open(endpoint.protocol());
     acceptor_.bind(endpoint);
@@ -130,14 +123,12 @@ Server::Server(asio::io_context &io, unsigned short port, ServerLimits limits)
     port_ = acceptor_.local_endpoint().port();
 }
 
-void Server::Start(Router &router)
-{
+void Server::Start(Router &router) {
     router_ = &router;
     Accept();
 }
 
-void Server::Stop()
-{
+void Server::Stop() {
     beast::error_code ignored;
     acceptor_.close(ignored);
     pause_.cancel();
@@ -145,8 +136,7 @@ void Server::Stop()
 
 // An accept that failed (no descriptor left, or a connection gone before it
 // was taken) leaves the others waiting: after a pause the server takes them.
-void Server::Accept()
-{
+void Server::Accept() {
     acceptor_.async_accept(io_, [this](beast::error_code ec, tcp::socket socket) {
         if (ec == asio::error::operation_aborted || !acceptor_.is_open())
             return; // stopped
@@ -163,8 +153,7 @@ void Server::Accept()
     });
 }
 
-void Server::Take(tcp::socket socket)
-{
+void Server::Take(tcp::socket socket) {
     if (*open_ >= limits_.maxConnections) {
         beast::error_code ignored;
         socket.close(ignored); // refused at once: the pages' own connections are few

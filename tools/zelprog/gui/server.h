@@ -35,8 +35,9 @@ public:
 // slows the page at worst, it never ends the server.
 struct ServerLimits {
     std::size_t maxConnections = 48; // more are closed as soon as they come
-    std::chrono::milliseconds idleTimeout{5000}; // for each request's header, from the connection or the last answer
-    std::chrono::milliseconds acceptPause{100};  // after an accept failed (no descriptor left, say)
+    std::chrono::milliseconds idleTimeout{
+        5000}; // for each request's header, from the connection or the last answer
+    std::chrono::milliseconds acceptPause{100}; // after an accept failed (no descriptor left, say)
 };
 
 class Server {
