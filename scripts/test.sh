@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: Linux (Debug, with line and branch
+# Checks the formatting (scripts/check-format.sh), then builds and runs
+# every test suite: Linux (Debug, with line and branch
 # coverage), AddressSanitizer + UndefinedBehaviorSanitizer, ThreadSanitizer,
 # the Windows Release builds under wine (x86-64 under wine64, i686 under the
 # 32-bit wine; each also makes its zip), and the fuzzers. Where the machine
@@ -9,7 +10,7 @@
 # ZEL_STAGES="debug asan" runs only those stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-stages=${ZEL_STAGES:-"coverage asan tsan windows windows32 fuzz"}
+stages=${ZEL_STAGES:-"format coverage asan tsan windows windows32 fuzz"}
 jobs=${ZEL_JOBS:-2}
 failed=()
 
@@ -40,6 +41,7 @@ report_coverage() {
 
 for stage in $stages; do
   case $stage in
+    format) bash scripts/check-format.sh || failed+=(format) ;;
     debug|asan|tsan) run_linux "$stage" || failed+=("$stage") ;;
     coverage) { run_linux coverage && run_batched coverage && report_coverage; } || failed+=(coverage)
               cat build/coverage/browser-artifacts/speed.txt 2>/dev/null || true ;;
