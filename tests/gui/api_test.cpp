@@ -44,6 +44,7 @@ protected:
                ("zelprog-gui-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()));
         fs::create_directories(dir_ / "zelprog");
         SetEnv("XDG_STATE_HOME", dir_.string());
+        SetEnv("LOCALAPPDATA", dir_.string()); // the state folder on Windows
         Start({});
     }
 

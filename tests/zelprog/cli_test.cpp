@@ -84,7 +84,9 @@ TEST_F(ZelprogCli, MismatchesExitOneAndAreListed) {
         char second[64];
         std::snprintf(second, sizeof second, "ERROR: byte 0x4 read as 0x%x instead of 0x%x\n", programmed[4],
                       other[4]);
-        EXPECT_NE(r.err.find(second), std::string::npos) << "the byte address and values of the second change";
+        std::string lines = r.err; // Windows ends the lines with "\r\n"
+        lines.erase(std::remove(lines.begin(), lines.end(), '\r'), lines.end());
+        EXPECT_NE(lines.find(second), std::string::npos) << "the byte address and values of the second change";
         EXPECT_EQ(r.err.find("5 more of 25") != std::string::npos, c.summary) << r.err;
         EXPECT_NE(r.err.find("verifying failed: 25 bytes differ"), std::string::npos) << r.err;
     }
