@@ -2,7 +2,10 @@
 // the counter file's promises (each number handed out once; a failure
 // before the write's job started gives it back, one after loses it; every
 // number's fate in the log, also after a run that died).
+#include "core/ledger.h"
 #include "core/serial.h"
+#include "core/serial_list.h"
+#include "core/sha256.h"
 #include "support/test_data.h"
 
 #include <gtest/gtest.h>
@@ -129,20 +132,22 @@ TEST_F(Counter, AFailedWriteGivesItsNumberBackOnlyWhenNoJobOfItStarted) {
         fs::remove(fs::path(file_) += ".log");
         WriteCounter("next 7\n");
         {
-            SerialCounter counter(Options(), {});
-            ASSERT_TRUE(counter.Open().Ok());
-            uint64_t number = 0;
+            const std::unique_ptr<Ledger> ledger = MakeLedger({.counter = Options()}, {});
+            ASSERT_TRUE(ledger->Open().Ok());
+            SerialValue value;
             const Status status = WriteSerial(
-                counter, SerialFormat{}, "at 0x20", {},
+                *ledger, "", [](const SerialValue &) { return "at 0x20"; }, {},
                 [&](const Bytes &bytes, const JobControl &control) {
                     EXPECT_EQ(bytes, (Bytes{7, 0, 0, 0}));
-                    if (c.jobStarted)
+                    if (c.jobStarted) {
+                        EXPECT_TRUE(control.starting().Ok());
                         control.started();
+                    }
                     return c.fails ? Status::Fail(kExitFile, "no temporary file") : Status{};
                 },
-                number);
+                value);
             EXPECT_EQ(status.Ok(), !c.fails) << status.message;
-            EXPECT_EQ(number, 7u);
+            EXPECT_EQ(value.number, 7u);
         }
         EXPECT_EQ(LogLines(), std::vector<std::string>{c.logged});
         SerialCounter reopened(Options(), {});
@@ -217,6 +222,106 @@ TEST_F(Counter, ASecondUserOfTheCounterWaitsUntilTheFirstIsDone) {
     EXPECT_EQ(waited.code, kExitInterrupted) << waited.message;
     ASSERT_EQ(notes.size(), 1u);
     EXPECT_NE(notes[0].find("another zelprog is using the counter"), std::string::npos);
+}
+
+TEST(Sha256, KnownDigestsAcrossTheBlockEdges) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", // 56 bytes: the length needs a second block
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000, 'a'), "41edece42d63e8d9bf515a9ba6932e1c20cbc9f5a5d134645adb5db1b9737ea3"},
+    };
+    for (const auto &[data, digest] : cases)
+        EXPECT_EQ(Sha256Hex(data), digest) << data.size() << " bytes";
+}
+
+TEST(SerialList, HexAndQuotedTextAreValuesAndAnythingElseNamesItsLine) {
+    std::vector<SerialEntry> entries;
+    std::string error;
+    ASSERT_TRUE(ParseSerialList("# units of the first lot\n0x0a1B\n\n  \"SN-01\"  \r\n", entries, error)) << error;
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].bytes, (Bytes{0x0a, 0x1b}));
+    EXPECT_EQ(entries[1].bytes, (Bytes{'S', 'N', '-', '0', '1'}));
+    EXPECT_EQ(entries[1].text, "SN-01");
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"0x1\n", "line 1"},           {"0x\n", "line 1"},          {"0x12\n0xzz\n", "line 2"},
+        {"1234\n", "line 1"},          {"\"open\n", "line 1"},      {"\"a\"b\"\n", "line 1"},
+        {"\"\"\n", "line 1"},          {"# none\n\n", "no serial value"},
+        {"0x" + std::string(2 * kMaxListValue + 2, 'a') + "\n", "line 1"},
+    };
+    for (const auto &[text, named] : bad) {
+        SCOPED_TRACE(text);
+        entries.clear();
+        EXPECT_FALSE(ParseSerialList(text, entries, error));
+        EXPECT_NE(error.find(named), std::string::npos) << error;
+        EXPECT_TRUE(entries.empty());
+    }
+}
+
+TEST_F(Counter, AListHandsOutItsValuesInOrderGivesBackAndEndsWhenUsedUp) {
+    const fs::path list = dir_ / "serials.txt";
+    std::ofstream(list, std::ios::binary) << "0xa1\n\"B2\"\n0xc3\n";
+    const LedgerOptions options{.serialList = list};
+    std::vector<std::string> taken;
+    auto take = [&](bool giveBack) {
+        const std::unique_ptr<Ledger> ledger = MakeLedger(options, {});
+        Status status = ledger->Open();
+        SerialValue value;
+        if (status.Ok())
+            status = ledger->Reserve("", value);
+        if (status.Ok())
+            status = giveBack ? ledger->GiveBack(value, "no unit") : ledger->Written(value, "at 0x20");
+        if (status.Ok())
+            taken.push_back(value.text + "@" + std::to_string(value.number));
+        return status;
+    };
+    ASSERT_TRUE(take(false).Ok());
+    ASSERT_TRUE(take(true).Ok());
+    ASSERT_TRUE(take(false).Ok());
+    ASSERT_TRUE(take(false).Ok());
+    const Status usedUp = take(false);
+    EXPECT_EQ(usedUp.code, kExitUsage);
+    EXPECT_NE(usedUp.message.find("every value"), std::string::npos) << usedUp.message;
+    EXPECT_EQ(taken, (std::vector<std::string>{"0xa1@1", "B2@2", "B2@2", "0xc3@3"}));
+    EXPECT_NE(zeltest::ReadFile(fs::path(list) += ".used.log").find("2 given back: no unit"), std::string::npos);
+}
+
+TEST_F(Counter, EveryUnitGetsARecordThatTheFilterFinds) {
+    WriteCounter("next 7\n");
+    const std::unique_ptr<Ledger> ledger = MakeLedger({.counter = Options()}, {});
+    ASSERT_TRUE(ledger->Open().Ok());
+    for (bool fails : {false, true, false}) {
+        UnitRecord record{.station = "bench", .image = "fw.bin"};
+        SerialValue value;
+        WriteSerial(
+            *ledger, "site", [](const SerialValue &) { return "at 0x20"; }, {},
+            [&](const Bytes &, const JobControl &control) {
+                EXPECT_TRUE(control.starting().Ok());
+                control.started();
+                if (control.sink) // a verify's mismatch, as the job runner tells it
+                    control.sink(MismatchEvent(0x20, 1, 2));
+                return fails ? Status::Fail(kExitJobFailed, "verify failed") : Status{};
+            },
+            value, &record);
+    }
+    std::vector<UnitRecord> all, lost, eight;
+    ASSERT_TRUE(ledger->Records({}, all).Ok());
+    ASSERT_TRUE(ledger->Records({.result = "lost"}, lost).Ok());
+    ASSERT_TRUE(ledger->Records({.serial = "8"}, eight).Ok());
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].serial, "7");
+    EXPECT_EQ(all[0].result, "written");
+    EXPECT_EQ(all[0].mismatches, 1u);
+    EXPECT_EQ(all[0].where, "at 0x20");
+    EXPECT_EQ(all[0].image, "fw.bin");
+    ASSERT_EQ(lost.size(), 1u);
+    EXPECT_EQ(lost[0].reason, "verify failed");
+    ASSERT_EQ(eight.size(), 1u);
+    EXPECT_EQ(eight[0].result, "lost");
+    std::vector<UnitRecord> none;
+    ASSERT_TRUE(ledger->Records({.since = "2999"}, none).Ok());
+    EXPECT_TRUE(none.empty());
 }
 
 } // namespace

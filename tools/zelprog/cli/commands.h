@@ -3,7 +3,7 @@
 #pragma once
 
 #include "cli/output.h"
-#include "core/serial.h"
+#include "core/ledger.h"
 #include "core/session.h"
 #include "formats/image_format.h"
 
@@ -32,8 +32,12 @@ struct PatchOptions {
 
 struct SerialOptions {
     std::optional<uint64_t> at; // the address; nothing: no serial number
-    CounterOptions counter;
+    CounterOptions counter;     // counter.file: a file or a postgresql:// URI
     SerialFormat format;
+    std::filesystem::path list; // --serial-list; empty: the counter's numbers
+    std::string station;        // --station; empty: the host name
+
+    LedgerOptions Ledger() const { return {counter, list, format, station}; }
 };
 
 struct Command {

@@ -9,6 +9,7 @@
 #include "core/file_io.h"
 #include "core/image_jobs.h"
 #include "core/memory_jobs.h"
+#include "core/sha256.h"
 
 namespace zelprog {
 namespace {
@@ -34,6 +35,15 @@ Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Byt
     return {};
 }
 
+// The image file's name in a unit record: without its folder.
+std::string ImageName(const std::string &file) {
+    return file == "-" ? "standard input" : std::filesystem::path(file).filename().string();
+}
+
+std::string PlanRanges(const ImagePlan &plan) {
+    return plan.whole ? RangesText({{0, plan.image}}) : RangesText(plan.runs);
+}
+
 } // namespace
 
 Status RunProgram(const Command &c) {
@@ -50,8 +60,13 @@ Status RunProgram(const Command &c) {
                     if (!status.Ok() || !c.serial.at)
                         return status.Ok() ? WritePlan(d.session, plan, c.verify, d.Control()) : status;
                     const auto at = static_cast<uint32_t>(*c.serial.at);
+                    const UnitImage image{.name = ImageName(c.image.file),
+                                          .sha256 = Sha256Hex(raw),
+                                          .ranges = [&](const Bytes &serial) {
+                                              return PlanRanges(WithSerialBytes(plan, at, serial));
+                                          }};
                     return UseSerial(
-                        c, d.session, d.reporter,
+                        c, d.session, d.reporter, image,
                         [&](const Bytes &serial, const JobControl &control) {
                             return WritePlan(d.session, WithSerialBytes(plan, at, serial), true, control);
                         },
@@ -63,7 +78,7 @@ Status RunProgram(const Command &c) {
                                              (plan.whole ? "" : RunsText(plan.runs)) +
                                              (c.verify ? ", verified" : " (not verified)");
                     if (c.serial.at)
-                        PrintSerialResult(c, "program", use, text + ", with serial " + std::to_string(use.number));
+                        PrintSerialResult(c, "program", use, text + ", with serial " + use.text);
                     else
                         PrintResult(c.output, "program", text);
                 }});

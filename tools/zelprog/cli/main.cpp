@@ -2,7 +2,6 @@
 // through the zelapi library.
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "core/serial.h"
 #include "core/os.h"
 #include "core/parts.h"
 
@@ -43,7 +42,7 @@ struct Parsed {
     std::string patchAddress;
     std::vector<std::string> patchBytes;
     std::string patchString;
-    std::string serialAt, counter, step, first, encoding = "le";
+    std::string serialAt, counter, step, first, encoding = "le", serialList;
     bool noVerify = false;
     bool dumpVerify = false;
 };
@@ -112,15 +111,22 @@ void AddSerialOptions(CLI::App &sub, Parsed &p, const char *at, bool required) {
     SerialOptions &serial = p.command.serial;
     auto *address = sub.add_option(at, p.serialAt, "EEPROM address of the serial number (decimal or 0x-hex)")
                         ->type_name("ADDR");
-    auto *counter = sub.add_option("--counter", p.counter,
-                                   "Counter file: holds the next number; FILE.log records every number's fate")
-                        ->type_name("FILE");
+    auto *counter =
+        sub.add_option("--counter", p.counter,
+                       "Counter file (holds the next number; FILE.log records every number's fate, FILE.records "
+                       "each unit), or a postgresql:// database that several stations share")
+            ->type_name("FILE|URI");
+    auto *list = sub.add_option("--serial-list", p.serialList,
+                                "Take the values from this file in order, one a line: 0x and hex digits, or "
+                                "\"text\" (progress in FILE.used unless --counter names a database)")
+                     ->type_name("FILE");
+    sub.add_option("--station", serial.station, "This station's name in the records (default: the host name)")
+        ->type_name("NAME");
     if (required) {
         address->required();
-        counter->required();
     } else {
-        address->needs(counter);
         counter->needs(address);
+        list->needs(address);
     }
     sub.add_option("--width", serial.format.width, "Bytes of the number in the EEPROM, 1..8 (default 4)")
         ->type_name("N")
@@ -155,8 +161,13 @@ bool ParseSerial(Parsed &p, std::string &what) {
         what = "--first takes a number, decimal or 0x-hex, not '" + p.first + "'";
     if (!what.empty())
         return false;
+    if (p.counter.empty() && p.serialList.empty())
+        what = "a serial number comes from --counter FILE (or a postgresql:// database) or --serial-list FILE";
+    if (!what.empty())
+        return false;
     serial.counter.step = *step;
     serial.counter.file = p.counter;
+    serial.list = p.serialList;
     serial.format.encoding = *ParseSerialEncoding(p.encoding);
     return true;
 }

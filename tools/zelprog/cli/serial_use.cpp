@@ -6,48 +6,73 @@
 #include "cli/serial_use.h"
 #include "cli/text.h"
 #include "core/memory_jobs.h"
+#include "core/os.h"
 #include "formats/line_reader.h"
 
 #include <cstdio>
 
 namespace zelprog {
 
-Status UseSerial(const Command &c, const Session &session, Reporter &reporter,
+std::string SiteName(const LinkOptions &link) {
+    if (!link.link.empty())
+        return link.link;
+    if (!link.transport.empty())
+        return link.transport + (link.port >= 0 ? " " + std::to_string(link.port) : "");
+    return "virtual";
+}
+
+Status UseSerial(const Command &c, const Session &session, Reporter &reporter, const UnitImage &image,
                  const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use) {
     const SerialOptions &serial = c.serial;
-    Status status = CheckRange(session, *serial.at, static_cast<uint64_t>(serial.format.width));
-    if (status.Ok())
-        status = CheckSerialArguments(serial.counter, serial.format);
+    const LedgerOptions options = serial.Ledger();
+    Status status = CheckLedgerOptions(options);
+    if (status.Ok() && serial.list.empty())
+        status = CheckRange(session, *serial.at, static_cast<uint64_t>(serial.format.width));
     if (!status.Ok())
         return status;
-    SerialCounter counter(serial.counter, reporter.Control());
-    status = counter.Open();
+    const std::unique_ptr<Ledger> ledger = MakeLedger(options, reporter.Control());
+    status = ledger->Open();
     if (!status.Ok())
         return status;
-    Bytes bytes;
-    EncodeSerial(counter.Next(), serial.format, bytes);
-    const std::string where = "at 0x" + ToHex(*serial.at) + " (" + SerialEncodingName(serial.format.encoding) +
-                              ", " + std::to_string(serial.format.width) + " bytes: " + BytesText(bytes) + ")";
-    return WriteSerial(
-        counter, serial.format, where, reporter.Control(),
-        [&](const Bytes &encoded, const JobControl &control) {
-            use.bytes = encoded;
-            return write(encoded, control);
+    UnitRecord record{.station = serial.station.empty() ? os::HostName() : serial.station,
+                      .site = SiteName(c.link),
+                      .image = image.name,
+                      .imageSha256 = image.sha256};
+    const auto where = [&](const SerialValue &value) {
+        const std::string form =
+            serial.list.empty() ? std::string(SerialEncodingName(serial.format.encoding)) : std::string("list");
+        return "at 0x" + ToHex(*serial.at) + " (" + form + ", " + std::to_string(value.bytes.size()) +
+               " bytes: " + BytesText(value.bytes) + ")";
+    };
+    SerialValue value;
+    status = WriteSerial(
+        *ledger, record.site, where, reporter.Control(),
+        [&](const Bytes &bytes, const JobControl &control) {
+            use.bytes = bytes;
+            record.ranges = image.ranges(bytes);
+            const Status fits = CheckRange(session, *serial.at, bytes.size());
+            return fits.Ok() ? write(bytes, control) : fits;
         },
-        use.number);
+        value, &record);
+    use.number = value.number;
+    use.text = value.text;
+    return status;
 }
 
 void PrintSerialResult(const Command &c, const char *command, const SerialUse &use, const std::string &text) {
     if (c.output.json) {
         Event result = ResultEvent(command);
-        result["serial"] = use.number;
+        if (c.serial.list.empty())
+            result["serial"] = use.number;
+        else
+            result["serial"] = use.text;
         result["address"] = "0x" + ToHex(*c.serial.at);
         result["bytes"] = BytesText(use.bytes);
         PrintEvent(result);
         return;
     }
-    std::printf("serial %llu at 0x%s: %s\n", static_cast<unsigned long long>(use.number),
-                ToHex(*c.serial.at).c_str(), BytesText(use.bytes).c_str());
+    std::printf("serial %s at 0x%s: %s\n", use.text.c_str(), ToHex(*c.serial.at).c_str(),
+                BytesText(use.bytes).c_str());
     PrintNote(c.output, text);
 }
 
@@ -57,7 +82,7 @@ Status RunSerial(const Command &c) {
     return RunOnDevice(c, {.run =
                                [&](DeviceContext &d) {
                                    return UseSerial(
-                                       c, d.session, d.reporter,
+                                       c, d.session, d.reporter, UnitImage{.ranges = [&](const Bytes &bytes) { return RangesText({{at, bytes}}); }},
                                        [&](const Bytes &serial, const JobControl &control) {
                                            return WriteRange(at, serial, true, control);
                                        },
@@ -66,7 +91,7 @@ Status RunSerial(const Command &c) {
                            .report =
                                [&](DeviceContext &) {
                                    PrintSerialResult(c, "serial", use,
-                                                     "wrote serial " + std::to_string(use.number) + ", verified");
+                                                     "wrote serial " + use.text + ", verified");
                                }});
 }
 

@@ -30,6 +30,14 @@ std::string RunsText(const Runs &runs) {
     return " at 0x" + ToHex(runs[0].address) + "..0x" + ToHex(runs[0].address + runs[0].bytes.size() - 1);
 }
 
+std::string RangesText(const Runs &runs) {
+    std::string text;
+    for (const Run &run : runs)
+        text += (text.empty() ? "0x" : ", 0x") + ToHex(run.address) + "..0x" +
+                ToHex(run.address + run.bytes.size() - 1);
+    return text;
+}
+
 std::string BytesText(const Bytes &bytes) {
     std::string text;
     for (uint8_t b : bytes)

@@ -15,6 +15,7 @@ std::string WritesText(const Session &session); // "pages of 64 bytes (the page 
 // With --json the result event; else `text` as a note.
 void PrintResult(const Output &output, const char *command, const std::string &text);
 std::string RunsText(const Runs &runs);    // " at 0x10..0x1f", " in 3 runs"
+std::string RangesText(const Runs &runs);  // "0x10..0x1f, 0x40..0x47"
 std::string BytesText(const Bytes &bytes); // "de ad be ef"
 
 } // namespace zelprog

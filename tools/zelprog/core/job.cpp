@@ -130,6 +130,11 @@ bool StopRequested(const JobControl &control) { return control.stopRequested && 
 JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobControl &control) {
     if (StopRequested(control))
         return {JobOutcome::Interrupted}; // the stop came before the job began
+    if (control.starting) {
+        Status held = control.starting();
+        if (!held.Ok())
+            return {.outcome = JobOutcome::Refused, .held = std::move(held)};
+    }
     JobEvents events(bytes, control.sink);
     JobOutcome outcome;
     {
@@ -163,6 +168,8 @@ Status JobStatus(const JobReport &report, const std::string &what) {
         return Status::Fail(kExitInterrupted,
                             "interrupted: stopped " + what + "; the EEPROM may be partly changed");
     case JobOutcome::Refused:
+        if (!report.held.Ok())
+            return report.held;
         return Status::Fail(kExitJobFailed, "the library refused to start " + what);
     case JobOutcome::Failed:
         break;

@@ -22,12 +22,17 @@ struct JobControl {
     // Called when the library has taken a job: from then on the job may have
     // reached the bus. Null: not told.
     std::function<void()> started = nullptr;
+    // Called before the library is given a job, once it is certain to be
+    // given one: from its return on, the job may reach the bus. A failure
+    // keeps the job from starting (and is the job's failure). Null: not asked.
+    std::function<Status()> starting = nullptr;
 };
 
 struct JobReport {
     JobOutcome outcome = JobOutcome::Refused;
     int mismatches = 0;    // bytes that the job's verify found different
     std::string failure{}; // the last message of the job that told no mismatch
+    Status held{};         // why `starting` kept the job from starting
 };
 
 // `start` calls one job export with blocking = 0 and returns what it

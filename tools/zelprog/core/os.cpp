@@ -120,6 +120,12 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error) {
 
 unsigned long ProcessId() { return GetCurrentProcessId(); }
 
+std::string HostName() {
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = sizeof name;
+    return GetComputerNameA(name, &size) ? std::string(name, size) : std::string("localhost");
+}
+
 bool RandomBytes(unsigned char *bytes, std::size_t count) {
     return BCryptGenRandom(nullptr, bytes, static_cast<ULONG>(count), BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
@@ -343,6 +349,11 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error) {
 }
 
 unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
+
+std::string HostName() {
+    char name[256] = {};
+    return gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? std::string(name) : std::string("localhost");
+}
 
 bool RandomBytes(unsigned char *bytes, std::size_t count) {
     while (count > 0) {

@@ -26,6 +26,9 @@ bool StateDirectory(std::filesystem::path &dir, std::string &error);
 
 unsigned long ProcessId();
 
+// This machine's name; "localhost" when it has none.
+std::string HostName();
+
 // Fills `bytes` from the system's cryptographic random source.
 bool RandomBytes(unsigned char *bytes, std::size_t count);
 

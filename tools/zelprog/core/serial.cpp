@@ -21,20 +21,6 @@ std::filesystem::path Beside(const std::filesystem::path &file, const char *suff
 
 std::string Quoted(const std::filesystem::path &path) { return "'" + path.string() + "'"; }
 
-std::string UtcNow() {
-    using namespace std::chrono;
-    const auto now = floor<seconds>(system_clock::now());
-    const auto day = floor<days>(now);
-    const year_month_day date{day};
-    const hh_mm_ss<seconds> time{now - day};
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<long long>(time.hours().count()), static_cast<long long>(time.minutes().count()),
-                  static_cast<long long>(time.seconds().count()));
-    return text;
-}
-
 bool ParseDecimal(const std::string &text, uint64_t &value) {
     if (text.empty() || text.size() > 20)
         return false;
@@ -121,6 +107,20 @@ bool Fits(uint64_t value, int digits) {
 }
 
 } // namespace
+
+std::string UtcNow() {
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    const auto day = floor<days>(now);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{now - day};
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lldZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<long long>(time.hours().count()), static_cast<long long>(time.minutes().count()),
+                  static_cast<long long>(time.seconds().count()));
+    return text;
+}
 
 std::optional<SerialEncoding> ParseSerialEncoding(std::string_view name) {
     if (name == "le")
@@ -222,7 +222,7 @@ Status SerialCounter::Load() {
         next_ = *options_.first;
         return Store(std::nullopt);
     }
-    if (options_.first)
+    if (options_.first && !options_.startWhenMissing)
         return Status::Fail(kExitUsage, "--first starts a new counter, and " + Quoted(options_.file) +
                                             " exists already: leave out --first to go on from it");
     // Read, then closed before anything is stored: Windows does not replace
@@ -306,26 +306,6 @@ Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &f
     if (options.first && !EncodeSerial(*options.first, format, bytes))
         return DoesNotFit("first", *options.first, format);
     return {};
-}
-
-Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
-                   const JobControl &control,
-                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number) {
-    Bytes bytes;
-    if (!EncodeSerial(counter.Next(), format, bytes))
-        return DoesNotFit("next", counter.Next(), format);
-    Status status = counter.Reserve(number);
-    if (!status.Ok())
-        return status;
-    bool started = false;
-    JobControl watched = control;
-    watched.started = [&started] { started = true; };
-    status = write(bytes, watched);
-    if (status.Ok())
-        return counter.Written(number, where);
-    const Status recorded = started ? counter.Lose(number, status.message + " (the unit may hold it)")
-                                    : counter.GiveBack(number, status.message);
-    return recorded.Ok() ? status : recorded;
 }
 
 } // namespace zelprog

@@ -52,7 +52,13 @@ struct CounterOptions {
     std::filesystem::path file;
     uint64_t step = 1;
     std::optional<uint64_t> first; // starts a new counter file
+    // A missing file starts at `first` and an existing one goes on (a
+    // list's progress), instead of `first` being refused on an existing one.
+    bool startWhenMissing = false;
 };
+
+// Now, UTC: "2026-12-08T07:20:01Z".
+std::string UtcNow();
 
 class SerialCounter {
 public:
@@ -94,14 +100,5 @@ private:
 // A usage error unless the first number of a new counter fits the format:
 // checked before any file is made.
 Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format);
-
-// Reserves the counter's next number, hands its bytes to `write` (which puts
-// them into the EEPROM, verified, through jobs that follow `control`) and
-// records the outcome: written when `write` succeeds; else lost once a job
-// of `write` has started, given back when none has. `where` completes the
-// log line ("at 0x20 (le, 4 bytes)").
-Status WriteSerial(SerialCounter &counter, const SerialFormat &format, const std::string &where,
-                   const JobControl &control,
-                   const std::function<Status(const Bytes &, const JobControl &)> &write, uint64_t &number);
 
 } // namespace zelprog
