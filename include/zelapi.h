@@ -165,6 +165,26 @@ ZELAPI int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uin
 ZELAPI int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking,
                           uint8_t verify);
 
+/* Reads that find out what is on the bus (zelprog detect), whatever the
+ * geometry in use: neither sends a data byte followed by a stop, so neither
+ * can start a write cycle, even with the write-protect line not wired. The
+ * link must be open (an EEPROM was attached); refused with 0 while a
+ * background job runs or from inside a job's callback. `deviceAddress` is
+ * the 8-bit address (0xA0..0xAE for the 24Cxx family); its direction bit is
+ * ignored. */
+
+/* start, deviceAddress (write), stop: 1 when the address was acknowledged. */
+ZELAPI int zelProbeDevice(int deviceAddress);
+
+/* A random read: start, deviceAddress (write), the `addressCount` (1 or 2)
+ * bytes of `address`, repeated start, deviceAddress | 1, `length` bytes
+ * (1..65520) into `buffer`, stop. A part with fewer address bytes takes the
+ * last as a data byte, and the repeated start drops it. 1 when every byte
+ * was acknowledged or received; else 0 (`buffer` may then hold part of
+ * the bytes). */
+ZELAPI int zelReadAtDevice(int deviceAddress, const uint8_t *address, int addressCount, uint8_t *buffer,
+                           int length);
+
 /* Job callbacks for hosts that cannot implement ZelHandler (C, ctypes, C#).
  * Each gets the `user` pointer given to zelSetCallbacks; a null member is
  * skipped. Threads, locks and lifetime as ZelHandler. */

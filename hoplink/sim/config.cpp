@@ -121,8 +121,13 @@ bool SetWriteProtectMode(std::string_view value, Config &config, std::string &) 
     std::string lower(value);
     for (char &c : lower)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower == "off") {
+        config.writeProtectWired = false;
+        return true;
+    }
     if (lower != "ack" && lower != "nak")
         return false;
+    config.writeProtectWired = true;
     config.ackWhileProtected = lower == "ack";
     return true;
 }
@@ -158,7 +163,7 @@ constexpr Key kKeys[] = {
     {"SIMTWR", SetWriteCycle, "milliseconds 0-600000 or max"},
     {"SIMSTRETCH", SetStretch, "milliseconds 0-600000"},
     {"SIMLATENCY", SetLatency, "microseconds 0-1000000"},
-    {"SIMWP", SetWriteProtectMode, "ack or nak"},
+    {"SIMWP", SetWriteProtectMode, "ack, nak or off"},
     {"SIMVCD", SetVcd, "a path"},
     {"SIMLOG", SetLog, "a path"},
     {"SIMFAULT", SetFaults, "fault items"},

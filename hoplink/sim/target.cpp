@@ -89,7 +89,7 @@ void Target::Impl::Settle() {
         const uint16_t clash = static_cast<uint16_t>(enable & level & pulled);
         if (clash != contention)
             NoteContention(clash);
-        eeprom.SetWriteProtect((lines & writeProtectMask) != 0);
+        eeprom.SetWriteProtect(config.writeProtectWired && (lines & writeProtectMask) != 0);
         if (vcd)
             Trace(clash);
         const bool data = (lines & dataMask) != 0;

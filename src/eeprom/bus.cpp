@@ -213,6 +213,10 @@ uint16_t LiveTransfer(const Transaction &t) {
     if (FailedAccesses() != failedBefore) {
         return AbortTransfer();
     }
+    // sent bytes a device may hold as data, and no repeated start it answered
+    if (t.writesData && t.readAddress && count < t.sendCount + 2) {
+        return AbortTransfer();
+    }
     // a stop that did not come through leaves a device holding a line: clock it free
     const bool stopped = BusStop();
     if (!stopped) {
@@ -342,6 +346,13 @@ uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t s
     // always goes access by access
     const bool fromCounter = sendCount == 0 && receiveCount > 0;
     return BatchingInUse() && !fromCounter ? BatchedTransfer(t) : LiveTransfer(t);
+}
+
+uint16_t BusReadGuarded(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount, uint8_t *receiveBytes,
+                        uint16_t receiveCount) {
+    // as a write: the stop goes out only once every check passed
+    const Transaction t{deviceAddress, sendBytes, sendCount, receiveBytes, receiveCount, true, true, true, true};
+    return BatchingInUse() ? BatchedTransfer(t) : LiveTransfer(t);
 }
 
 } // namespace zel

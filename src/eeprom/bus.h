@@ -19,4 +19,11 @@ bool BusSendAck(bool ack);
 uint16_t BusTransfer(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount, bool readFlag,
                      uint8_t *receiveBytes, uint16_t receiveCount);
 
+// A random read from a device whose address bytes are not known: it may
+// take a sent byte as data, so no stop follows the sent bytes until the
+// read's device address came through; a failure before that ends in a
+// recovery that starts before it stops. Returns as BusTransfer.
+uint16_t BusReadGuarded(uint8_t deviceAddress, const uint8_t *sendBytes, uint16_t sendCount, uint8_t *receiveBytes,
+                        uint16_t receiveCount);
+
 } // namespace zel

@@ -41,6 +41,8 @@ TEST(Config, AcceptedStrings) {
          }},
         {"SIMWP=nak", [](const Config &c) { EXPECT_EQ(c.ackWhileProtected, false); }},
         {"SIMWP=NAK SIMWP=Ack", [](const Config &c) { EXPECT_EQ(c.ackWhileProtected, true); }},
+        {"SIMWP=off", [](const Config &c) { EXPECT_FALSE(c.writeProtectWired); }},
+        {"SIMWP=off SIMWP=ack", [](const Config &c) { EXPECT_TRUE(c.writeProtectWired); }},
         {"SIMFILE=\"/tmp/a b.bin\" SIMVCD=w.vcd SIMLOG=l.txt",
          [](const Config &c) {
              EXPECT_EQ(c.file, "/tmp/a b.bin");

@@ -178,6 +178,14 @@ TEST(Eeprom, WriteProtectPinBlocksTheWriteCycle) {
     }
 }
 
+TEST(Eeprom, WriteProtectPinNotWiredNeverProtects) {
+    Bench b("SIMWP=off");
+    ASSERT_TRUE(b.target);
+    b.master->WriteProtect(true);
+    EXPECT_EQ(b.master->Write(0xA0, Bytes({0x01, 0x00, 0x12})), 4);
+    EXPECT_EQ(b.target->Memory()[0x100], 0x12);
+}
+
 TEST(Eeprom, ReleasedWriteProtectLineReadsHighAndProtects) {
     Bench b("");
     ASSERT_TRUE(b.target);

@@ -118,6 +118,7 @@ struct Config {
     uint32_t stretchMs = 0;                // clock held low after each START
     uint32_t latencyMicros = 0;            // every call of the link (an access or a batch) takes this long
     std::optional<bool> ackWhileProtected; // acknowledge data bytes while write-protected; unset: the part's
+    bool writeProtectWired = true;         // false (SIMWP=off): the part's write-protect pin is tied low
     std::string vcdPath, logPath;
     Faults faults;
 };

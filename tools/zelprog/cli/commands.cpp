@@ -3,6 +3,7 @@
 #include "cli/device_command.h"
 #include "cli/reporter.h"
 #include "cli/text.h"
+#include "core/detect.h"
 #include "core/file_io.h"
 #include "core/image_jobs.h"
 #include "core/memory_jobs.h"
@@ -109,6 +110,44 @@ Status RunInfo(const Command &c) {
                         (given->sizeBits != header->sizeBits || given->blockBits != header->blockBits))
                         PrintNote(c.output, "note: the geometry header disagrees with the given geometry");
                 }});
+}
+
+// What answers on the bus, from reads alone: the geometry the link was
+// opened with plays no part.
+Status RunDetect(const Command &c) {
+    Detection found;
+    return RunOnDevice(c, {.size = SizeNeed::Optional,
+                           .run =
+                               [&](DeviceContext &) {
+                                   if (Detect(found))
+                                       return Status{};
+                                   return Status::Fail(kExitJobFailed,
+                                                       "a read failed while detecting: check the wiring");
+                               },
+                           .report =
+                               [&](DeviceContext &) {
+                                   if (c.output.json) {
+                                       PrintEvent(DetectEvent(found));
+                                       return;
+                                   }
+                                   std::string answering;
+                                   for (unsigned device : found.answering)
+                                       answering += (answering.empty() ? "" : " ") + HexByte(device);
+                                   const auto known = [](std::size_t n) {
+                                       return n == 0 ? std::string("unknown") : std::to_string(n);
+                                   };
+                                   std::printf("answering:     %s\n", answering.c_str());
+                                   std::printf("address bytes: %s\n",
+                                               known(static_cast<std::size_t>(found.addressBytes)).c_str());
+                                   std::printf("bytes:         %s\n", known(found.bytes).c_str());
+                                   std::string parts;
+                                   for (const std::string &name : found.candidates)
+                                       parts += (parts.empty() ? "" : ", ") + name;
+                                   std::printf("parts:         %s%s\n", parts.empty() ? "none" : parts.c_str(),
+                                               found.sure ? " (sure)" : "");
+                                   if (!found.note.empty())
+                                       std::printf("note:          %s\n", found.note.c_str());
+                               }});
 }
 
 Status RunClear(const Command &c) {

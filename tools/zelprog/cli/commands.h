@@ -54,6 +54,7 @@ struct Command {
 Status RunPorts(const Command &command);
 Status RunParts(const Command &command);
 Status RunInfo(const Command &command);
+Status RunDetect(const Command &command);
 Status RunProgram(const Command &command);
 Status RunVerify(const Command &command);
 Status RunDump(const Command &command);

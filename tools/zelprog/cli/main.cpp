@@ -241,6 +241,9 @@ int Main(int argc, char **argv) {
         "parts", "List the parts of the table of parts (size, page, roll-over, write cycle)")] = RunParts;
     runners[app.add_subcommand(
         "info", "Show the device address and the geometry (from the header if there is one)")] = RunInfo;
+    runners[app.add_subcommand(
+        "detect", "Find out from bus reads alone which device addresses answer, the "
+                  "address bytes, the size and the parts that read like it (writes nothing)")] = RunDetect;
     auto *program = AddFileCommand(app, "program", "Write an image into the EEPROM, then verify it", p);
     AddFormatOptions(*program, p, true);
     AddRangeOptions(*program, p);

@@ -152,4 +152,17 @@ Event HeaderEvent(const Geometry &geometry) {
     return event;
 }
 
+Event DetectEvent(const Detection &d) {
+    Event event = Named("detect");
+    event["answering"] = Event::array();
+    for (unsigned device : d.answering)
+        event["answering"].push_back(HexByte(device));
+    event["addressBytes"] = d.addressBytes;
+    event["bytes"] = d.bytes;
+    event["candidates"] = d.candidates;
+    event["sure"] = d.sure;
+    event["note"] = d.note;
+    return event;
+}
+
 } // namespace zelprog

@@ -3,6 +3,7 @@
 // its kind in "event", the first key; the other keys follow in a fixed order.
 #pragma once
 
+#include "core/detect.h"
 #include "core/parts.h"
 
 #include <nlohmann/json.hpp>
@@ -61,6 +62,10 @@ Event InfoEvent(std::string_view link, unsigned deviceAddress, bool header,
                 const std::optional<Geometry> &geometry, int pageBytes);
 // {"event":"header", geometry...}
 Event HeaderEvent(const Geometry &geometry);
+
+// What the bus reads showed: {"event":"detect","answering":["0xa0",...],"addressBytes":A,"bytes":N,
+// "candidates":[...],"sure":bool,"note":"..."} (addressBytes and bytes 0: the reads cannot tell)
+Event DetectEvent(const Detection &detection);
 
 // "0xa0": lowercase hexadecimal, at least two digits.
 std::string HexByte(unsigned value);

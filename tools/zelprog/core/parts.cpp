@@ -27,7 +27,10 @@ PartGeometry FromRow(const zelparts::PartRow &row) {
                       row.rollover.Max() == zelparts::kRollsAtBlockEnd,
                       row.writeCycleMs.Max(),
                       row.Unconfirmed(),
-                      row.sources};
+                      row.sources,
+                      {row.pinMask.strict}};
+    for (const auto &entry : row.pinMask.byVendor)
+        part.pinMasks.push_back(entry.second);
     for (const std::string &alias : row.aliases)
         part.aliases.push_back(Lower(alias));
     return part;

@@ -26,12 +26,13 @@ struct PartGeometry {
     int sizeBits;
     int blockBits;
     int addressBytes;
-    int pageBytes;            // the smallest page sold under the name
-    int pageBytesMax;         // the largest
-    bool readsRollAtBlockEnd; // a sequential read stays inside each block
-    int writeCycleMs;         // the longest write cycle of the datasheets
-    bool unconfirmed;         // some cells were not read in a datasheet
-    std::string sources;      // the datasheets
+    int pageBytes;             // the smallest page sold under the name
+    int pageBytesMax;          // the largest
+    bool readsRollAtBlockEnd;  // a sequential read stays inside each block
+    int writeCycleMs;          // the longest write cycle of the datasheets
+    bool unconfirmed;          // some cells were not read in a datasheet
+    std::string sources;       // the datasheets
+    std::vector<int> pinMasks; // device-address bits compared with the chip-address pins: strict, then per vendor
 };
 
 std::span<const PartGeometry> KnownParts();
