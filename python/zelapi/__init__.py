@@ -15,7 +15,8 @@ from ctypes import addressof, c_int32, create_string_buffer
 from typing import List
 
 from . import _native
-from ._eeprom import Eeprom, Geometry, open
+from ._detect import Detection
+from ._eeprom import Eeprom, Geometry, detect, open
 from ._jobs import ProgressFunction
 from ._link import PARTS
 from ._parts import TABLE as PART_TABLE
@@ -23,8 +24,9 @@ from ._parts import Part
 from .errors import BusyError, Error, FileError, ImageError, LibraryError, LinkError, Mismatch, VerifyError
 
 __all__ = [
-    "BusyError", "Eeprom", "Error", "FileError", "Geometry", "ImageError", "LibraryError", "LinkError",
-    "Mismatch", "PART_TABLE", "PARTS", "Part", "ProgressFunction", "VerifyError", "open", "ports", "version",
+    "BusyError", "Detection", "Eeprom", "Error", "FileError", "Geometry", "ImageError", "LibraryError",
+    "LinkError", "Mismatch", "PART_TABLE", "PARTS", "Part", "ProgressFunction", "VerifyError", "detect", "open",
+    "ports", "version",
 ]
 __version__ = "2.1.0"
 

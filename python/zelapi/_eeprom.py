@@ -9,7 +9,7 @@ import threading
 from ctypes import byref, c_int, c_uint8
 from typing import Any, Callable, Iterator, List, NamedTuple, Optional, Sequence, Tuple, Union
 
-from . import _files, _images, _jobs, _link, _native
+from . import _detect, _files, _images, _jobs, _link, _native, _parts
 from ._jobs import ProgressFunction
 from .errors import BusyError, Error, FileError, LibraryError, LinkError, Mismatch, VerifyError
 
@@ -359,6 +359,13 @@ class Eeprom:
             outcome = _jobs.run(lambda: lib.zelClear(byte, 0, _flag(verify)), progress)
             _jobs.check(outcome, f"clearing with 0x{byte:02x}")
 
+    def detect(self) -> _detect.Detection:
+        """What answers on the bus, from reads alone (the geometry in use plays
+        no part): the device addresses, one or two address bytes, the size and
+        the parts of the table that read like that. Writes nothing."""
+        with _exclusive():
+            return _detect.detect(self._lib(), _parts.TABLE)
+
     # -- checks and the geometry header ------------------------------------
 
     def check_size(self) -> bool:
@@ -450,6 +457,21 @@ def open(link: Optional[str] = None, part: Optional[str] = None, *, transport: O
     page_size: see Eeprom.page_size.
 
     One link per process: BusyError while another is open."""
+    return _open(link, part, transport, port, pio, page_size, True)
+
+
+def detect(link: Optional[str] = None, part: Optional[str] = None, *, transport: Optional[str] = None,
+           port: Optional[int] = None, pio: Optional[Sequence[int]] = None) -> _detect.Detection:
+    """Opens the link as open() does (part= only picks the virtual target's
+    backing file), finds out from bus reads alone what answers (see
+    Eeprom.detect) and closes it again. Reads no geometry header and writes
+    nothing."""
+    with _open(link, part, transport, port, pio, None, False) as eeprom:
+        return eeprom.detect()
+
+
+def _open(link: Optional[str], part: Optional[str], transport: Optional[str], port: Optional[int],
+          pio: Optional[Sequence[int]], page_size: Optional[int], header: bool) -> Eeprom:
     global _current
     if link is not None and transport is not None:
         raise ValueError("give either link or transport/port, not both")
@@ -466,7 +488,7 @@ def open(link: Optional[str] = None, part: Optional[str] = None, *, transport: O
         _use_batches(lib)
         description = _open_link(lib, link, part, transport, port, lines, pio is not None)
         try:
-            if part is None and (link is not None or transport is not None):
+            if header and part is None and (link is not None or transport is not None):
                 lib.zelReadHeader()  # the size comes from the EEPROM's own geometry header
             if page_size is not None or _page_bytes != 0:
                 _set_page_size(lib, 0 if page_size is None else page_size)

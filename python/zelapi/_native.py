@@ -65,6 +65,8 @@ _PROTOTYPES = {
     "zelWriteMemory": (c_int, [c_uint32, POINTER(c_uint8), c_uint32, c_uint8, c_uint8]),
     "zelSetCallbacks": (c_int, [POINTER(ZelCallbacks), c_void_p]),
     "zelSetBatching": (c_int, [c_int]),
+    "zelProbeDevice": (c_int, [c_int]),
+    "zelReadAtDevice": (c_int, [c_int, POINTER(c_uint8), c_int, POINTER(c_uint8), c_int]),
 }
 
 
