@@ -47,6 +47,7 @@ struct Command {
     RangeOptions range;
     PatchOptions patch;
     SerialOptions serial;
+    RecordFilter records; // the records command
     bool verify = true; // program and clear: read back and compare; dump: read twice
     int fill = 0xFF;
 };
@@ -64,6 +65,7 @@ Status RunSerial(const Command &command);
 Status RunCheckSize(const Command &command);
 Status RunReadHeader(const Command &command);
 Status RunWriteHeader(const Command &command);
+Status RunRecords(const Command &command);
 Status RunVersion(const Command &command);
 
 } // namespace zelprog

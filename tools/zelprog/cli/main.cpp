@@ -232,6 +232,7 @@ int Main(int argc, char **argv) {
     app.fallthrough();
     app.require_subcommand(1);
     Parsed p;
+    Command &c = p.command;
     AddLinkOptions(app, p.command.link);
     AddOutputOptions(app, p.command.output);
 
@@ -273,6 +274,19 @@ int Main(int argc, char **argv) {
         app.add_subcommand("serial", "Write the counter's next serial number, verified, and advance the counter");
     AddSerialOptions(*serial, p, "--at", true);
     runners[serial] = RunSerial;
+    auto *records = app.add_subcommand("records", "List the unit records of a counter, a serial list or a database");
+    records->add_option("--counter", p.counter, "The counter file, or a postgresql:// database")->type_name("FILE|URI");
+    records->add_option("--serial-list", p.serialList, "The serial list (its records are beside it)")
+        ->type_name("FILE");
+    records->add_option("--serial", c.records.serial, "Only the units of this serial number or value")
+        ->type_name("VALUE");
+    records->add_option("--result", c.records.result, "Only the units with this result")
+        ->check(CLI::IsMember({"written", "given back", "lost", "failed", "reserved", "sending"}));
+    records->add_option("--since", c.records.since, "Only units from this UTC time on (e.g. 2026-12-08T07:00)")
+        ->type_name("TIME");
+    records->add_option("--until", c.records.until, "Only units up to this UTC time (e.g. 2026-12-08)")
+        ->type_name("TIME");
+    runners[records] = RunRecords;
     runners[app.add_subcommand("check-size", "Check that the last byte of the size can be changed and put back")] =
         RunCheckSize;
     runners[app.add_subcommand("read-header", "Read the geometry header stored in the EEPROM")] = RunReadHeader;
@@ -298,13 +312,18 @@ int Main(int argc, char **argv) {
                         p.command.output.json);
         return kExitUsage;
     }
-    Command &c = p.command;
     if (!ParseFill(p.fill, c.fill)) {
         PrintUsageError("--fill takes a byte value, 0..255 or 0x00..0xff", c.output.json);
         return kExitUsage;
     }
     std::string what;
-    if (!ParseRangeAndPatch(p, what) || !ParseSerial(p, what)) {
+    if (records->parsed()) {
+        c.serial.counter.file = p.counter;
+        c.serial.list = p.serialList;
+        if (p.counter.empty() == p.serialList.empty())
+            what = "records lists the records of --counter FILE (or a postgresql:// database) or --serial-list FILE";
+    }
+    if (!what.empty() || !ParseRangeAndPatch(p, what) || !ParseSerial(p, what)) {
         PrintUsageError(what, c.output.json);
         return kExitUsage;
     }
