@@ -122,6 +122,10 @@ bool CanInterrupt() { return false; }
 
 ProcessResult RunAndInterrupt(const std::vector<std::string> &, const std::string &) { return {}; }
 
+ProcessResult RunAndAct(const std::vector<std::string> &, const std::string &, const std::function<void()> &) {
+    return {};
+}
+
 ProcessResult RunAndKill(const std::vector<std::string> &, std::chrono::microseconds) { return {}; }
 
 ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &, unsigned long) { return {}; }
@@ -192,7 +196,12 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
 
 bool CanInterrupt() { return true; }
 
-ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger) {
+namespace {
+
+// Runs the program, its standard error through a pipe, and calls `action`
+// with its pid once a line of it contains `trigger`.
+ProcessResult RunWatching(const std::vector<std::string> &args, const std::string &trigger,
+                          const std::function<void(pid_t)> &action) {
     Scratch scratch;
     Spill(scratch.in, "");
     int pipeFds[2];
@@ -201,7 +210,7 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
         return result;
     const pid_t pid = Spawn(args, scratch, pipeFds[1]);
     close(pipeFds[1]);
-    bool sent = false;
+    bool acted = false;
     char buffer[4096];
     ssize_t n;
     while ((n = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
@@ -211,9 +220,9 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
             break;
         }
         result.err.append(buffer, static_cast<std::size_t>(n));
-        if (!sent && pid > 0 && result.err.find(trigger) != std::string::npos) {
-            kill(pid, SIGINT);
-            sent = true;
+        if (!acted && pid > 0 && result.err.find(trigger) != std::string::npos) {
+            action(pid);
+            acted = true;
         }
     }
     close(pipeFds[0]);
@@ -222,6 +231,21 @@ ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::s
     result.exitCode = Wait(pid);
     result.out = zeltest::ReadFile(scratch.out);
     return result;
+}
+
+} // namespace
+
+ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger) {
+    return RunWatching(args, trigger, [](pid_t pid) { kill(pid, SIGINT); });
+}
+
+ProcessResult RunAndAct(const std::vector<std::string> &args, const std::string &trigger,
+                        const std::function<void()> &action) {
+    return RunWatching(args, trigger, [&](pid_t pid) {
+        kill(pid, SIGSTOP);
+        action();
+        kill(pid, SIGCONT);
+    });
 }
 
 ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after) {

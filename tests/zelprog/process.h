@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,13 @@ ProcessResult RunProcess(const std::vector<std::string> &args, const std::string
 // `trigger`, sends it SIGINT (Ctrl-C). Only where signals exist.
 bool CanInterrupt();
 ProcessResult RunAndInterrupt(const std::vector<std::string> &args, const std::string &trigger);
+
+// Runs the program and, as soon as a line of its standard error contains
+// `trigger`, stops it (SIGSTOP), calls `action` and lets it go on
+// (SIGCONT): the action happens at that point of the program's run. Only
+// where signals exist.
+ProcessResult RunAndAct(const std::vector<std::string> &args, const std::string &trigger,
+                        const std::function<void()> &action);
 
 // Runs the program and sends it SIGKILL `after` its start (or reaps it, if
 // it ended before). Only where signals exist.

@@ -51,7 +51,7 @@ bool EncodeSerial(uint64_t value, const SerialFormat &format, Bytes &bytes);
 struct CounterOptions {
     std::filesystem::path file;
     uint64_t step = 1;
-    std::optional<uint64_t> first; // starts a new counter file
+    std::optional<uint64_t> first{}; // starts a new counter file
     // A missing file starts at `first` and an existing one goes on (a
     // list's progress), instead of `first` being refused on an existing one.
     bool startWhenMissing = false;
