@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(cmake g++ make googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libboost-dev chromium
           clang libclang-rt-14-dev llvm lld gcovr mingw-w64 wine wine64 pkg-config
           python3 python3-pytest python3-setuptools python3-wheel python3-venv python3-mypy
-          clang-format-14 pycodestyle isort libftdi1-dev)
+          clang-format-14 pycodestyle isort libftdi1-dev postgresql libpq-dev)
 (($#)) && packages=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -25,8 +25,8 @@ protected:
                 "--counter",  uri_,     "--station",
                 station};
     }
-    ProcessResult Unit(const std::string &station, const std::string &unit, const std::string &simulation = "SIMTWR=0",
-                       bool first = false) const {
+    ProcessResult Unit(const std::string &station, const std::string &unit,
+                       const std::string &simulation = "SIMTWR=0", bool first = false) const {
         std::vector<std::string> args = Args(station, unit, simulation);
         if (first)
             args.insert(args.end(), {"--first", "1000"});
@@ -45,7 +45,8 @@ protected:
     // Each number's rows' states, in the order they were reserved.
     std::map<uint64_t, std::vector<std::string>> States() const {
         std::map<uint64_t, std::vector<std::string>> states;
-        for (const auto &row : Query("SELECT number, state FROM zelprog_units WHERE sequence = 'serial' ORDER BY id"))
+        for (const auto &row :
+             Query("SELECT number, state FROM zelprog_units WHERE sequence = 'serial' ORDER BY id"))
             states[std::stoull(row[0])].push_back(row[1]);
         return states;
     }
@@ -112,7 +113,8 @@ TEST_F(PgStations, TwoStationsOfAHundredUnitsEachUseEveryNumberOnceWithARecordFo
                             {"setup", "written", "1"},
                             {"west", "lost", "4"},
                             {"west", "written", "96"}}));
-    const ProcessResult listed = RunProcess({ZELPROG_PATH, "records", "--counter", uri_, "--json", "--result", "lost"});
+    const ProcessResult listed =
+        RunProcess({ZELPROG_PATH, "records", "--counter", uri_, "--json", "--result", "lost"});
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
     EXPECT_EQ(CountOf(listed.out, "\"result\":\"lost\""), 8u) << listed.out;
     EXPECT_EQ(CountOf(listed.out, "\"reason\":\"writing 0x20..0x23 failed"), 8u) << listed.out;
@@ -196,7 +198,12 @@ TEST_F(PgStations, WhatCannotBeTrustedIsRefusedBeforeAnyByteIsWritten) {
     const std::vector<Refusal> cases = {
         {"a second station of one name", nullptr, "busy", {}, 2, "a station named 'busy' is running"},
         {"--first on a sequence that exists", nullptr, "line", {"--first", "5"}, 2, "leave out --first"},
-        {"a newer schema", "UPDATE zelprog_schema SET version = 2", "line", {}, 2, "newer than this zelprog's (1)"},
+        {"a newer schema",
+         "UPDATE zelprog_schema SET version = 2",
+         "line",
+         {},
+         2,
+         "newer than this zelprog's (1)"},
     };
     for (const Refusal &c : cases) {
         SCOPED_TRACE(c.name);

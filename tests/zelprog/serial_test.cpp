@@ -245,9 +245,14 @@ TEST(SerialList, HexAndQuotedTextAreValuesAndAnythingElseNamesItsLine) {
     EXPECT_EQ(entries[1].bytes, (Bytes{'S', 'N', '-', '0', '1'}));
     EXPECT_EQ(entries[1].text, "SN-01");
     const std::vector<std::pair<std::string, std::string>> bad = {
-        {"0x1\n", "line 1"},           {"0x\n", "line 1"},          {"0x12\n0xzz\n", "line 2"},
-        {"1234\n", "line 1"},          {"\"open\n", "line 1"},      {"\"a\"b\"\n", "line 1"},
-        {"\"\"\n", "line 1"},          {"# none\n\n", "no serial value"},
+        {"0x1\n", "line 1"},
+        {"0x\n", "line 1"},
+        {"0x12\n0xzz\n", "line 2"},
+        {"1234\n", "line 1"},
+        {"\"open\n", "line 1"},
+        {"\"a\"b\"\n", "line 1"},
+        {"\"\"\n", "line 1"},
+        {"# none\n\n", "no serial value"},
         {"0x" + std::string(2 * kMaxListValue + 2, 'a') + "\n", "line 1"},
     };
     for (const auto &[text, named] : bad) {
@@ -323,6 +328,15 @@ TEST_F(Counter, EveryUnitGetsARecordThatTheFilterFinds) {
     ASSERT_TRUE(ledger->Records({.since = "2999"}, none).Ok());
     EXPECT_TRUE(none.empty());
 }
+
+#ifndef ZELPROG_POSTGRESQL
+TEST(Ledger, ABuildWithoutPostgresqlRefusesADatabaseCounterClearly) {
+    const std::unique_ptr<Ledger> ledger = MakeLedger({.counter = {.file = "postgresql://line/units"}}, {});
+    const Status status = ledger->Open();
+    EXPECT_EQ(status.code, kExitUsage);
+    EXPECT_NE(status.message.find("built without PostgreSQL"), std::string::npos) << status.message;
+}
+#endif
 
 } // namespace
 } // namespace zelprog

@@ -48,7 +48,7 @@ struct Command {
     PatchOptions patch;
     SerialOptions serial;
     RecordFilter records; // the records command
-    bool verify = true; // program and clear: read back and compare; dump: read twice
+    bool verify = true;   // program and clear: read back and compare; dump: read twice
     int fill = 0xFF;
 };
 

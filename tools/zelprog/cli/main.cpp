@@ -274,8 +274,10 @@ int Main(int argc, char **argv) {
         app.add_subcommand("serial", "Write the counter's next serial number, verified, and advance the counter");
     AddSerialOptions(*serial, p, "--at", true);
     runners[serial] = RunSerial;
-    auto *records = app.add_subcommand("records", "List the unit records of a counter, a serial list or a database");
-    records->add_option("--counter", p.counter, "The counter file, or a postgresql:// database")->type_name("FILE|URI");
+    auto *records =
+        app.add_subcommand("records", "List the unit records of a counter, a serial list or a database");
+    records->add_option("--counter", p.counter, "The counter file, or a postgresql:// database")
+        ->type_name("FILE|URI");
     records->add_option("--serial-list", p.serialList, "The serial list (its records are beside it)")
         ->type_name("FILE");
     records->add_option("--serial", c.records.serial, "Only the units of this serial number or value")
@@ -321,7 +323,8 @@ int Main(int argc, char **argv) {
         c.serial.counter.file = p.counter;
         c.serial.list = p.serialList;
         if (p.counter.empty() == p.serialList.empty())
-            what = "records lists the records of --counter FILE (or a postgresql:// database) or --serial-list FILE";
+            what =
+                "records lists the records of --counter FILE (or a postgresql:// database) or --serial-list FILE";
     }
     if (!what.empty() || !ParseRangeAndPatch(p, what) || !ParseSerial(p, what)) {
         PrintUsageError(what, c.output.json);

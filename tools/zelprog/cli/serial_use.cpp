@@ -82,7 +82,11 @@ Status RunSerial(const Command &c) {
     return RunOnDevice(c, {.run =
                                [&](DeviceContext &d) {
                                    return UseSerial(
-                                       c, d.session, d.reporter, UnitImage{.ranges = [&](const Bytes &bytes) { return RangesText({{at, bytes}}); }},
+                                       c, d.session, d.reporter,
+                                       UnitImage{.ranges =
+                                                     [&](const Bytes &bytes) {
+                                                         return RangesText({{at, bytes}});
+                                                     }},
                                        [&](const Bytes &serial, const JobControl &control) {
                                            return WriteRange(at, serial, true, control);
                                        },
@@ -90,8 +94,7 @@ Status RunSerial(const Command &c) {
                                },
                            .report =
                                [&](DeviceContext &) {
-                                   PrintSerialResult(c, "serial", use,
-                                                     "wrote serial " + use.text + ", verified");
+                                   PrintSerialResult(c, "serial", use, "wrote serial " + use.text + ", verified");
                                }});
 }
 

@@ -47,7 +47,9 @@ public:
     Status GiveBack(const SerialValue &value, const std::string &why) override {
         return counter_.GiveBack(value.number, why);
     }
-    Status Lose(const SerialValue &value, const std::string &why) override { return counter_.Lose(value.number, why); }
+    Status Lose(const SerialValue &value, const std::string &why) override {
+        return counter_.Lose(value.number, why);
+    }
     Status Record(const UnitRecord &record) override {
         std::string error;
         if (!os::AppendToFile(records_, RecordJson(record) + "\n", error))
@@ -89,6 +91,7 @@ private:
     std::filesystem::path records_;
 };
 
+#ifndef ZELPROG_POSTGRESQL
 // What a build without the database client makes of a postgresql:// counter.
 class RefusedLedger : public Ledger {
 public:
@@ -107,6 +110,7 @@ private:
                                         "counter in a file): give --counter a file");
     }
 };
+#endif
 
 bool AtOrAfter(const std::string &time, const std::string &bound) {
     return time.compare(0, bound.size(), bound) >= 0;
@@ -147,15 +151,18 @@ std::unique_ptr<Ledger> MakeLedger(const LedgerOptions &options, JobControl cont
 Status CheckLedgerOptions(const LedgerOptions &options) {
     if (!options.serialList.empty() && options.counter.first)
         return Status::Fail(kExitUsage, "--first starts a counter: a --serial-list starts at its first line");
-    if (!options.serialList.empty() && !options.counter.file.empty() && !IsDatabaseUri(options.counter.file.string()))
-        return Status::Fail(kExitUsage, "a --serial-list keeps its own progress beside it: leave out --counter FILE "
-                                        "(a postgresql:// --counter is taken)");
+    if (!options.serialList.empty() && !options.counter.file.empty() &&
+        !IsDatabaseUri(options.counter.file.string()))
+        return Status::Fail(kExitUsage,
+                            "a --serial-list keeps its own progress beside it: leave out --counter FILE "
+                            "(a postgresql:// --counter is taken)");
     return options.serialList.empty() ? CheckSerialArguments(options.counter, options.format) : Status{};
 }
 
-Status WriteSerial(Ledger &ledger, const std::string &site, const std::function<std::string(const SerialValue &)> &where,
-                   const JobControl &control, const std::function<Status(const Bytes &, const JobControl &)> &write,
-                   SerialValue &value, UnitRecord *record) {
+Status WriteSerial(Ledger &ledger, const std::string &site,
+                   const std::function<std::string(const SerialValue &)> &where, const JobControl &control,
+                   const std::function<Status(const Bytes &, const JobControl &)> &write, SerialValue &value,
+                   UnitRecord *record) {
     const auto began = std::chrono::steady_clock::now();
     const std::string time = UtcNow();
     Status status = ledger.Reserve(site, value);
@@ -197,7 +204,8 @@ Status WriteSerial(Ledger &ledger, const std::string &site, const std::function<
         record->result = fate;
         record->reason = status.Ok() ? "" : status.message;
         record->durationMs = static_cast<uint64_t>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count());
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began)
+                .count());
         record->mismatches = mismatches;
         const Status kept = ledger.Record(*record);
         if (recorded.Ok())
@@ -227,11 +235,17 @@ bool ParseRecordJson(std::string_view line, UnitRecord &r) {
     const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
     if (!j.is_object())
         return false;
-    const std::pair<const char *, std::string *> texts[] = {
-        {"time", &r.time},     {"station", &r.station}, {"site", &r.site},
-        {"serial", &r.serial}, {"where", &r.where},     {"image", &r.image},
-        {"imageSha256", &r.imageSha256}, {"ranges", &r.ranges}, {"result", &r.result},
-        {"reason", &r.reason}, {"factoryId", &r.factoryId}};
+    const std::pair<const char *, std::string *> texts[] = {{"time", &r.time},
+                                                            {"station", &r.station},
+                                                            {"site", &r.site},
+                                                            {"serial", &r.serial},
+                                                            {"where", &r.where},
+                                                            {"image", &r.image},
+                                                            {"imageSha256", &r.imageSha256},
+                                                            {"ranges", &r.ranges},
+                                                            {"result", &r.result},
+                                                            {"reason", &r.reason},
+                                                            {"factoryId", &r.factoryId}};
     for (const auto &[key, field] : texts) {
         const auto it = j.find(key);
         if (it == j.end() || !it->is_string())

@@ -45,9 +45,9 @@ struct UnitRecord {
     std::string where{};   // "at 0x20 (le, 4 bytes: e8 03 00 00)"
     std::string image{};   // the image file's name, without its folder; empty: none
     std::string imageSha256{};
-    std::string ranges{};  // "0x0000..0x00ff, 0x0200..0x020f"
-    std::string result{};  // "written", "given back", "lost", "failed"
-    std::string reason{};  // why, when not written
+    std::string ranges{}; // "0x0000..0x00ff, 0x0200..0x020f"
+    std::string result{}; // "written", "given back", "lost", "failed"
+    std::string reason{}; // why, when not written
     uint64_t durationMs = 0;
     uint64_t mismatches = 0;
     std::string factoryId{}; // hex bytes of the part's factory-programmed ID; empty: none read
@@ -119,9 +119,10 @@ Status CheckLedgerOptions(const LedgerOptions &options);
 // ("at 0x20 (le, 4 bytes: e8 03 00 00)"). With a `record`, its time,
 // serial, where, result, reason, duration and mismatches are filled in and
 // it is recorded, once a value was reserved.
-Status WriteSerial(Ledger &ledger, const std::string &site, const std::function<std::string(const SerialValue &)> &where,
-                   const JobControl &control, const std::function<Status(const Bytes &, const JobControl &)> &write,
-                   SerialValue &value, UnitRecord *record = nullptr);
+Status WriteSerial(Ledger &ledger, const std::string &site,
+                   const std::function<std::string(const SerialValue &)> &where, const JobControl &control,
+                   const std::function<Status(const Bytes &, const JobControl &)> &write, SerialValue &value,
+                   UnitRecord *record = nullptr);
 
 // JSON of one record, as the counter file's records hold it and `records --json` prints it.
 std::string RecordJson(const UnitRecord &record);

@@ -352,7 +352,8 @@ unsigned long ProcessId() { return static_cast<unsigned long>(getpid()); }
 
 std::string HostName() {
     char name[256] = {};
-    return gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? std::string(name) : std::string("localhost");
+    return gethostname(name, sizeof name - 1) == 0 && name[0] != '\0' ? std::string(name)
+                                                                      : std::string("localhost");
 }
 
 bool RandomBytes(unsigned char *bytes, std::size_t count) {

@@ -135,8 +135,9 @@ public:
             status = Exec("INSERT INTO zelprog_returned (sequence, number) VALUES ($1, $2) ON CONFLICT DO NOTHING",
                           {Field(back, 0, 0), Field(back, 0, 1)});
         else if (status.Ok())
-            status = Exec("UPDATE zelprog_units SET state = 'lost', reason = $2 WHERE id = $1 AND state = 'sending'",
-                          {row->second, why + " (its write may have begun: the unit may hold it)"});
+            status =
+                Exec("UPDATE zelprog_units SET state = 'lost', reason = $2 WHERE id = $1 AND state = 'sending'",
+                     {row->second, why + " (its write may have begun: the unit may hold it)"});
         if (status.Ok())
             status = Commit();
         if (!status.Ok())
@@ -150,13 +151,14 @@ public:
             return Exec("INSERT INTO zelprog_units (sequence, number, serial, state, station, site, location, "
                         "image, image_sha256, ranges, reason, duration_ms, mismatches, factory_id) VALUES "
                         "('', 0, $1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12)",
-                        {r.serial, r.result, r.station, r.site, r.where, r.image, r.imageSha256, r.ranges, r.reason,
-                         std::to_string(r.durationMs), std::to_string(r.mismatches), r.factoryId});
-        return Exec("UPDATE zelprog_units SET site = $2, location = CASE WHEN $3 = '' THEN location ELSE $3 END, "
-                    "image = $4, image_sha256 = $5, ranges = $6, reason = CASE WHEN $7 = '' THEN reason ELSE $7 END, "
-                    "duration_ms = $8, mismatches = $9, factory_id = $10 WHERE id = $1",
-                    {row->second, r.site, r.where, r.image, r.imageSha256, r.ranges, r.reason,
-                     std::to_string(r.durationMs), std::to_string(r.mismatches), r.factoryId});
+                        {r.serial, r.result, r.station, r.site, r.where, r.image, r.imageSha256, r.ranges,
+                         r.reason, std::to_string(r.durationMs), std::to_string(r.mismatches), r.factoryId});
+        return Exec(
+            "UPDATE zelprog_units SET site = $2, location = CASE WHEN $3 = '' THEN location ELSE $3 END, "
+            "image = $4, image_sha256 = $5, ranges = $6, reason = CASE WHEN $7 = '' THEN reason ELSE $7 END, "
+            "duration_ms = $8, mismatches = $9, factory_id = $10 WHERE id = $1",
+            {row->second, r.site, r.where, r.image, r.imageSha256, r.ranges, r.reason,
+             std::to_string(r.durationMs), std::to_string(r.mismatches), r.factoryId});
     }
 
     Status Records(const RecordFilter &filter, std::vector<UnitRecord> &out) override {
@@ -220,7 +222,8 @@ private:
         const char *values[] = {"10", "zelprog", uri.c_str(), nullptr};
         connection_.reset(PQconnectdbParams(keys, values, 1));
         if (connection_ && PQstatus(connection_.get()) == CONNECTION_OK) {
-            PQsetNoticeProcessor(connection_.get(), [](void *, const char *) {}, nullptr); // "already exists"
+            PQsetNoticeProcessor(
+                connection_.get(), [](void *, const char *) {}, nullptr); // "already exists"
             return {};
         }
         const std::string why = connection_ ? Scrubbed(PQerrorMessage(connection_.get())) : "out of memory";
@@ -244,9 +247,10 @@ private:
         for (const std::string &p : params)
             values.push_back(p.c_str());
         // Several statements in one text go only without parameters.
-        Result result(values.empty() ? PQexec(connection_.get(), sql.c_str())
-                                     : PQexecParams(connection_.get(), sql.c_str(), static_cast<int>(values.size()),
-                                                    nullptr, values.data(), nullptr, nullptr, 0));
+        Result result(values.empty()
+                          ? PQexec(connection_.get(), sql.c_str())
+                          : PQexecParams(connection_.get(), sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                         values.data(), nullptr, nullptr, 0));
         const ExecStatusType kind = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
         if (kind != PGRES_COMMAND_OK && kind != PGRES_TUPLES_OK)
             return Failure(result ? PQresultErrorMessage(result.get()) : PQerrorMessage(connection_.get()));
@@ -275,7 +279,8 @@ private:
         Result result;
         Status status = Exec(sql, params, &result);
         if (status.Ok() && std::string(PQcmdTuples(result.get())) != "1")
-            return Status::Fail(kExitFile, "the serial value " + value.text + " is no longer reserved in " + Where());
+            return Status::Fail(kExitFile,
+                                "the serial value " + value.text + " is no longer reserved in " + Where());
         return status;
     }
 
@@ -290,26 +295,26 @@ private:
             status = Exec("SELECT coalesce(max(version), 0)::text FROM zelprog_schema", {}, &version);
         const int found = status.Ok() ? std::stoi(Field(version, 0, 0)) : 0;
         if (status.Ok() && found > kPgSchemaVersion)
-            status = Status::Fail(kExitUsage, Where() + " holds zelprog's tables in version " + std::to_string(found) +
-                                                  ", newer than this zelprog's (" + std::to_string(kPgSchemaVersion) +
-                                                  "): use a newer zelprog; nothing was changed");
+            status =
+                Status::Fail(kExitUsage, Where() + " holds zelprog's tables in version " + std::to_string(found) +
+                                             ", newer than this zelprog's (" + std::to_string(kPgSchemaVersion) +
+                                             "): use a newer zelprog; nothing was changed");
         if (status.Ok() && found == 0)
-            status = Exec(
-                "CREATE TABLE zelprog_sequences (name text PRIMARY KEY, next numeric(20, 0) NOT NULL);"
-                "CREATE TABLE zelprog_returned (sequence text NOT NULL, number numeric(20, 0) NOT NULL, "
-                "PRIMARY KEY (sequence, number));"
-                "CREATE TABLE zelprog_units (id bigserial PRIMARY KEY, sequence text NOT NULL, "
-                "number numeric(20, 0) NOT NULL, serial text NOT NULL, state text NOT NULL, "
-                "time timestamptz NOT NULL DEFAULT now(), station text NOT NULL, site text NOT NULL, "
-                "location text NOT NULL DEFAULT '', image text NOT NULL DEFAULT '', "
-                "image_sha256 text NOT NULL DEFAULT '', ranges text NOT NULL DEFAULT '', "
-                "reason text NOT NULL DEFAULT '', duration_ms bigint NOT NULL DEFAULT 0, "
-                "mismatches bigint NOT NULL DEFAULT 0, factory_id text NOT NULL DEFAULT '');"
-                "CREATE INDEX zelprog_units_station ON zelprog_units (station, state);"
-                "CREATE INDEX zelprog_units_serial ON zelprog_units (serial);"
-                "INSERT INTO zelprog_schema (version) VALUES (" +
-                    std::to_string(kPgSchemaVersion) + ")",
-                {});
+            status = Exec("CREATE TABLE zelprog_sequences (name text PRIMARY KEY, next numeric(20, 0) NOT NULL);"
+                          "CREATE TABLE zelprog_returned (sequence text NOT NULL, number numeric(20, 0) NOT NULL, "
+                          "PRIMARY KEY (sequence, number));"
+                          "CREATE TABLE zelprog_units (id bigserial PRIMARY KEY, sequence text NOT NULL, "
+                          "number numeric(20, 0) NOT NULL, serial text NOT NULL, state text NOT NULL, "
+                          "time timestamptz NOT NULL DEFAULT now(), station text NOT NULL, site text NOT NULL, "
+                          "location text NOT NULL DEFAULT '', image text NOT NULL DEFAULT '', "
+                          "image_sha256 text NOT NULL DEFAULT '', ranges text NOT NULL DEFAULT '', "
+                          "reason text NOT NULL DEFAULT '', duration_ms bigint NOT NULL DEFAULT 0, "
+                          "mismatches bigint NOT NULL DEFAULT 0, factory_id text NOT NULL DEFAULT '');"
+                          "CREATE INDEX zelprog_units_station ON zelprog_units (station, state);"
+                          "CREATE INDEX zelprog_units_serial ON zelprog_units (serial);"
+                          "INSERT INTO zelprog_schema (version) VALUES (" +
+                              std::to_string(kPgSchemaVersion) + ")",
+                          {});
         if (status.Ok())
             status = Commit();
         if (!status.Ok())
@@ -333,11 +338,13 @@ private:
         const std::optional<uint64_t> first =
             options_.serialList.empty() ? options_.counter.first : std::optional<uint64_t>(1);
         if (first) {
-            Status status = Exec("INSERT INTO zelprog_sequences (name, next) VALUES ($1, $2) ON CONFLICT DO NOTHING",
-                                 {sequence_, std::to_string(*first)}, &made);
+            Status status =
+                Exec("INSERT INTO zelprog_sequences (name, next) VALUES ($1, $2) ON CONFLICT DO NOTHING",
+                     {sequence_, std::to_string(*first)}, &made);
             if (status.Ok() && options_.serialList.empty() && std::string(PQcmdTuples(made.get())) != "1")
-                return Status::Fail(kExitUsage, "--first starts a new sequence, and '" + sequence_ + "' exists in " +
-                                                    Where() + ": leave out --first to go on from it");
+                return Status::Fail(kExitUsage, "--first starts a new sequence, and '" + sequence_ +
+                                                    "' exists in " + Where() +
+                                                    ": leave out --first to go on from it");
             return status;
         }
         Status status = Exec("SELECT 1 FROM zelprog_sequences WHERE name = $1", {sequence_}, &made);
@@ -371,8 +378,8 @@ private:
         }
         const std::string given = PQcmdTuples(back.get()), gone = PQcmdTuples(lost.get());
         if ((given != "0" || gone != "0") && control_.sink)
-            control_.sink(NoteEvent("an earlier run of station '" + options_.station + "' did not finish: " + given +
-                                    " of its numbers given back, " + gone + " lost"));
+            control_.sink(NoteEvent("an earlier run of station '" + options_.station + "' did not finish: " +
+                                    given + " of its numbers given back, " + gone + " lost"));
         return {};
     }
 
