@@ -135,6 +135,28 @@ test("a 24C02: load a binary, Write reaches 100 %, Verify passes", async () => {
   }
 });
 
+test("Detect on a written 24C16 names it in the log, and the chip keeps its bytes", async () => {
+  const gui = startGui();
+  const page = await openPage(gui);
+  try {
+    await openDevice(page, "24c16");
+    const image = randomBytes(2048, 3);
+    await loadFile(page, "image.bin", image);
+    await waitForLog(page, "loaded image.bin");
+    await page.click("#act-write");
+    await page.waitForSelector("#progress-state:text('Write: done')");
+    await page.click("#act-detect");
+    await page.waitForSelector("#progress-state:text('Detect: done')");
+    assert.match(await logText(page), /Detect: answering 0xa0 0xa2 0xa4 0xa6 0xa8 0xaa 0xac 0xae; 1 address byte; 2048 bytes; parts: 24c16 \(sure\)/);
+    await page.click("#act-verify");
+    await page.waitForSelector("#progress-state:text('Verify: done')");
+    await shot(page, "detect");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
 test("an edited byte: Verify colours it, lists it and marks its page", async () => {
   const gui = startGui();
   const page = await openPage(gui);

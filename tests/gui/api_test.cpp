@@ -369,6 +369,28 @@ TEST_F(GuiApi, TheLinkGivenOnTheCommandLineMayNameFilesAndTraces) {
     EXPECT_GT(fs::file_size(trace), 0u);
 }
 
+// Opened as a 24C02, the target is a 24C16: detect goes by the bus reads.
+TEST_F(GuiApi, DetectTellsWhatTheReadsShowAndWritesNothing) {
+    Stop();
+    const std::string file = (dir_ / "unit.bin").string();
+    const Bytes cells = RandomBytes(2048, 9);
+    WriteFile(file, AsString(cells));
+    GuiOptions options;
+    options.link = "SIMPART=24c16 SIMWP=off SIMFILE=\"" + file + "\"";
+    Start(options);
+    events_ = std::make_unique<EventStream>(*client_);
+    page_ = events_->Next()["page"];
+    ASSERT_EQ(Post("/api/open", nlohmann::json{{"kind", "command"}, {"part", "24c02"}}.dump()).status, 200);
+    const auto events = Job("/api/detect");
+    ASSERT_GE(events.size(), 2u);
+    const auto &found = events[events.size() - 2];
+    EXPECT_EQ(found["event"], "detect") << found.dump();
+    EXPECT_EQ(found["bytes"], 2048);
+    EXPECT_EQ(found["candidates"], nlohmann::json::array({"24c16"}));
+    EXPECT_EQ(events.back()["event"], "result");
+    EXPECT_EQ(ChipFile(file), AsString(cells));
+}
+
 // A Write that runs long enough for the requests below to reach it: byte
 // writes with a write cycle of 2 ms, 256 of them.
 TEST_F(GuiApi, RequestsRefusedDuringAJobChangeNeitherItsImageNorTheLink) {
@@ -378,8 +400,9 @@ TEST_F(GuiApi, RequestsRefusedDuringAJobChangeNeitherItsImageNorTheLink) {
     const nlohmann::json reopen = {{"kind", "config"}, {"config", "SIMPART=24c01"}, {"part", "24c01"}};
     ASSERT_EQ(Post("/api/write", AsString(image)).status, 202);
     const std::vector<std::pair<std::string, std::string>> refused = {
-        {"/api/verify", other},  {"/api/write", other},     {"/api/read", ""},  {"/api/erase?fill=0", ""},
-        {"/api/check-size", ""}, {"/api/write-header", ""}, {"/api/close", ""}, {"/api/open", reopen.dump()},
+        {"/api/verify", other},    {"/api/write", other},        {"/api/read", ""},
+        {"/api/erase?fill=0", ""}, {"/api/check-size", ""},      {"/api/write-header", ""},
+        {"/api/close", ""},        {"/api/open", reopen.dump()}, {"/api/detect", ""},
     };
     for (const auto &[target, body] : refused) {
         SCOPED_TRACE(target);

@@ -18,9 +18,9 @@ constexpr std::size_t kPortListBytes = 4096;
 constexpr const char *kFormatError = "the format must be text, bin, ihex or srec";
 
 // Requests that change the link or the EEPROM: only the page in control.
-constexpr std::array kControlPaths{"/api/open",       "/api/close",        "/api/read",
-                                   "/api/write",      "/api/verify",       "/api/erase",
-                                   "/api/check-size", "/api/write-header", "/api/stop"};
+constexpr std::array kControlPaths{"/api/open",   "/api/close", "/api/read",       "/api/write",
+                                   "/api/verify", "/api/erase", "/api/check-size", "/api/write-header",
+                                   "/api/stop",   "/api/detect"};
 constexpr std::array kOtherPosts{"/api/decode", "/api/encode"};
 constexpr std::array kApiGets{"/api/state", "/api/events", "/api/chip"};
 
@@ -194,6 +194,8 @@ Response Api::Post(const Request &request, std::string_view path) {
         return Job(request, device_.StartCheckSize());
     if (path == "/api/write-header")
         return Job(request, device_.StartWriteHeader());
+    if (path == "/api/detect")
+        return Job(request, device_.StartDetect());
     // erase
     long fill = 0xFF;
     const std::string text = QueryParameter(request.target(), "fill");

@@ -1,5 +1,6 @@
 #include "gui/device.h"
 
+#include "core/detect.h"
 #include "core/image_jobs.h"
 #include "core/memory_jobs.h"
 #include "core/parts.h"
@@ -183,6 +184,17 @@ Status Device::StartWriteHeader() {
             if (ok)
                 chip_.clear(); // the header's bytes changed
         });
+}
+
+Status Device::StartDetect() {
+    return Start("detect", [](Session &, const JobControl &c) {
+        Detection found;
+        if (!Detect(found))
+            return Status::Fail(kExitJobFailed, "a read failed while detecting: check the wiring");
+        if (c.sink)
+            c.sink(DetectEvent(found));
+        return Status{};
+    });
 }
 
 void Device::Stop() { stop_ = true; }

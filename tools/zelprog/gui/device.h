@@ -43,6 +43,7 @@ public:
     Status StartErase(uint8_t fill);
     Status StartCheckSize();
     Status StartWriteHeader();
+    Status StartDetect(); // bus reads alone: tells a "detect" event, writes nothing
     void Stop();
 
     bool Busy() const { return job_.joinable(); }

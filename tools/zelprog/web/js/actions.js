@@ -18,7 +18,8 @@ export class Actions {
     this.onIdle = onIdle;
     this.job = null; // {command, fill} of the running job
     this.reads = [];
-    this.buttons = ["act-read", "act-write", "act-verify", "act-erase", "act-check", "act-header"].map($);
+    this.buttons = ["act-read", "act-write", "act-verify", "act-erase", "act-check", "act-header", "act-detect"]
+      .map($);
     this.stopButton = $("act-stop");
     $("act-read").addEventListener("click", () => this.start("dump", "Read", () => api.read()));
     $("act-write").addEventListener("click", () => this.start("program", "Write", () => api.write(buffer.bytes)));
@@ -26,6 +27,7 @@ export class Actions {
     $("act-erase").addEventListener("click", () => this.erase());
     $("act-check").addEventListener("click", () => this.start("check-size", "Check size", () => api.checkSize()));
     $("act-header").addEventListener("click", () => this.start("write-header", "Write header", () => api.writeHeader()));
+    $("act-detect").addEventListener("click", () => this.start("detect", "Detect", () => api.detect()));
     this.stopButton.addEventListener("click", () => api.stop().catch((e) => log.add(`stop: ${e.message}`, "error")));
     clearMarkOnInput($("act-fill"));
   }
@@ -69,6 +71,7 @@ export class Actions {
     case "state": this.progress.show(e.state, 0, ""); break;
     case "progress": this.progress.update(e); break;
     case "note": this.log.add(e.text, "note"); break;
+    case "detect": this.detected(e); break;
     case "message":
       if (isMismatch(e)) this.reads.push([e.address, e.read]);
       this.log.add(e.text, "error");
@@ -76,6 +79,17 @@ export class Actions {
     case "result": await this.finished(true, "", false); break;
     case "error": await this.finished(false, e.message, e.exitCode === EXIT_INTERRUPTED); break;
     }
+  }
+
+  // What the bus reads showed (0: the reads cannot tell).
+  detected(e) {
+    const addressBytes = e.addressBytes ? `${e.addressBytes} address byte${e.addressBytes === 1 ? "" : "s"}`
+      : "address bytes unknown";
+    const size = e.bytes ? `${e.bytes} bytes` : "size unknown";
+    const parts = e.candidates.length ? e.candidates.join(", ") : "none";
+    this.log.add(`Detect: answering ${e.answering.join(" ") || "none"}; ${addressBytes}; ${size}; ` +
+                 `parts: ${parts}${e.sure ? " (sure)" : ""}`, "result");
+    if (e.note) this.log.add(e.note, "note");
   }
 
   async finished(ok, message, stopped) {

@@ -27,6 +27,7 @@ export const verify = (bytes) => send("POST", "/api/verify", bytes, "application
 export const erase = (fill) => send("POST", `/api/erase?fill=${fill}`);
 export const checkSize = () => send("POST", "/api/check-size");
 export const writeHeader = () => send("POST", "/api/write-header");
+export const detect = () => send("POST", "/api/detect");
 export const stop = () => send("POST", "/api/stop");
 export const decode = (data, format, size) =>
   send("POST", `/api/decode?format=${format}&size=${size}`, data, "application/octet-stream");
