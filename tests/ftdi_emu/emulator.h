@@ -230,8 +230,8 @@ public:
     // Brings the EEPROM up when `channel` carries it; false with `error`
     // when its part or backing file will not open.
     bool OpenEeprom(const Channel &channel, std::string &error);
-    void CloseEeprom(); // a backing file is let go; memory cells stay
-    void ObserveLines();
+    void CloseEeprom();      // a backing file is let go; memory cells stay
+    uint16_t ObserveLines(); // the EEPROM's lines now, shown to the timing check
     void NoteWritten(Device &device, uint64_t bytes);
     uint64_t WritableBytes(const Device &device) const;
     void WriteReport() const;

@@ -441,16 +441,53 @@ int ftdi_read_pins(struct ftdi_context *ftdi, unsigned char *pins) {
     return 0;
 }
 
-int ftdi_set_event_char(struct ftdi_context *ftdi, unsigned char, unsigned char) {
+namespace {
+
+// A control request that changes nothing an MPSSE channel does: it succeeds
+// on a device that is there.
+int Control(ftdi_context *ftdi, const char *failedText) {
     std::lock_guard<std::mutex> hold(lock);
     Session *session = nullptr;
-    return Usable(ftdi, session, -2, -1, "setting event character failed");
+    return Usable(ftdi, session, -2, -1, failedText);
+}
+
+} // namespace
+
+int ftdi_set_event_char(struct ftdi_context *ftdi, unsigned char, unsigned char) {
+    return Control(ftdi, "setting event character failed");
 }
 
 int ftdi_set_error_char(struct ftdi_context *ftdi, unsigned char, unsigned char) {
-    std::lock_guard<std::mutex> hold(lock);
-    Session *session = nullptr;
-    return Usable(ftdi, session, -2, -1, "setting error character failed");
+    return Control(ftdi, "setting error character failed");
+}
+
+int ftdi_setflowctrl(struct ftdi_context *ftdi, int) { return Control(ftdi, "set flow control failed"); }
+
+int ftdi_setflowctrl_xonxoff(struct ftdi_context *ftdi, unsigned char, unsigned char) {
+    return Control(ftdi, "set flow control failed");
+}
+
+int ftdi_setdtr_rts(struct ftdi_context *ftdi, int, int) { return Control(ftdi, "set of rts/dtr failed"); }
+int ftdi_setdtr(struct ftdi_context *ftdi, int) { return Control(ftdi, "set dtr failed"); }
+int ftdi_setrts(struct ftdi_context *ftdi, int) { return Control(ftdi, "set of rts failed"); }
+
+int ftdi_set_line_property2(struct ftdi_context *ftdi, enum ftdi_bits_type, enum ftdi_stopbits_type,
+                            enum ftdi_parity_type, enum ftdi_break_type) {
+    return Control(ftdi, "Setting new line property failed");
+}
+
+int ftdi_set_line_property(struct ftdi_context *ftdi, enum ftdi_bits_type bits, enum ftdi_stopbits_type sbit,
+                           enum ftdi_parity_type parity) {
+    return ftdi_set_line_property2(ftdi, bits, sbit, parity, BREAK_OFF);
+}
+
+// Modem and line status as an idle MPSSE channel sends them in every packet:
+// CTS, DSR and the transmitter empty bits (an emulator's choice).
+int ftdi_poll_modem_status(struct ftdi_context *ftdi, unsigned short *status) {
+    const int error = Control(ftdi, "getting modem status failed");
+    if (error == 0 && status)
+        *status = 0x6032;
+    return status ? error : -1;
 }
 
 int ftdi_read_data_set_chunksize(struct ftdi_context *ftdi, unsigned int chunksize) {

@@ -242,8 +242,8 @@ void Channel::Apply(hoplink::sim::Target &eeprom, uint32_t reg, uint16_t &applie
 }
 
 uint16_t Channel::Levels() {
-    hoplink::sim::Target *eeprom = world_.EepromOn(*this);
-    const uint16_t levels = eeprom ? eeprom->Lines() : floating_;
+    // the EEPROM may have let the clock go since the last command
+    const uint16_t levels = world_.EepromOn(*this) ? world_.ObserveLines() : floating_;
     return chip_.width == 16 ? levels : static_cast<uint16_t>(levels & 0xFF);
 }
 

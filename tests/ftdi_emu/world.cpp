@@ -223,10 +223,11 @@ void World::CloseEeprom() {
     target_.reset();
 }
 
-void World::ObserveLines() {
+uint16_t World::ObserveLines() {
     const uint16_t lines = target_->Lines();
     timing.Observe(nowPs_, (lines >> sim_.clockLine) & 1, (lines >> sim_.dataLine) & 1,
                    (lines >> sim_.writeProtectLine) & 1);
+    return lines;
 }
 
 void World::Advance(uint64_t ps) {
