@@ -250,6 +250,25 @@ bool ApplyWord(std::string_view word, Config &config, std::string &error) {
 
 } // namespace
 
+bool SplitConfigWords(std::string_view text, std::vector<ConfigWord> &words, std::string &error) {
+    std::string_view word;
+    while (NextWord(text, word, error)) {
+        if (word.empty())
+            return true;
+        const size_t equals = word.find('=');
+        if (equals == std::string_view::npos || equals == 0) {
+            error = Quoted(word);
+            error += " is not KEY=VALUE";
+            return false;
+        }
+        std::string key(word.substr(0, equals));
+        for (char &c : key)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        words.push_back({std::move(key), std::string(Unquote(word.substr(equals + 1)))});
+    }
+    return false;
+}
+
 bool ParseConfig(std::string_view text, Config &config, std::string &error) {
     std::string_view word;
     while (NextWord(text, word, error)) {

@@ -2,12 +2,12 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 namespace hoplink::sim {
 namespace {
 
 constexpr const char *kPorts[] = {"sim0", "sim1"};
-constexpr int32_t kPortCount = 2;
 
 } // namespace
 
@@ -50,22 +50,29 @@ int32_t Link::Batch(hoplink_access *accesses, int32_t count) {
     return target_ ? target_->Batch(accesses, count) : -1;
 }
 
+int Link::Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const {
+    return WritePortList(VirtualPorts(), count, names, size, flags);
+}
+
+std::vector<std::string> VirtualPorts() { return {std::begin(kPorts), std::end(kPorts)}; }
+
 // count receives the number of ports offered; names receives as many whole
 // "name\n" entries as fit before the terminating NUL.
-int Link::Enumerate(intptr_t count, intptr_t names, intptr_t size, intptr_t flags) const {
+int WritePortList(const std::vector<std::string> &ports, intptr_t count, intptr_t names, intptr_t size,
+                  intptr_t flags) {
     if (flags != 0 || (names != 0 && size <= 0))
         return 1;
     if (count != 0)
-        *reinterpret_cast<int32_t *>(count) = kPortCount;
+        *reinterpret_cast<int32_t *>(count) = static_cast<int32_t>(ports.size());
     if (names == 0)
         return 0;
     char *out = reinterpret_cast<char *>(names);
     size_t used = 0;
-    for (const char *port : kPorts) {
-        const size_t length = std::strlen(port);
+    for (const std::string &port : ports) {
+        const size_t length = port.size();
         if (used + length + 1 >= static_cast<size_t>(size))
             break;
-        std::memcpy(out + used, port, length);
+        std::memcpy(out + used, port.data(), length);
         out[used + length] = '\n';
         used += length + 1;
     }

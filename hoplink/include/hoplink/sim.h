@@ -128,6 +128,16 @@ struct Config {
 // that names it.
 bool ParseConfig(std::string_view text, Config &config, std::string &error);
 
+// One KEY=VALUE word of a configuration string: the key in upper case, the
+// value without the double quotes that may enclose it.
+struct ConfigWord {
+    std::string key;
+    std::string value;
+};
+// The words of `text` as ParseConfig cuts them; false with one line in
+// `error` when a word is not KEY=VALUE or a quote is not closed.
+bool SplitConfigWords(std::string_view text, std::vector<ConfigWord> &words, std::string &error);
+
 // HOPLINK_SIM from the environment first, then `text` (a key in the text wins).
 bool LoadConfig(const char *text, Config &config, std::string &error);
 
@@ -204,5 +214,11 @@ private:
     std::unique_ptr<Target> target_;
     bool cpuStopped_ = false;
 };
+
+// The virtual target's ports, and the list as hoplink_enumerate_strings
+// hands any list of ports to its caller.
+std::vector<std::string> VirtualPorts();
+int WritePortList(const std::vector<std::string> &ports, intptr_t count, intptr_t names, intptr_t size,
+                  intptr_t flags);
 
 } // namespace hoplink::sim
