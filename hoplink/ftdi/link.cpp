@@ -137,8 +137,9 @@ std::vector<std::string> PortNames() {
     for (const Found &found : ListDevices(error)) {
         for (int channel = 0; channel < found.chip->channels; ++channel) {
             std::string name = std::string("SPITRANS=FTDI FTDICHIP=") + found.chip->name;
-            if (!found.serial.empty())
-                name += " FTDISERIAL=" + found.serial;
+            if (!found.serial.empty() && found.serial.find('"') == std::string::npos)
+                name += found.serial.find(' ') == std::string::npos ? " FTDISERIAL=" + found.serial
+                                                                     : " FTDISERIAL=\"" + found.serial + "\"";
             if (found.chip->channels > 1)
                 name += channel == 0 ? " FTDIIFACE=A" : " FTDIIFACE=B";
             names.push_back(name);
