@@ -34,7 +34,8 @@ bool IsDecimal(std::string_view text) {
 
 bool SetBusPosition(std::string_view value, Config &config) {
     const size_t slash = value.find('/');
-    if (slash == std::string_view::npos || !IsDecimal(value.substr(0, slash)) || !IsDecimal(value.substr(slash + 1)))
+    if (slash == std::string_view::npos || !IsDecimal(value.substr(0, slash)) ||
+        !IsDecimal(value.substr(slash + 1)))
         return false;
     config.busPosition = value;
     return true;

@@ -22,10 +22,10 @@ const Chip *Chips(int &count);
 const Chip *FindChip(std::string_view name); // case-insensitive; null when unknown
 
 struct Config {
-    std::string serial;           // empty: any
-    std::string busPosition;      // "bus/address", decimal; empty: any
-    const Chip *chip = nullptr;   // null: any
-    int channel = 0;              // 0 = interface A, 1 = B
+    std::string serial;         // empty: any
+    std::string busPosition;    // "bus/address", decimal; empty: any
+    const Chip *chip = nullptr; // null: any
+    int channel = 0;            // 0 = interface A, 1 = B
     Speed speed = Speed::Standard;
 };
 

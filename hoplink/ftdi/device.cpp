@@ -96,13 +96,15 @@ const Scan::Entry *Choose(const std::vector<Scan::Entry> &entries, const Config 
     const std::string hidden = unreadable == 0 ? std::string()
                                                : "; " + std::to_string(unreadable) +
                                                      " could not be asked for their serial number (permission "
-                                                     "denied?): " + kUdevAdvice;
+                                                     "denied?): " +
+                                                     kUdevAdvice;
     if (entries.empty())
         error = std::string("no FTDI ") + (config.chip ? config.chip->name : "FT232H, FT2232H or FT4232H") +
                 " found: is the adapter plugged in? (zelprog ports lists the devices)";
     else if (matches.empty())
-        error = "no FTDI device has the serial number " + sim::Quoted(config.serial) + " (present: " +
-                (Names(entries).empty() ? "none with a readable serial number" : Names(entries)) + ")" + hidden;
+        error = "no FTDI device has the serial number " + sim::Quoted(config.serial) +
+                " (present: " + (Names(entries).empty() ? "none with a readable serial number" : Names(entries)) +
+                ")" + hidden;
     else
         error = "several FTDI devices are present (" + Names(entries) +
                 "): choose one with FTDISERIAL= (zelprog ports lists them)";

@@ -15,18 +15,21 @@ template <typename Function> bool Resolve(void *handle, const char *name, Functi
 }
 
 bool ResolveAll(void *handle, Library &l, std::string &error) {
-    return Resolve(handle, "ftdi_new", l.newContext, error) && Resolve(handle, "ftdi_free", l.freeContext, error) &&
+    return Resolve(handle, "ftdi_new", l.newContext, error) &&
+           Resolve(handle, "ftdi_free", l.freeContext, error) &&
            Resolve(handle, "ftdi_set_interface", l.setInterface, error) &&
            Resolve(handle, "ftdi_usb_find_all", l.findAll, error) &&
            Resolve(handle, "ftdi_list_free", l.listFree, error) &&
            Resolve(handle, "ftdi_usb_get_strings", l.getStrings, error) &&
            Resolve(handle, "ftdi_usb_open_dev", l.openDevice, error) &&
            Resolve(handle, "ftdi_usb_open_string", l.openString, error) &&
-           Resolve(handle, "ftdi_usb_reset", l.reset, error) && Resolve(handle, "ftdi_tcioflush", l.flush, error) &&
+           Resolve(handle, "ftdi_usb_reset", l.reset, error) &&
+           Resolve(handle, "ftdi_tcioflush", l.flush, error) &&
            Resolve(handle, "ftdi_set_latency_timer", l.setLatency, error) &&
            Resolve(handle, "ftdi_set_bitmode", l.setBitmode, error) &&
            Resolve(handle, "ftdi_write_data_set_chunksize", l.setWriteChunk, error) &&
-           Resolve(handle, "ftdi_write_data", l.write, error) && Resolve(handle, "ftdi_read_data", l.read, error) &&
+           Resolve(handle, "ftdi_write_data", l.write, error) &&
+           Resolve(handle, "ftdi_read_data", l.read, error) &&
            Resolve(handle, "ftdi_get_error_string", l.errorString, error) &&
            Resolve(handle, "ftdi_usb_close", l.close, error);
 }

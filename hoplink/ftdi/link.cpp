@@ -96,7 +96,8 @@ int32_t Link::Run(hoplink_access *accesses, int32_t count) {
         const bool write = access.kind == HOPLINK_ACCESS_WRITE &&
                            (access.address == sim::kRegOutputEnable || access.address == sim::kRegOutputLevel);
         if (write)
-            (access.address == sim::kRegOutputEnable ? next.enable : next.level) = static_cast<uint16_t>(access.value);
+            (access.address == sim::kRegOutputEnable ? next.enable : next.level) =
+                static_cast<uint16_t>(access.value);
         if ((!read && !write) || (write && Refuses(next))) {
             if (!read && !write) {
                 char line[96];
@@ -139,7 +140,7 @@ std::vector<std::string> PortNames() {
             std::string name = std::string("SPITRANS=FTDI FTDICHIP=") + found.chip->name;
             if (!found.serial.empty() && found.serial.find('"') == std::string::npos)
                 name += found.serial.find(' ') == std::string::npos ? " FTDISERIAL=" + found.serial
-                                                                     : " FTDISERIAL=\"" + found.serial + "\"";
+                                                                    : " FTDISERIAL=\"" + found.serial + "\"";
             if (found.chip->channels > 1)
                 name += channel == 0 ? " FTDIIFACE=A" : " FTDIIFACE=B";
             names.push_back(name);

@@ -49,8 +49,8 @@ size_t AppendGet(std::vector<uint8_t> &out, bool wide) {
 }
 
 void AppendSetup(std::vector<uint8_t> &out, bool wide, const Pacing &pacing) {
-    out.insert(out.end(), {kDivideBy5Off, kThreePhaseOff, kLoopbackOff, kDivisor, Low(pacing.divisor),
-                           High(pacing.divisor)});
+    out.insert(out.end(),
+               {kDivideBy5Off, kThreePhaseOff, kLoopbackOff, kDivisor, Low(pacing.divisor), High(pacing.divisor)});
     AppendByte(out, kSetLow, 0, kPacingPin, false);
     if (wide)
         AppendByte(out, kSetHigh, 0, 0, true);

@@ -19,7 +19,8 @@ inline constexpr uint8_t kSendImmediate = 0x87; // the answers go to the host no
 inline constexpr uint8_t kDivideBy5Off = 0x8A;  // 60 MHz master clock
 inline constexpr uint8_t kThreePhaseOff = 0x8D; //
 inline constexpr uint8_t kClockBits = 0x8E;     // n: n + 1 clock periods on ADBUS0, no data
-inline constexpr uint8_t kBadCommandEcho = 0xFA; // the chip's answer to an opcode it does not know, then the opcode
+inline constexpr uint8_t kBadCommandEcho =
+    0xFA; // the chip's answer to an opcode it does not know, then the opcode
 
 // The pacing clock runs on ADBUS0 (TCK), which the clocked no-data command
 // toggles: the backend drives that pin itself and it carries no bus line.

@@ -8,6 +8,7 @@
 
 #include <zelapi.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -90,6 +91,14 @@ std::string LinkFromJson(const nlohmann::json &body, const std::string &commandL
         link.port = body.value("port", -1);
         return link.port >= -1 ? "" : "the port must be a number from 0 up";
     }
+    if (kind == "ftdi") {
+        link.link = body.value("device", "");
+        const nlohmann::json ports = PortList();
+        const bool listed = std::find(ports.begin(), ports.end(), link.link) != ports.end();
+        return listed && link.link.rfind("SPITRANS=FTDI", 0) == 0
+                   ? ""
+                   : "that FTDI adapter is not among those found: plug it in and reload the page";
+    }
     if (kind == "config") {
         const std::string text = body.value("config", "");
         std::string problem;
@@ -101,7 +110,7 @@ std::string LinkFromJson(const nlohmann::json &body, const std::string &commandL
         link.link = commandLink;
         return commandLink.empty() ? "no link was given on the command line (zelprog gui --link \"...\")" : "";
     }
-    return "the link kind must be virtual, lpt, usb, config or command";
+    return "the link kind must be virtual, lpt, usb, ftdi, config or command";
 }
 
 } // namespace

@@ -14,8 +14,9 @@ namespace {
 
 // Keys as the transport reads them, in any case. Keys that name a path
 // (the backing file, the traces) are not here.
-constexpr std::array<std::string_view, 9> kAllowedKeys{"SPITRANS", "SPIPORT",    "SIMPART", "SIMADDR", "SIMLINES",
-                                                       "SIMTWR",   "SIMSTRETCH", "SIMWP",   "SIMFAULT"};
+constexpr std::array<std::string_view, 14> kAllowedKeys{
+    "SPITRANS", "SPIPORT",  "SIMPART",    "SIMADDR", "SIMLINES", "SIMTWR",    "SIMSTRETCH",
+    "SIMWP",    "SIMFAULT", "FTDISERIAL", "FTDIBUS", "FTDICHIP", "FTDIIFACE", "FTDISPEED"};
 constexpr std::string_view kDefaultPart = "24c256"; // the virtual target's part when none is named
 
 std::string Upper(std::string_view s) {
@@ -106,6 +107,12 @@ bool PageLinkConfig(std::string_view text, std::string_view part, std::string &c
     std::vector<Word> words;
     if (!SplitWords(text, words, error) || !CheckWords(words, error))
         return false;
+    // an FTDI adapter drives a real EEPROM: no part or backing file of the virtual target
+    if (std::any_of(words.begin(), words.end(),
+                    [](const Word &w) { return w.key == "SPITRANS" && Upper(w.value) == "FTDI"; })) {
+        config = std::string(text);
+        return true;
+    }
     const auto named = std::find_if(words.begin(), words.end(), [](const Word &w) { return w.key == "SIMPART"; });
     std::string chosen = named != words.end() ? Lower(named->value)
                          : part.empty()       ? std::string(kDefaultPart)

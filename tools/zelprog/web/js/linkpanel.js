@@ -1,5 +1,7 @@
 // The link panel: which transport, part, PIO lines and page size; Open and
 // Close; what the open link reports (device address, geometry, header).
+import { FtdiDevices, isFtdiPort } from "./ftdidevices.js";
+
 const $ = (id) => document.getElementById(id);
 const PAGE_SIZES = [-1, 0, 8, 16, 32, 64, 128, 256];
 
@@ -8,6 +10,7 @@ export class LinkPanel {
     this.kind = $("link-kind");
     this.part = $("link-part");
     this.port = $("link-port");
+    this.ftdi = new FtdiDevices($("link-ftdi"));
     this.config = $("link-config");
     this.pio = $("link-pio");
     this.page = $("link-page");
@@ -31,7 +34,8 @@ export class LinkPanel {
     this.part.value = chosen;
     this.port.textContent = "";
     this.port.append(new Option("default", "-1"));
-    state.ports.forEach((name, i) => this.port.append(new Option(name, String(i))));
+    state.ports.forEach((name, i) => isFtdiPort(name) || this.port.append(new Option(name, String(i))));
+    this.ftdi.fill(state.ports);
     const command = this.kind.querySelector("option[value=command]");
     command.hidden = !state.commandLink;
     if (state.commandLink) {
@@ -44,6 +48,7 @@ export class LinkPanel {
   showKind() {
     const kind = this.kind.value;
     $("link-port-row").hidden = kind !== "lpt" && kind !== "usb";
+    $("link-ftdi-row").hidden = kind !== "ftdi";
     $("link-config-row").hidden = kind !== "config";
     $("link-command-row").hidden = kind !== "command";
   }
@@ -60,7 +65,7 @@ export class LinkPanel {
   }
 
   options() {
-    return { kind: this.kind.value, part: this.part.value, port: Number(this.port.value), config: this.config.value,
+    return { kind: this.kind.value, part: this.part.value, port: Number(this.port.value), config: this.config.value, device: this.ftdi.chosen(),
              pio: this.pio.value.trim() === "6,7,8" ? "" : this.pio.value.trim(), pageSize: Number(this.page.value) };
   }
 
