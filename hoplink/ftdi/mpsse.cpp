@@ -21,23 +21,23 @@ void AppendByte(std::vector<uint8_t> &out, uint8_t opcode, uint16_t values, uint
 } // namespace
 
 uint32_t Pacing::Nanos() const {
-    const uint64_t periodPicos = 1000000ull * 1000000ull * 2 * (1 + divisor) / kBaseHz;
-    return static_cast<uint32_t>(periodPicos * (periods + 1u) / 1000);
+    return static_cast<uint32_t>(uint64_t{1000000000} * 2 * (1 + divisor) * periods / kBaseHz);
 }
 
-// 1 MHz: 5 periods of 1 us. 6 MHz: 8 periods of 166.7 ns.
-Pacing PacingFor(Speed speed) { return speed == Speed::Standard ? Pacing{29, 4} : Pacing{4, 7}; }
+// 1.25 MHz: 6 periods of 0.8 us. 6 MHz: 8 periods of 166.7 ns.
+Pacing PacingFor(Speed speed) { return speed == Speed::Standard ? Pacing{23, 6} : Pacing{4, 8}; }
 
 void AppendSet(std::vector<uint8_t> &out, const Pins &from, const Pins &to, bool wide, const Pacing &pacing) {
     const uint16_t values = Values(to), directions = Directions(to);
     const bool lowChanges = Low(values) != Low(Values(from)) || Low(directions) != Low(Directions(from));
     const bool highChanges = High(values) != High(Values(from)) || High(directions) != High(Directions(from));
-    if (lowChanges || !highChanges || !wide)
+    if (!lowChanges && !(wide && highChanges))
+        return;
+    if (lowChanges)
         AppendByte(out, kSetLow, values, directions, false);
     if (wide && highChanges)
         AppendByte(out, kSetHigh, values, directions, true);
-    out.push_back(kClockBits);
-    out.push_back(pacing.periods);
+    out.insert(out.end(), {kClockBits, static_cast<uint8_t>(pacing.periods - 1)});
 }
 
 size_t AppendGet(std::vector<uint8_t> &out, bool wide) {

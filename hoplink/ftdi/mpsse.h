@@ -28,14 +28,15 @@ inline constexpr uint16_t kPacingPin = 0x0001;
 
 enum class Speed { Standard, Fast };
 
-// One bus interval: `periods` periods of the clock that `divisor` sets.
+// One bus interval: `periods` periods (1 to 8) of the clock that `divisor`
+// sets. A slow clock keeps the clocked command short: few edges on ADBUS0.
 struct Pacing {
     uint16_t divisor;
     uint8_t periods;
     uint32_t Nanos() const; // the interval's length
 };
-// Standard mode: 5 us (the clock's shortest low time is 4.7 us); fast mode:
-// 1.33 us (1.3 us).
+// Standard mode: 4.8 us (the clock's shortest low time is 4.7 us); fast
+// mode: 1.33 us (1.3 us).
 Pacing PacingFor(Speed speed);
 
 // The pins as the chip's registers set them: a pin whose enable bit is set
@@ -47,8 +48,8 @@ struct Pins {
 };
 
 // The commands that take the pins from `from` to `to` (only the bytes that
-// change, the low byte when neither does), then one bus interval. A
-// released pin keeps its value bit 0, so enabling it can only pull low.
+// change), then one bus interval; nothing when no pin changes. A released
+// pin keeps its value bit 0, so enabling it can only pull low.
 void AppendSet(std::vector<uint8_t> &out, const Pins &from, const Pins &to, bool wide, const Pacing &pacing);
 
 // The commands that read the pins: one answer byte each, low byte first.

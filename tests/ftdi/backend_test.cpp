@@ -18,7 +18,7 @@ using Bytes = std::vector<uint8_t>;
 // Every interval is at least the mode's shortest clock-low time.
 TEST(FtdiPacing, IntervalsMeetTheModes) {
     EXPECT_GE(PacingFor(Speed::Standard).Nanos(), 4700u);
-    EXPECT_LE(PacingFor(Speed::Standard).Nanos(), 5500u);
+    EXPECT_LE(PacingFor(Speed::Standard).Nanos(), 5000u);
     EXPECT_GE(PacingFor(Speed::Fast).Nanos(), 1300u);
     EXPECT_LE(PacingFor(Speed::Fast).Nanos(), 1500u);
 }
@@ -31,12 +31,12 @@ TEST(FtdiCommands, SetSendsTheChangedBytesThenOneInterval) {
         Bytes expected;
     };
     const Case cases[] = {
-        {"a low pin pulls low", {}, {0x0040, 0}, true, {0x80, 0x00, 0x41, 0x8E, 4}},
-        {"write-protect on ACBUS0 driven high", {0x0040, 0}, {0x0140, 0x0100}, true, {0x82, 0x01, 0x01, 0x8E, 4}},
-        {"a level bit on an input is not driven", {}, {0, 0x00C0}, true, {0x80, 0x00, 0x01, 0x8E, 4}},
-        {"nothing changes: the low byte again", {0x0040, 0}, {0x0040, 0}, true, {0x80, 0x00, 0x41, 0x8E, 4}},
-        {"both bytes change", {}, {0x0180, 0x0100}, true, {0x80, 0x00, 0x81, 0x82, 0x01, 0x01, 0x8E, 4}},
-        {"an 8-pin channel has no high byte", {}, {0x0004, 0x0004}, false, {0x80, 0x04, 0x05, 0x8E, 4}},
+        {"a low pin pulls low", {}, {0x0040, 0}, true, {0x80, 0x00, 0x41, 0x8E, 5}},
+        {"write-protect on ACBUS0 driven high", {0x0040, 0}, {0x0140, 0x0100}, true, {0x82, 0x01, 0x01, 0x8E, 5}},
+        {"a level bit on an input is not driven", {0x0040, 0}, {0, 0x00C0}, true, {0x80, 0x00, 0x01, 0x8E, 5}},
+        {"no pin changes: no command, no interval", {0x0040, 0}, {0x0040, 0x0100}, true, {}},
+        {"both bytes change", {}, {0x0180, 0x0100}, true, {0x80, 0x00, 0x81, 0x82, 0x01, 0x01, 0x8E, 5}},
+        {"an 8-pin channel has no high byte", {}, {0x0004, 0x0004}, false, {0x80, 0x04, 0x05, 0x8E, 5}},
     };
     for (const Case &c : cases) {
         Bytes out;
