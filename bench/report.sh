@@ -11,7 +11,9 @@ build=build/release-bench
 results=$build/results
 jobs=${ZEL_JOBS:-2}
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=OFF -DZEL_BUILD_BENCH=ON >/dev/null
+# the tests' folders hold the MPSSE emulator that bench_ftdi runs zelprog on;
+# only the programs named are built
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZEL_BUILD_TESTS=ON -DZEL_BUILD_BENCH=ON >/dev/null
 programs=("$@")
 if [ ${#programs[@]} -eq 0 ]; then
   rm -rf "$results"
@@ -182,6 +184,22 @@ if links:
         out.append("| %s | %s | %s | %s | %d | %s | %d | **%.1fx** |" % (
             part, job, "%d us" % latency if latency < 1000 else "%d ms" % (latency // 1000), cell(single),
             single["round_trips"], cell(batched), batched["round_trips"], ms(single) / ms(batched)))
+    out.append("")
+
+ftdi = [b for b in runs.get("bench_ftdi", []) if not b.get("error_occurred")]
+if ftdi:
+    out.append("## Over an emulated FT232H\n")
+    out.append("zelprog with `SPITRANS=FTDI` on a 24C256 at standard mode, on the MPSSE emulator's stand-in "
+               "libftdi1 (`tests/ftdi_emu`); times are the emulator's: clocked commands at the divisor set, "
+               "250 us a USB round trip, write cycles of 1 ms. The limit is the bus's own: 9 clocks at 100 kHz "
+               "for every byte the job puts on the bus (a program reads each page before it writes it), plus "
+               "the write cycles. Round trips leave out those of the open.\n")
+    out.append("| job | emulated time | limit | ratio | round trips per 64 bytes | I2C timing violations |")
+    out.append("|---|---:|---:|---:|---:|---:|")
+    for b in ftdi:
+        out.append("| %s | %s | %s | %.2f | %.2f | %d |" % (
+            "read" if "Read" in b["name"] else "program in pages (from erased)", duration(b["emulated_s"]),
+            duration(b["limit_s"]), b["ratio"], b["round_trips_per_chunk"], b["violations"]))
     out.append("")
 
 target_rate = [b for b in jobs if b["name"] == "BM_TargetAccesses"]
