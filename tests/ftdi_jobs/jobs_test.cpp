@@ -46,10 +46,11 @@ protected:
     }
 
     // The emulated devices; the EEPROM is a 24C02 in this test's backing
-    // file. Its write cycles (emulated time) end within the library's
-    // polling (real time) however slowly the emulator runs.
+    // file. Its write cycles take no time: they would run in emulated time,
+    // the library's polling limit in real time, and a descheduled test
+    // would outlast the limit.
     void World(const std::string &keys) {
-        SetEnv("ZEL_FTDI_EMU", keys + ";part=24C02;file=" + Backing() + ";sim=SIMTWR=1");
+        SetEnv("ZEL_FTDI_EMU", keys + ";part=24C02;file=" + Backing() + ";sim=SIMTWR=0");
     }
     std::string Backing() const { return (dir_ / "eeprom.bin").string(); }
     std::string Path(const std::string &name) const { return (dir_ / name).string(); }
@@ -110,6 +111,32 @@ TEST_F(FtdiJobs, ZelprogCommands) {
     EXPECT_EQ(zeltest::ReadFile(Path("dump.bin")), AsString(image));
     EXPECT_EQ(zeltest::ReadFile(Backing()), std::string(k24c02, '\xFF'));
     ExpectCleanBus(std::size(steps));
+}
+
+// The pacing of each speed meets that speed's limits, and fast pacing breaks
+// the standard limits (so the check of the other runs can fail).
+TEST_F(FtdiJobs, PacingPerSpeed) {
+    std::ofstream(Path("image.bin"), std::ios::binary) << AsString(zeltest::RandomBytes(k24c02, 29));
+    struct Case {
+        const char *link;
+        const char *limits;
+        bool violations;
+    };
+    const Case cases[] = {
+        {"SPITRANS=FTDI FTDISPEED=fast", "fast", false},
+        {"SPITRANS=FTDI FTDISPEED=fast", "standard", true},
+    };
+    for (const Case &c : cases) {
+        for (const fs::directory_entry &entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().rfind("report-", 0) == 0)
+                fs::remove(entry.path());
+        World(std::string("device=FT232H:ZEL001;speed=") + c.limits);
+        const ProcessResult r = Zel({"program", Path("image.bin")}, c.link);
+        EXPECT_EQ(r.exitCode, 0) << c.limits << ": " << r.err;
+        const std::vector<nlohmann::json> reports = Reports();
+        ASSERT_EQ(reports.size(), 1u) << c.limits;
+        EXPECT_EQ(reports[0].value("violations_total", -1) > 0, c.violations) << reports[0].dump();
+    }
 }
 
 TEST_F(FtdiJobs, PortsListTheAdapters) {
