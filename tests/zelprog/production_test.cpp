@@ -3,6 +3,8 @@
 // one counter, and with runs killed at random moments.
 #include "cli_fixture.h"
 
+#include <nlohmann/json.hpp>
+
 #include <map>
 #include <set>
 #include <thread>
@@ -144,6 +146,46 @@ TEST_F(ZelprogProduction, AProgramThatFailsOnceItsJobStartedLosesItsSerialNumber
         EXPECT_EQ(Printed(after), expected) << "a lost number is never handed out again";
         next = expected + 1;
     }
+}
+
+TEST_F(ZelprogProduction, AUnitFromAListIsRecordedWithItsImageRangesAndFactoryId) {
+    std::string cells(k24c02, '\xff');
+    cells.replace(0xFA, 6, std::string("\x00\x04\xa3\x12\x34\x56", 6)); // the part's EUI-48
+    Write("unit-0.bin", cells);
+    Write("fw.bin", "\x11\x22\x33\x44");
+    Write("serials.txt", "# lot 7\n\"AB-01\"\n0xc0ffee\n");
+    const std::vector<std::string> args = {ZELPROG_PATH,
+                                           "--link",
+                                           "SIMPART=24aa02e48 SIMFILE=" + UnitFile("0"),
+                                           "--part",
+                                           "24aa02e48",
+                                           "-q",
+                                           "program",
+                                           Path("fw.bin"),
+                                           "--offset",
+                                           "0x40",
+                                           "--serial-at",
+                                           "0x20",
+                                           "--serial-list",
+                                           Path("serials.txt"),
+                                           "--station",
+                                           "bench 3"};
+    const ProcessResult r = RunProcess(args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "serial AB-01 at 0x20: 41 42 2d 30 31\n");
+    const ProcessResult listed =
+        RunProcess({ZELPROG_PATH, "records", "--serial-list", Path("serials.txt"), "--json", "--serial", "AB-01"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const auto record = nlohmann::json::parse(listed.out);
+    EXPECT_EQ(record["station"], "bench 3");
+    EXPECT_EQ(record["image"], "fw.bin");
+    EXPECT_EQ(record["ranges"], "0x20..0x24, 0x40..0x43");
+    EXPECT_EQ(record["result"], "written");
+    EXPECT_EQ(record["factoryId"], "0004a3123456");
+    EXPECT_EQ(record["imageSha256"].get<std::string>().size(), 64u);
+    EXPECT_EQ(Read("unit-0.bin").substr(0x20, 5), "AB-01");
+    const ProcessResult next = RunProcess(args);
+    EXPECT_EQ(next.out, "serial 0xc0ffee at 0x20: c0 ff ee\n") << "the list goes on in order";
 }
 
 // The files beside the counter: its name and what follows it.

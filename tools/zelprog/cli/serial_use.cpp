@@ -7,6 +7,7 @@
 #include "cli/text.h"
 #include "core/memory_jobs.h"
 #include "core/os.h"
+#include "zelparts/part_table.h"
 #include "formats/line_reader.h"
 
 #include <cstdio>
@@ -20,6 +21,28 @@ std::string SiteName(const LinkOptions &link) {
         return link.transport + (link.port >= 0 ? " " + std::to_string(link.port) : "");
     return "virtual";
 }
+
+namespace {
+
+// The part's first factory-programmed ID (EUI-48, EUI-64 or serial number
+// in the array), read after the unit's write: hex digits, or "" when the
+// part has none or it could not be read; the unit's outcome never depends on it.
+std::string FactoryId(const Command &c, const JobControl &control) {
+    const zelparts::PartRow *row = c.link.part.empty() ? nullptr : zelparts::Find(c.link.part);
+    if (row == nullptr || row->ids.empty())
+        return "";
+    const zelparts::IdField &id = row->ids.front();
+    const uint32_t length = id.kind == "eui64" ? 8 : id.kind == "eui48" ? 6 : 4;
+    Bytes bytes;
+    if (!ReadRange(id.address, length, bytes, control).Ok())
+        return "";
+    std::string hex;
+    for (uint8_t b : bytes)
+        hex += HexByte(b).substr(2);
+    return hex;
+}
+
+} // namespace
 
 Status UseSerial(const Command &c, const Session &session, Reporter &reporter, const UnitImage &image,
                  const std::function<Status(const Bytes &, const JobControl &)> &write, SerialUse &use) {
@@ -50,8 +73,12 @@ Status UseSerial(const Command &c, const Session &session, Reporter &reporter, c
         [&](const Bytes &bytes, const JobControl &control) {
             use.bytes = bytes;
             record.ranges = image.ranges(bytes);
-            const Status fits = CheckRange(session, *serial.at, bytes.size());
-            return fits.Ok() ? write(bytes, control) : fits;
+            Status written = CheckRange(session, *serial.at, bytes.size());
+            if (written.Ok())
+                written = write(bytes, control);
+            if (written.Ok())
+                record.factoryId = FactoryId(c, control);
+            return written;
         },
         value, &record);
     use.number = value.number;
