@@ -264,6 +264,49 @@ ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::micr
     return result;
 }
 
+ProcessResult RunWatching(const std::vector<std::string> &args,
+                          const std::function<void(const std::string &line)> &onLine) {
+    Scratch scratch;
+    Spill(scratch.in, "");
+    ProcessResult result;
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return result;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, scratch.in.c_str(), O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, scratch.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    std::vector<char *> argv = Argv(args);
+    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    char buffer[4096];
+    std::size_t shown = 0;
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        result.out.append(buffer, static_cast<std::size_t>(n));
+        for (std::size_t end; (end = result.out.find('\n', shown)) != std::string::npos; shown = end + 1)
+            onLine(result.out.substr(shown, end - shown));
+    }
+    close(pipeFds[0]);
+    if (pid < 0)
+        return result;
+    result.exitCode = Wait(pid);
+    result.err = zeltest::ReadFile(scratch.err);
+    return result;
+}
+
+void KillProcess(long pid) { kill(static_cast<pid_t>(pid), SIGKILL); }
+
 ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes) {
     // the limit is this process's while the child starts, which inherits it
     rlimit saved{};

@@ -33,6 +33,13 @@ ProcessResult RunAndAct(const std::vector<std::string> &args, const std::string 
 // it ended before). Only where signals exist.
 ProcessResult RunAndKill(const std::vector<std::string> &args, std::chrono::microseconds after);
 
+// Runs the program and hands each line of its standard output to
+// `onLine` as soon as it comes (the result's `out` holds them all). POSIX only.
+ProcessResult RunWatching(const std::vector<std::string> &args,
+                          const std::function<void(const std::string &line)> &onLine);
+// SIGKILL to the process. POSIX only.
+void KillProcess(long pid);
+
 // Runs the program with its files limited to `bytes` (RLIMIT_FSIZE). Only
 // where signals exist.
 ProcessResult RunWithFileSizeLimit(const std::vector<std::string> &args, unsigned long bytes);

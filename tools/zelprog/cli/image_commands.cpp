@@ -35,14 +35,6 @@ Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Byt
     return {};
 }
 
-// The image file's name in a unit record: without its folder.
-std::string ImageName(const std::string &file) {
-    return file == "-" ? "standard input" : std::filesystem::path(file).filename().string();
-}
-
-std::string PlanRanges(const ImagePlan &plan) {
-    return plan.whole ? RangesText({{0, plan.image}}) : RangesText(plan.runs);
-}
 
 } // namespace
 

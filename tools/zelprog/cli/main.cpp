@@ -2,6 +2,7 @@
 // through the zelapi library.
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/gang.h"
 #include "core/os.h"
 #include "core/parts.h"
 
@@ -45,6 +46,7 @@ struct Parsed {
     std::string serialAt, counter, step, first, encoding = "le", serialList;
     bool noVerify = false;
     bool dumpVerify = false;
+    bool handedSerials = false; // a gang's worker: the supervisor hands it each serial number
 };
 
 bool ParseFill(const std::string &text, int &fill) {
@@ -161,7 +163,7 @@ bool ParseSerial(Parsed &p, std::string &what) {
         what = "--first takes a number, decimal or 0x-hex, not '" + p.first + "'";
     if (!what.empty())
         return false;
-    if (p.counter.empty() && p.serialList.empty())
+    if (p.counter.empty() && p.serialList.empty() && !p.handedSerials)
         what = "a serial number comes from --counter FILE (or a postgresql:// database) or --serial-list FILE";
     if (!what.empty())
         return false;
@@ -295,6 +297,28 @@ int Main(int argc, char **argv) {
     runners[app.add_subcommand("write-header", "Store the given geometry (--part or --size-bits) in the EEPROM")] =
         RunWriteHeader;
     runners[app.add_subcommand("version", "Show the versions of the tool and the library")] = RunVersion;
+    GangOptions gang;
+    auto *gangCommand = AddFileCommand(
+        app, "gang", "Program the image into the EEPROMs of several adapters at once, one process a site", p);
+    AddFormatOptions(*gangCommand, p, true);
+    AddRangeOptions(*gangCommand, p);
+    gangCommand->add_flag("--no-verify", p.noVerify, "Do not read back and compare");
+    AddSerialOptions(*gangCommand, p, "--serial-at", false);
+    gangCommand
+        ->add_option("--site", gang.sites,
+                     "A site's transport configuration (as --link takes it); once for each adapter")
+        ->type_name("LINK")
+        ->required();
+    gangCommand->add_option("--units", gang.units, "Units each site programs, one after another (default 1)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 1000000));
+    auto *worker = AddFileCommand(app, "gang-worker", "", p); // one site of a gang; not for users
+    worker->group("");
+    AddFormatOptions(*worker, p, true);
+    AddRangeOptions(*worker, p);
+    worker->add_flag("--no-verify", p.noVerify, "");
+    worker->add_option("--serial-at", p.serialAt, "");
+    runners[worker] = RunGangWorker;
     gui::GuiOptions guiOptions;
     bool noBrowser = false;
     auto *guiCommand = app.add_subcommand("gui", "Serve the GUI (hex editor, jobs, log) to a browser on this "
@@ -326,6 +350,7 @@ int Main(int argc, char **argv) {
             what =
                 "records lists the records of --counter FILE (or a postgresql:// database) or --serial-list FILE";
     }
+    p.handedSerials = worker->parsed();
     if (!what.empty() || !ParseRangeAndPatch(p, what) || !ParseSerial(p, what)) {
         PrintUsageError(what, c.output.json);
         return kExitUsage;
@@ -340,8 +365,13 @@ int Main(int argc, char **argv) {
 
     guiOptions.openBrowser = !noBrowser;
     guiOptions.link = c.link.link; // the page may open it as it stands, files and traces included
-    const Status status =
-        guiCommand->parsed() ? gui::RunGui(guiOptions) : runners.at(app.get_subcommands().front())(c);
+    Status status;
+    if (guiCommand->parsed())
+        status = gui::RunGui(guiOptions);
+    else if (gangCommand->parsed())
+        status = RunGang(c, gang);
+    else
+        status = runners.at(app.get_subcommands().front())(c);
     if (!status.Ok())
         PrintError(c.output, status);
     return status.code;

@@ -127,4 +127,13 @@ ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial) {
     return plan;
 }
 
+// The image file's name in a unit record: without its folder.
+std::string ImageName(const std::string &file) {
+    return file == "-" ? "standard input" : std::filesystem::path(file).filename().string();
+}
+
+std::string PlanRanges(const ImagePlan &plan) {
+    return plan.whole ? RangesText({{0, plan.image}}) : RangesText(plan.runs);
+}
+
 } // namespace zelprog

@@ -26,5 +26,9 @@ Status PlanImage(const Command &c, const Session &session, const std::string &ra
 Status WritePlan(const Session &session, const ImagePlan &plan, bool verify, const JobControl &control);
 // The plan with `serial` put in at `at`.
 ImagePlan WithSerialBytes(ImagePlan plan, uint32_t at, const Bytes &serial);
+// The image file's name in a unit record: without its folder.
+std::string ImageName(const std::string &file);
+// What the plan writes, as a unit record tells it: "0x0000..0x00ff, ...".
+std::string PlanRanges(const ImagePlan &plan);
 
 } // namespace zelprog

@@ -16,12 +16,16 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 extern char **environ;
 #endif
 
@@ -102,6 +106,33 @@ extern "C" void OnInterruptSignal(int) { g_interrupted.store(true); }
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+void InstallTerminateHandler() {}
+void IgnoreBrokenPipe() {}
+
+bool SelfPath(std::filesystem::path &, std::string &error) {
+    error = "starting more of zelprog is not built for Windows";
+    return false;
+}
+
+bool CanStartChildren() { return false; }
+
+ChildProcess::~ChildProcess() = default;
+bool ChildProcess::Start(const std::vector<std::string> &, std::string &error) {
+    error = "worker processes are not built for Windows";
+    return false;
+}
+bool ChildProcess::Send(std::string_view) { return false; }
+void ChildProcess::CloseInput() {}
+bool ChildProcess::Receive(std::string &) { return false; }
+void ChildProcess::Stop() {}
+void ChildProcess::Kill() {}
+int ChildProcess::Wait() { return -1; }
+unsigned long ChildProcess::Id() const { return 0; }
+void WaitForOutput(const std::vector<intptr_t> &outputs, int, std::vector<bool> &ready) {
+    ready.assign(outputs.size(), true);
+}
 
 void UseBinaryStdio() {
     _setmode(_fileno(stdin), _O_BINARY);
@@ -331,6 +362,26 @@ void InstallInterruptHandler() {
 }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) != 0; }
+
+void InstallTerminateHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterruptSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void IgnoreBrokenPipe() { signal(SIGPIPE, SIG_IGN); }
+
+bool SelfPath(std::filesystem::path &path, std::string &error) {
+    std::error_code ec;
+    path = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec)
+        error = "cannot find zelprog's own file: " + ec.message();
+    return !ec;
+}
+
+bool CanStartChildren() { return true; }
 
 void UseBinaryStdio() {}
 
@@ -604,6 +655,125 @@ bool FileLock::TryLock(const std::filesystem::path &path, bool &busy, std::strin
     }
     handle_ = fd;
     return true;
+}
+
+namespace {
+
+// In the child between fork and exec: only calls that are safe there.
+[[noreturn]] void BecomeChild(int input, int output, char *const *argv, pid_t parent) {
+#ifdef __linux__
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+    if (getppid() != parent) // the parent ended before the line above
+        _exit(127);
+    const int nowhere = open("/dev/null", O_WRONLY);
+    if (dup2(input, STDIN_FILENO) < 0 || dup2(output, STDOUT_FILENO) < 0 || dup2(nowhere, STDERR_FILENO) < 0)
+        _exit(127);
+    signal(SIGPIPE, SIG_DFL); // ignored here, and exec keeps what is ignored
+    execv(argv[0], argv);
+    _exit(127);
+}
+
+void CloseHandle(intptr_t &fd) {
+    if (fd >= 0)
+        close(static_cast<int>(fd));
+    fd = -1;
+}
+
+} // namespace
+
+ChildProcess::~ChildProcess() {
+    CloseHandle(input_);
+    CloseHandle(output_);
+    if (pid_ > 0) {
+        Kill();
+        Wait();
+    }
+}
+
+bool ChildProcess::Start(const std::vector<std::string> &args, std::string &error) {
+    std::vector<char *> argv;
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+    int in[2], out[2];
+    if (pipe2(in, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        return false;
+    }
+    if (pipe2(out, O_CLOEXEC) != 0) {
+        error = std::string("cannot make a pipe: ") + std::strerror(errno);
+        close(in[0]);
+        close(in[1]);
+        return false;
+    }
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid == 0)
+        BecomeChild(in[0], out[1], argv.data(), parent);
+    close(in[0]);
+    close(out[1]);
+    if (pid < 0) {
+        error = std::string("cannot start a process: ") + std::strerror(errno);
+        close(in[1]);
+        close(out[0]);
+        return false;
+    }
+    pid_ = pid;
+    input_ = in[1];
+    output_ = out[0];
+    return true;
+}
+
+bool ChildProcess::Send(std::string_view data) { return input_ >= 0 && WriteAll(static_cast<int>(input_), data); }
+
+void ChildProcess::CloseInput() { CloseHandle(input_); }
+
+bool ChildProcess::Receive(std::string &data) {
+    char chunk[4096];
+    ssize_t n;
+    do
+        n = read(static_cast<int>(output_), chunk, sizeof chunk);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0)
+        return false;
+    data.append(chunk, static_cast<std::size_t>(n));
+    return true;
+}
+
+void ChildProcess::Stop() {
+    if (pid_ > 0)
+        kill(static_cast<pid_t>(pid_), SIGTERM);
+}
+
+void ChildProcess::Kill() {
+    if (pid_ > 0)
+        kill(static_cast<pid_t>(pid_), SIGKILL);
+}
+
+int ChildProcess::Wait() {
+    int status = 0;
+    pid_t ended;
+    do
+        ended = waitpid(static_cast<pid_t>(pid_), &status, 0);
+    while (ended < 0 && errno == EINTR);
+    pid_ = -1;
+    if (ended < 0)
+        return -1;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+unsigned long ChildProcess::Id() const { return pid_ > 0 ? static_cast<unsigned long>(pid_) : 0; }
+
+void WaitForOutput(const std::vector<intptr_t> &outputs, int milliseconds, std::vector<bool> &ready) {
+    std::vector<pollfd> fds;
+    for (const intptr_t fd : outputs)
+        fds.push_back({static_cast<int>(fd), POLLIN, 0});
+    ready.assign(outputs.size(), false);
+    if (poll(fds.data(), fds.size(), milliseconds) <= 0)
+        return;
+    for (std::size_t i = 0; i < fds.size(); ++i)
+        ready[i] = (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
 }
 
 #endif

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelprog::os {
 
@@ -14,7 +15,15 @@ namespace zelprog::os {
 void InstallInterruptHandler();
 bool Interrupted();
 
+// SIGTERM as well sets the flag that Interrupted() reads (POSIX; Windows
+// has no such signal to catch).
+void InstallTerminateHandler();
+// A write to a pipe whose reader has gone fails (EPIPE) instead of ending
+// the process.
+void IgnoreBrokenPipe();
+
 bool StderrIsTerminal();
+bool StdoutIsTerminal();
 
 // Standard input and output carry image bytes unchanged.
 void UseBinaryStdio();
@@ -92,5 +101,47 @@ public:
 private:
     intptr_t handle_ = -1;
 };
+
+// The running program's own file, to start more of itself. False with a
+// message in `error` where it cannot be had.
+bool SelfPath(std::filesystem::path &path, std::string &error);
+
+// Whether this build can start child processes with pipes (ChildProcess);
+// false on Windows, where `gang` is refused.
+bool CanStartChildren();
+
+// A child process whose standard input and output are pipes to us; its
+// standard error goes nowhere. On Linux it is killed when we end, however
+// we end, so a killed supervisor leaves no worker writing on.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess(); // a child still running is killed and reaped
+    ChildProcess(const ChildProcess &) = delete;
+    ChildProcess &operator=(const ChildProcess &) = delete;
+
+    bool Start(const std::vector<std::string> &args, std::string &error);
+    // All of `data` to its standard input; false once it no longer reads.
+    bool Send(std::string_view data);
+    void CloseInput();
+    // What its standard output holds now, appended to `data` (up to a few
+    // KiB, waiting for none when Readable() said so). False at its end.
+    bool Receive(std::string &data);
+    // Asks it to stop (SIGTERM), or ends it outright (SIGKILL).
+    void Stop();
+    void Kill();
+    // Waits for its end: its exit code, or 128 + the signal that ended it.
+    int Wait();
+    unsigned long Id() const;
+    intptr_t Output() const { return output_; }
+
+private:
+    intptr_t pid_ = -1, input_ = -1, output_ = -1;
+};
+
+// Waits up to `milliseconds` until one of `outputs` (ChildProcess::Output)
+// has something to read or has ended; `ready` tells which. An interrupt
+// ends the wait early.
+void WaitForOutput(const std::vector<intptr_t> &outputs, int milliseconds, std::vector<bool> &ready);
 
 } // namespace zelprog::os
