@@ -112,7 +112,13 @@ void BM_UnitsPerMinute(benchmark::State &state) {
     }
     state.SetLabel(sites == 0 ? "one zelprog program a unit" : std::to_string(sites) + "-site gang");
 }
-BENCHMARK(BM_UnitsPerMinute)->Arg(4)->Arg(1)->Arg(0)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UnitsPerMinute)
+    ->Arg(4)
+    ->Arg(1)
+    ->Arg(0)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -24,9 +24,13 @@ protected:
     }
     std::string SiteFile(const std::string &site) const { return Path("site-" + site + ".bin"); }
     std::vector<std::string> GangArgs(const std::vector<std::string> &sites, int units = 1) const {
-        std::vector<std::string> args = {ZELPROG_PATH, "--part",  "24c02",   "--json",       "gang",
-                                         Path("fw.bin"), "--serial-at", "0x20", "--counter", counter_,
-                                         "--first",    std::to_string(kFirst), "--units", std::to_string(units)};
+        std::vector<std::string> args = {ZELPROG_PATH,  "--part",
+                                         "24c02",       "--json",
+                                         "gang",        Path("fw.bin"),
+                                         "--serial-at", "0x20",
+                                         "--counter",   counter_,
+                                         "--first",     std::to_string(kFirst),
+                                         "--units",     std::to_string(units)};
         if (std::filesystem::exists(counter_))
             args.erase(args.begin() + 10, args.begin() + 12); // --first only starts a counter
         for (const std::string &site : sites)
@@ -137,7 +141,8 @@ TEST_F(ZelprogGang, SupervisorsAndWorkersKilledAtSeededMomentsNeverHandANumberOu
     };
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(RunProcess(GangArgs(sites(0), 2)).exitCode, 0);
-    const auto run = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+    const auto run =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
     std::mt19937 random(27);
     std::uniform_int_distribution<long long> moment(0, run.count() * 5 / 4);
     std::uniform_int_distribution<int> site(1, kSites);

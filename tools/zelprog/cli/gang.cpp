@@ -97,7 +97,7 @@ private:
     Status Start() {
         if (c_.serial.at) {
             ledger_ = MakeLedger(c_.serial.Ledger(), {[this](const Event &e) { view_.Note(e.value("text", "")); },
-                                           [] { return os::Interrupted(); }});
+                                                      [] { return os::Interrupted(); }});
             const Status status = ledger_->Open();
             if (!status.Ok())
                 return status;
@@ -169,8 +169,7 @@ private:
         else if (kind == "written") {
             site.ranges = event.value("ranges", "");
             Settle(site, "written", "");
-        }
-        else {
+        } else {
             if (kind == "progress" || kind == "state") {
                 site.view.step = event.value("state", "");
                 site.view.percent = event.value("percent", 0);
@@ -229,8 +228,8 @@ private:
         const bool passed = result == "written";
         if (site.out) {
             const std::string why = reason + " (the unit may hold it)";
-            const Status status = passed ? ledger_->Written(*site.out, Where(site.out->bytes))
-                                         : ledger_->Lose(*site.out, why);
+            const Status status =
+                passed ? ledger_->Written(*site.out, Where(site.out->bytes)) : ledger_->Lose(*site.out, why);
             (passed ? summary_.written : summary_.lost).push_back(site.out->text);
             Record(site, passed ? "written" : "lost", passed ? "" : reason);
             site.out.reset();
@@ -358,8 +357,7 @@ Status RunGang(const Command &c, const GangOptions &gang) {
     os::InstallTerminateHandler();
     os::IgnoreBrokenPipe();
     std::vector<SiteView> sites;
-    for (std::size_t i = 0; i < gang.sites.size(); ++i)
-        {
+    for (std::size_t i = 0; i < gang.sites.size(); ++i) {
         SiteView site;
         site.site = static_cast<int>(i + 1);
         site.link = gang.sites[i];

@@ -16,9 +16,8 @@ bool IsDecimal(const std::string &text) {
 std::string Joined(std::vector<std::string> list) {
     const bool numbers = std::all_of(list.begin(), list.end(), IsDecimal);
     if (numbers)
-        std::sort(list.begin(), list.end(), [](const std::string &a, const std::string &b) {
-            return std::stoull(a) < std::stoull(b);
-        });
+        std::sort(list.begin(), list.end(),
+                  [](const std::string &a, const std::string &b) { return std::stoull(a) < std::stoull(b); });
     std::string text;
     for (std::size_t i = 0; i < list.size(); ++i) {
         std::size_t end = i;

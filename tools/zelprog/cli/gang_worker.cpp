@@ -44,9 +44,11 @@ Status ProgramUnits(const Command &c, DeviceContext &d, const ImagePlan &plan) {
             break;
         Bytes serial;
         if (!ParseUnitLine(line, c, serial))
-            return Status::Fail(kExitUsage, "the supervisor sent a unit line that is not this gang's: '" + line + "'");
+            return Status::Fail(kExitUsage,
+                                "the supervisor sent a unit line that is not this gang's: '" + line + "'");
         Status status = c.serial.at ? CheckRange(d.session, *c.serial.at, serial.size()) : Status{};
-        const ImagePlan unit = c.serial.at ? WithSerialBytes(plan, static_cast<uint32_t>(*c.serial.at), serial) : plan;
+        const ImagePlan unit =
+            c.serial.at ? WithSerialBytes(plan, static_cast<uint32_t>(*c.serial.at), serial) : plan;
         if (status.Ok())
             status = WritePlan(d.session, unit, c.verify, d.Control());
         if (!status.Ok())
@@ -63,10 +65,11 @@ Status RunGangWorker(const Command &c) {
     std::string raw;
     ImagePlan plan;
     return RunOnDevice(c, {.before = [&] { return ReadImageFile(c, raw); },
-                           .run = [&](DeviceContext &d) {
-                               const Status status = PlanImage(c, d.session, raw, plan);
-                               return status.Ok() ? ProgramUnits(c, d, plan) : status;
-                           }});
+                           .run =
+                               [&](DeviceContext &d) {
+                                   const Status status = PlanImage(c, d.session, raw, plan);
+                                   return status.Ok() ? ProgramUnits(c, d, plan) : status;
+                               }});
 }
 
 } // namespace zelprog

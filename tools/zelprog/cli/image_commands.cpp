@@ -35,7 +35,6 @@ Status DumpRange(const Command &c, const Session &session, uint32_t &offset, Byt
     return {};
 }
 
-
 } // namespace
 
 Status RunProgram(const Command &c) {

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <vector>
 #include <thread>
 
 namespace zelprog {
@@ -34,15 +36,17 @@ bool ParseDecimal(const std::string &text, uint64_t &value) {
     return true;
 }
 
-// What the counter file holds: the next number and, while a run writes one,
-// the number it reserved and the size the log had then.
+// What the counter file holds: the next number and, while a run writes
+// some, the numbers it reserved and the size the log had when the oldest of
+// them was reserved.
 struct CounterState {
     uint64_t next = 0;
-    std::optional<uint64_t> reserved;
+    std::vector<uint64_t> reserved;
     uint64_t logged = 0;
 };
 
-// "next N", "reserved N", "logged BYTES"; '#' lines are comments.
+// "next N", "reserved N" (one line a number out), "logged BYTES"; '#' lines
+// are comments.
 bool ParseCounter(const std::string &text, CounterState &state) {
     std::istringstream lines(text);
     std::string line;
@@ -60,8 +64,8 @@ bool ParseCounter(const std::string &text, CounterState &state) {
         if (key == "next" && !haveNext) {
             state.next = value;
             haveNext = true;
-        } else if (key == "reserved" && !state.reserved) {
-            state.reserved = value;
+        } else if (key == "reserved") {
+            state.reserved.push_back(value);
         } else if (key == "logged") {
             state.logged = value;
         } else {
@@ -71,21 +75,24 @@ bool ParseCounter(const std::string &text, CounterState &state) {
     return haveNext;
 }
 
-// The number and the fate word ("written", "given", "lost") of the first
-// line that the log got after its first `from` bytes.
-bool LogEntryAfter(const std::filesystem::path &log, uint64_t from, uint64_t &number, std::string &fate) {
+// The fate word ("written", "given", "lost") of each number that the log
+// got a line for after its first `from` bytes; the last one of a number.
+std::map<uint64_t, std::string> LogEntriesAfter(const std::filesystem::path &log, uint64_t from) {
+    std::map<uint64_t, std::string> fates;
     std::ifstream in(log, std::ios::binary);
     if (!in || !in.seekg(static_cast<std::streamoff>(from)))
-        return false;
-    std::string line, time, text;
-    if (!std::getline(in, line))
-        return false;
-    std::istringstream words(line);
-    if (!(words >> time >> text >> fate) || !ParseDecimal(text, number))
-        return false;
-    if (!fate.empty() && fate.back() == ':')
-        fate.pop_back();
-    return true;
+        return fates;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string time, text, fate;
+        uint64_t number = 0;
+        if (!(words >> time >> text >> fate) || !ParseDecimal(text, number))
+            continue;
+        if (!fate.empty() && fate.back() == ':')
+            fate.pop_back();
+        fates[number] = fate;
+    }
+    return fates;
 }
 
 uint64_t SizeOf(const std::filesystem::path &file) {
@@ -220,7 +227,7 @@ Status SerialCounter::Load() {
             return Status::Fail(kExitUsage, "there is no counter file " + Quoted(options_.file) +
                                                 ": pass --first N to start a new one");
         next_ = *options_.first;
-        return Store(std::nullopt);
+        return Store();
     }
     if (options_.first && !options_.startWhenMissing)
         return Status::Fail(kExitUsage, "--first starts a new counter, and " + Quoted(options_.file) +
@@ -239,29 +246,38 @@ Status SerialCounter::Load() {
         return Status::Fail(kExitFile, "the counter file " + Quoted(options_.file) +
                                            " is not one zelprog wrote (\"next N\"): nothing was written");
     next_ = state.next;
-    return state.reserved ? Settle(*state.reserved, state.logged) : Status{};
+    return state.reserved.empty() ? Status{} : Settle(state.reserved, state.logged);
 }
 
-// An earlier run reserved a number and ended before it recorded the outcome
-// in the counter: a log line after the reservation tells whether it got that far.
-Status SerialCounter::Settle(uint64_t reserved, uint64_t logged) {
-    uint64_t number = 0;
-    std::string fate;
-    if (LogEntryAfter(log_, logged, number, fate) && number == reserved &&
-        (fate == "written" || fate == "given" || fate == "lost")) {
-        if (fate == "given")
-            next_ = reserved;
-        return Store(std::nullopt);
+// An earlier run reserved numbers and ended before it recorded their
+// outcomes in the counter: a log line after the reservations tells whether
+// it got that far with a number; the others are lost. A number given back
+// is handed out again only when it was the last one handed out, as
+// GiveBack does.
+Status SerialCounter::Settle(const std::vector<uint64_t> &reserved, uint64_t logged) {
+    const std::map<uint64_t, std::string> fates = LogEntriesAfter(log_, logged);
+    for (const uint64_t number : reserved) {
+        const auto fate = fates.find(number);
+        if (fate == fates.end() ||
+            (fate->second != "written" && fate->second != "given" && fate->second != "lost")) {
+            const Status status =
+                Log(number, "lost: reserved by a run that did not finish (the unit may hold it)");
+            if (!status.Ok())
+                return status;
+        } else if (fate->second == "given" && number + options_.step == next_) {
+            next_ = number;
+        }
     }
-    const Status status = Log(reserved, "lost: reserved by a run that did not finish (the unit may hold it)");
-    return status.Ok() ? Store(std::nullopt) : status;
+    return Store();
 }
 
-Status SerialCounter::Store(std::optional<uint64_t> reserved) {
+Status SerialCounter::Store() {
     std::string text =
         "# zelprog serial counter; the log of every number is beside it\nnext " + std::to_string(next_) + "\n";
-    if (reserved)
-        text += "reserved " + std::to_string(*reserved) + "\nlogged " + std::to_string(SizeOf(log_)) + "\n";
+    for (const uint64_t number : out_)
+        text += "reserved " + std::to_string(number) + "\n";
+    if (!out_.empty())
+        text += "logged " + std::to_string(outLogged_) + "\n";
     std::string error;
     if (!os::ReplaceWholeFile(options_.file, text, error))
         return Status::Fail(kExitFile, "the counter could not be stored: " + error);
@@ -280,25 +296,40 @@ Status SerialCounter::Reserve(uint64_t &number) {
         return Status::Fail(kExitUsage, "the counter cannot advance past " + std::to_string(next_));
     number = next_;
     next_ += options_.step;
-    return Store(number);
+    if (out_.empty())
+        outLogged_ = SizeOf(log_);
+    out_.push_back(number);
+    return Store();
+}
+
+void SerialCounter::Settled(uint64_t number) {
+    out_.erase(std::remove(out_.begin(), out_.end(), number), out_.end());
 }
 
 Status SerialCounter::Written(uint64_t number, const std::string &where) {
     const Status status = Log(number, "written " + where);
-    return status.Ok() ? Store(std::nullopt) : status;
+    Settled(number);
+    return status.Ok() ? Store() : status;
 }
 
 Status SerialCounter::Lose(uint64_t number, const std::string &why) {
     const Status status = Log(number, "lost: " + why);
-    return status.Ok() ? Store(std::nullopt) : status;
+    Settled(number);
+    return status.Ok() ? Store() : status;
 }
 
 Status SerialCounter::GiveBack(uint64_t number, const std::string &why) {
-    Status status = Log(number, "given back: " + why);
+    // the counter goes back only over the newest number: one handed out
+    // after it may still be out, and is never handed out twice
+    const bool newest = number + options_.step == next_;
+    Status status =
+        Log(number, "given back: " + why + (newest ? "" : " (not handed out again: a later number was out)"));
     if (!status.Ok())
         return status;
-    next_ = number;
-    return Store(std::nullopt);
+    Settled(number);
+    if (newest)
+        next_ = number;
+    return Store();
 }
 
 Status CheckSerialArguments(const CounterOptions &options, const SerialFormat &format) {

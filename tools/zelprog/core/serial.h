@@ -1,8 +1,9 @@
 // Serial numbers for a production run: a counter file that hands out each
 // number once, and the bytes a number is written as.
 //
-// The counter file holds the next number and, while a run writes one, the
-// number it reserved and the size of the log at that moment. A number is
+// The counter file holds the next number and, while a run writes some (a
+// gang writes one a site at once), the numbers it reserved and the size of
+// the log when the oldest of them was reserved. A number is
 // reserved (on disk) before any byte of it reaches the EEPROM, so a run
 // killed at any moment can skip a number but never hand one out twice. A
 // write that failed before its job started gives the number back; once the
@@ -27,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zelprog {
 
@@ -78,7 +80,9 @@ public:
     Status Reserve(uint64_t &number);
     // The reserved number is in the EEPROM: logged, reservation cleared.
     Status Written(uint64_t number, const std::string &where);
-    // No byte of the reserved number reached the EEPROM: logged, the counter set back to it.
+    // No byte of the reserved number reached the EEPROM: logged, the counter
+    // set back to it when it was the last one handed out (else it stays
+    // unused: a later number may be out).
     Status GiveBack(uint64_t number, const std::string &why);
     // The write of the reserved number started and failed: logged, never handed out again.
     Status Lose(uint64_t number, const std::string &why);
@@ -86,8 +90,9 @@ public:
 private:
     Status Lock();
     Status Load();
-    Status Settle(uint64_t reserved, uint64_t logged);
-    Status Store(std::optional<uint64_t> reserved);
+    Status Settle(const std::vector<uint64_t> &reserved, uint64_t logged);
+    Status Store();
+    void Settled(uint64_t number);
     Status Log(uint64_t number, const std::string &fate);
 
     CounterOptions options_;
@@ -95,6 +100,8 @@ private:
     std::filesystem::path log_, lock_;
     os::FileLock held_;
     uint64_t next_ = 0;
+    std::vector<uint64_t> out_; // reserved and not yet settled, oldest first
+    uint64_t outLogged_ = 0;    // the log's size when the oldest of them was reserved
 };
 
 // A usage error unless the first number of a new counter fits the format:
