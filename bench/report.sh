@@ -191,9 +191,10 @@ if ftdi:
     out.append("## Over an emulated FT232H\n")
     out.append("zelprog with `SPITRANS=FTDI` on a 24C256 at standard mode, on the MPSSE emulator's stand-in "
                "libftdi1 (`tests/ftdi_emu`); times are the emulator's: clocked commands at the divisor set, "
-               "250 us a USB round trip, write cycles of 1 ms. The limit is the bus's own: 9 clocks at 100 kHz "
-               "for every byte the job puts on the bus (a program reads each page before it writes it), plus "
-               "the write cycles. Round trips leave out those of the open.\n")
+               "250 us a USB round trip, write cycles that take no time (real ones add their time to both the "
+               "job and the limit). The limit is the bus's own: 9 clocks at 100 kHz for every byte the job "
+               "puts on the bus (a program reads each page before it writes it). Round trips leave out those "
+               "of the open.\n")
     out.append("| job | emulated time | limit | ratio | round trips per 64 bytes | I2C timing violations |")
     out.append("|---|---:|---:|---:|---:|---:|")
     for b in ftdi:
