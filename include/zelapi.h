@@ -22,8 +22,9 @@
  *     no line changes nothing and stops nothing.
  *   zelGetAvailableSpiPorts: runs between two transport calls of the job,
  *     which goes on.
- *   zelCheckSize, zelWriteHeader, zelReadHeader, zelSetPageWrite and the
- *     job exports: refused with 0; nothing is done and the job goes on.
+ *   zelCheckSize, zelWriteHeader, zelReadHeader, zelSetPageWrite,
+ *     zelProbeDevice, zelReadAtDevice and the job exports: refused with 0;
+ *     nothing is done and the job goes on.
  *   zelStop: stops a background job; from that job's callback it only asks
  *     (the job ends at its next byte or chunk with result 0). It does not
  *     end a blocking job.
