@@ -48,12 +48,11 @@ std::string Sha256Hex(std::string_view data) {
     std::array<uint32_t, 8> h = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                  0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     const auto *bytes = reinterpret_cast<const unsigned char *>(data.data());
-    std::size_t whole = data.size() / 64 * 64;
+    const std::size_t rest = data.size() % 64, whole = data.size() - rest;
     for (std::size_t at = 0; at < whole; at += 64)
         Compress(h, bytes + at);
     // the tail, a 1 bit, zeros and the length in bits (big-endian) fill one or two blocks
     unsigned char tail[128] = {};
-    const std::size_t rest = data.size() - whole;
     for (std::size_t i = 0; i < rest; ++i)
         tail[i] = bytes[whole + i];
     tail[rest] = 0x80;
