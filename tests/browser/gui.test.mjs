@@ -38,9 +38,8 @@ after(async () => {
 });
 
 // Starts a server with its own state folder; resolves with its address.
-function startGui(extraEnv = {}) {
-  const state = mkdtempSync(join(tmpdir(), "zelprog-gui-state-"));
-  const child = spawn(ZELPROG, ["gui", "--no-browser"], {
+function startGui(extraEnv = {}, args = ["gui", "--no-browser"], state = mkdtempSync(join(tmpdir(), "zelprog-gui-state-"))) {
+  const child = spawn(ZELPROG, args, {
     env: { ...process.env, XDG_STATE_HOME: state, ...extraEnv },
     stdio: ["ignore", "pipe", "pipe"],
   });
@@ -420,6 +419,48 @@ test("the page map follows the window's width and the keyboard; erased bytes are
       assert.ok(ratio >= 4.5, `erased byte ${i}: contrast ${ratio.toFixed(2)}:1`);
     }
     await shot(page, "pagemap-keyboard");
+  } finally {
+    await page.close();
+    await gui.stop();
+  }
+});
+
+test("production: Start all programs every site with its own serial, and the records filter and save as CSV", async () => {
+  const state = mkdtempSync(join(tmpdir(), "zelprog-gui-state-"));
+  const site = (n) => `SIMPART=24c02 SIMTWR=1 SIMFILE=${join(state, `site-${n}.bin`)}`;
+  const counter = join(state, "line.counter");
+  const gui = startGui({}, ["--part", "24c02", "gui", "--no-browser", "--site", site(1), "--site", site(2),
+                            "--site", site(3), "--serial-at", "0x20", "--counter", counter, "--first", "1000"], state);
+  const page = await openPage(gui);
+  try {
+    await page.waitForSelector("#production:not([hidden])");
+    assert.equal(await page.locator("#prod-sites tr").count(), 3);
+    await loadFile(page, "image.bin", randomBytes(256, 7));
+    await waitForLog(page, "loaded image.bin");
+    await page.click("#prod-start");
+    await waitForLog(page, "production: 3 passed, 0 failed, 3 serial numbers used");
+    const serials = await page.$$eval("#prod-sites tr td:nth-child(4)", (cells) => cells.map((c) => c.textContent));
+    assert.deepEqual([...serials].sort(), ["1000", "1001", "1002"]);
+    assert.deepEqual(await page.$$eval("#prod-sites tr td:nth-child(7)", (c) => c.map((x) => x.textContent)),
+                     ["1", "1", "1"]);
+    await page.waitForFunction(() => document.querySelectorAll("#rec-table tr").length === 3);
+    await page.fill("#rec-serial", "1001");
+    await page.click("#rec-refresh");
+    await page.waitForFunction(() => document.querySelectorAll("#rec-table tr").length === 1);
+    assert.match(await page.textContent("#rec-table"), /1001.*written/);
+    const download = page.waitForEvent("download");
+    await page.click("#rec-csv");
+    const csv = await (await download).createReadStream().then(async (stream) => {
+      let text = "";
+      for await (const chunk of stream) text += chunk;
+      return text;
+    });
+    const lines = csv.trim().split("\r\n");
+    assert.equal(lines.length, 2);
+    assert.match(lines[0], /^time,station,site,serial,where,image,imageSha256/);
+    assert.match(lines[1], /"1001"/);
+    assert.match(lines[1], /"written"/);
+    await shot(page, "production");
   } finally {
     await page.close();
     await gui.stop();

@@ -40,10 +40,9 @@ struct Site {
     bool ended = false;
 };
 
-std::vector<std::string> WorkerArguments(const Command &c, const std::filesystem::path &self,
-                                         const std::string &link) {
-    const LinkOptions &l = c.link;
-    std::vector<std::string> args = {self.string(), "--json", "--link", link};
+// The global link options that apply to every site.
+std::vector<std::string> LinkArguments(const LinkOptions &l) {
+    std::vector<std::string> args;
     const std::pair<const char *, const std::string *> texts[] = {{"--pio", &l.pio}, {"--part", &l.part}};
     for (const auto &[option, value] : texts)
         if (!value->empty())
@@ -55,6 +54,14 @@ std::vector<std::string> WorkerArguments(const Command &c, const std::filesystem
             args.insert(args.end(), {option, std::to_string(value)});
     if (l.byteWrites)
         args.push_back("--byte-writes");
+    return args;
+}
+
+std::vector<std::string> WorkerArguments(const Command &c, const std::filesystem::path &self,
+                                         const std::string &link) {
+    std::vector<std::string> args = {self.string(), "--json", "--link", link};
+    const std::vector<std::string> shared = LinkArguments(c.link);
+    args.insert(args.end(), shared.begin(), shared.end());
     args.insert(args.end(), {"gang-worker", c.image.file});
     if (c.image.format)
         args.insert(args.end(), {"--format", FormatName(*c.image.format)});
@@ -335,6 +342,37 @@ private:
 };
 
 } // namespace
+
+std::vector<std::string> GangCommandLine(const Command &c, const std::vector<std::string> &sites,
+                                         const std::string &image, bool binary) {
+    std::filesystem::path self;
+    std::string error;
+    os::SelfPath(self, error);
+    std::vector<std::string> args = {self.string(), "--json"};
+    const std::vector<std::string> shared = LinkArguments(c.link);
+    args.insert(args.end(), shared.begin(), shared.end());
+    args.insert(args.end(), {"gang", image});
+    if (binary)
+        args.insert(args.end(), {"--format", "bin"});
+    const SerialOptions &s = c.serial;
+    if (s.at) {
+        args.insert(args.end(),
+                    {"--serial-at", std::to_string(*s.at), "--width", std::to_string(s.format.width), "--encoding",
+                     SerialEncodingName(s.format.encoding), "--step", std::to_string(s.counter.step)});
+        if (!s.counter.file.empty())
+            args.insert(args.end(), {"--counter", s.counter.file.string()});
+        if (!s.list.empty())
+            args.insert(args.end(), {"--serial-list", s.list.string()});
+        if (!s.station.empty())
+            args.insert(args.end(), {"--station", s.station});
+        std::error_code ec;
+        if (s.counter.first && !std::filesystem::exists(s.counter.file, ec))
+            args.insert(args.end(), {"--first", std::to_string(*s.counter.first)}); // the first run starts it
+    }
+    for (const std::string &site : sites)
+        args.insert(args.end(), {"--site", site});
+    return args;
+}
 
 Status RunGang(const Command &c, const GangOptions &gang) {
     if (!os::CanStartChildren())

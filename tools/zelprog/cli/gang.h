@@ -25,6 +25,10 @@ struct GangOptions {
 };
 
 Status RunGang(const Command &command, const GangOptions &gang);
+// The command line of a gang on `image` (`binary`: a whole-EEPROM binary
+// image) with the command's link and serial options: what the GUI starts.
+std::vector<std::string> GangCommandLine(const Command &command, const std::vector<std::string> &sites,
+                                         const std::string &image, bool binary);
 Status RunGangWorker(const Command &command);
 
 } // namespace zelprog

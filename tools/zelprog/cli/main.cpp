@@ -5,6 +5,7 @@
 #include "cli/gang.h"
 #include "core/os.h"
 #include "core/parts.h"
+#include "formats/line_reader.h"
 
 #include "gui/gui.h"
 
@@ -326,6 +327,15 @@ int Main(int argc, char **argv) {
     guiCommand->add_option("--port", guiOptions.port, "Port on 127.0.0.1 (default 0: a free one)")
         ->check(CLI::Range(0, 65535));
     guiCommand->add_flag("--no-browser", noBrowser, "Print the address only; do not open a browser");
+    std::vector<std::string> guiSites;
+    guiCommand
+        ->add_option("--site", guiSites, "A site of the production view (as gang takes it); once for each adapter")
+        ->type_name("LINK");
+    guiCommand
+        ->add_option("--image", guiOptions.production.imageFile,
+                     "The production view's image file (default: the page's buffer)")
+        ->type_name("FILE");
+    AddSerialOptions(*guiCommand, p, "--serial-at", false);
 
     try {
         app.parse(argc, argv);
@@ -365,6 +375,21 @@ int Main(int argc, char **argv) {
 
     guiOptions.openBrowser = !noBrowser;
     guiOptions.link = c.link.link; // the page may open it as it stands, files and traces included
+    guiOptions.production.sites = guiSites;
+    if (c.serial.at) {
+        guiOptions.production.serial =
+            "at 0x" + ToHex(*c.serial.at) + ", " +
+            (c.serial.list.empty() ? std::string(SerialEncodingName(c.serial.format.encoding)) + " " +
+                                         std::to_string(c.serial.format.width) + " bytes, " +
+                                         (IsDatabaseUri(c.serial.counter.file.string())
+                                              ? std::string("a PostgreSQL database")
+                                              : "counter " + c.serial.counter.file.string())
+                                   : "list " + c.serial.list.string());
+        guiOptions.production.ledger = c.serial.Ledger();
+    }
+    guiOptions.production.command = [&c, guiSites](const std::string &image, bool binary) {
+        return GangCommandLine(c, guiSites, image, binary);
+    };
     Status status;
     if (guiCommand->parsed())
         status = gui::RunGui(guiOptions);

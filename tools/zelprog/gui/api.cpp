@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 
 namespace zelprog::gui {
@@ -19,11 +20,20 @@ constexpr std::size_t kPortListBytes = 4096;
 constexpr const char *kFormatError = "the format must be text, bin, ihex or srec";
 
 // Requests that change the link or the EEPROM: only the page in control.
-constexpr std::array kControlPaths{"/api/open",   "/api/close", "/api/read",       "/api/write",
-                                   "/api/verify", "/api/erase", "/api/check-size", "/api/write-header",
-                                   "/api/stop",   "/api/detect"};
+constexpr std::array kControlPaths{"/api/open",
+                                   "/api/close",
+                                   "/api/read",
+                                   "/api/write",
+                                   "/api/verify",
+                                   "/api/erase",
+                                   "/api/check-size",
+                                   "/api/write-header",
+                                   "/api/stop",
+                                   "/api/detect",
+                                   "/api/production/start",
+                                   "/api/production/stop"};
 constexpr std::array kOtherPosts{"/api/decode", "/api/encode"};
-constexpr std::array kApiGets{"/api/state", "/api/events", "/api/chip"};
+constexpr std::array kApiGets{"/api/state", "/api/events", "/api/chip", "/api/records"};
 
 template <std::size_t N> bool Among(const std::array<const char *, N> &paths, std::string_view path) {
     for (const char *p : paths)
@@ -113,6 +123,27 @@ std::string LinkFromJson(const nlohmann::json &body, const std::string &commandL
     return "the link kind must be virtual, lpt, usb, ftdi, config or command";
 }
 
+// A query parameter as the page's URLSearchParams wrote it: '+' a space,
+// %XX a byte; a broken escape stays as it is.
+std::string FormParameter(const Request &request, std::string_view name) {
+    const std::string text = QueryParameter(request.target(), name);
+    std::string value;
+    const auto hex = [&](std::size_t at) {
+        return at < text.size() && std::isxdigit(static_cast<unsigned char>(text[at])) != 0;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            value += ' ';
+        } else if (text[i] == '%' && hex(i + 1) && hex(i + 2)) {
+            value += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            value += text[i];
+        }
+    }
+    return value;
+}
+
 } // namespace
 
 std::optional<Response> Api::Screen(const Request &header) {
@@ -163,8 +194,11 @@ Response Api::Get(const Request &request, std::string_view path) {
         state["commandLink"] = commandLink_;
         state["parts"] = PartList();
         state["ports"] = PortList();
+        state["production"] = production_.State();
         return JsonResponse(request, state);
     }
+    if (path == "/api/records")
+        return Records(request);
     if (path == "/api/chip") {
         if (device_.Chip().empty())
             return ErrorResponse(request, http::status::conflict,
@@ -185,6 +219,12 @@ Response Api::Post(const Request &request, std::string_view path) {
         return Decode(request);
     if (path == "/api/encode")
         return Encode(request);
+    if (path == "/api/production/start")
+        return StartProduction(request);
+    if (path == "/api/production/stop") {
+        production_.Stop();
+        return JsonResponse(request, {{"ok", true}});
+    }
     if (path == "/api/open")
         return Open(request);
     if (path == "/api/close")
@@ -236,6 +276,28 @@ Response Api::Job(const Request &request, const Status &started) {
     if (!started.Ok())
         return StatusResponse(request, started);
     return JsonResponse(request, {{"ok", true}, {"started", true}}, http::status::accepted);
+}
+
+// An empty body: the command line's image; else the buffer's bytes. The
+// sites' adapters may be the one the page holds open, so not while it is.
+Response Api::StartProduction(const Request &request) {
+    if (device_.State().value("open", false))
+        return ErrorResponse(request, http::status::conflict,
+                             "close the link first: a site's adapter may be the one it holds");
+    const Bytes bytes = BodyBytes(request);
+    return StatusResponse(request, production_.Start(bytes.empty() ? nullptr : &bytes));
+}
+
+Response Api::Records(const Request &request) {
+    const RecordFilter filter{.serial = FormParameter(request, "serial"),
+                              .result = FormParameter(request, "result"),
+                              .since = FormParameter(request, "since"),
+                              .until = FormParameter(request, "until")};
+    nlohmann::json records;
+    const Status status = production_.Records(filter, records);
+    if (!status.Ok())
+        return StatusResponse(request, status);
+    return JsonResponse(request, {{"records", records}});
 }
 
 Response Api::Decode(const Request &request) {

@@ -55,8 +55,9 @@ std::filesystem::path OpenBrowserOn(const std::string &url, unsigned short port)
 // thread (in the device) ends before the hub and the loop it posts to.
 struct App::Parts {
     explicit Parts(const GuiOptions &options)
-        : hub(io), device(io, hub), server(io, static_cast<unsigned short>(options.port), options.limits),
-          guard(TokenOrThrow(), server.Port()), api(guard, device, hub, options.link), timer(io) {}
+        : hub(io), device(io, hub), production(options.production, hub),
+          server(io, static_cast<unsigned short>(options.port), options.limits),
+          guard(TokenOrThrow(), server.Port()), api(guard, device, production, hub, options.link), timer(io) {}
 
     // Ctrl-C or Quit stops a running job; once it has ended the loop ends.
     void Watch() {
@@ -65,9 +66,10 @@ struct App::Parts {
             if ((os::Interrupted() || quit.load()) && !stopping) {
                 stopping = true;
                 device.Stop();
+                production.Stop();
                 server.Stop();
             }
-            if (stopping && !device.Busy()) {
+            if (stopping && !device.Busy() && !production.Running()) {
                 hub.CloseAll();
                 io.stop();
                 return;
@@ -79,6 +81,7 @@ struct App::Parts {
     boost::asio::io_context io;
     EventHub hub;
     Device device;
+    Production production; // its gang's events go to the hub
     Server server;
     Guard guard;
     Api api;

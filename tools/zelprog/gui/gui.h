@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/status.h"
+#include "gui/production.h"
 #include "gui/server.h"
 
 #include <memory>
@@ -14,6 +15,7 @@ struct GuiOptions {
     bool openBrowser = true;
     std::string link; // --link: a link the page may open as it stands (it may name files)
     ServerLimits limits;
+    ProductionSetup production; // the sites and serial settings of the command line
 };
 
 // The server with everything behind it, bound to its port from the start.

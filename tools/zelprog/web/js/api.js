@@ -29,6 +29,10 @@ export const checkSize = () => send("POST", "/api/check-size");
 export const writeHeader = () => send("POST", "/api/write-header");
 export const detect = () => send("POST", "/api/detect");
 export const stop = () => send("POST", "/api/stop");
+export const startProduction = (bytes) =>
+  send("POST", "/api/production/start", bytes ?? undefined, bytes ? "application/octet-stream" : undefined);
+export const stopProduction = () => send("POST", "/api/production/stop");
+export const getRecords = (filter) => send("GET", `/api/records?${new URLSearchParams(filter)}`);
 export const decode = (data, format, size) =>
   send("POST", `/api/decode?format=${format}&size=${size}`, data, "application/octet-stream");
 export const encode = (bytes, format) => send("POST", `/api/encode?format=${format}`, bytes, "application/octet-stream");

@@ -9,6 +9,7 @@ import { HexEditor } from "./hexeditor.js";
 import { LinkPanel } from "./linkpanel.js";
 import { Log } from "./log.js";
 import { PageMap } from "./pagemap.js";
+import { Production } from "./production.js";
 import { Progress } from "./progress.js";
 import { clearMarkOnInput, readHexField } from "./offset.js";
 
@@ -31,6 +32,7 @@ const link = new LinkPanel((bytes) => {
 });
 const actions = new Actions(api, buffer, log, progress, () => updateControls());
 new Files(api, buffer, log);
+const production = new Production(api, buffer, log);
 // The browser tests ask for a hook into the page before it loads; no one else gets one.
 if (window.zelTestHook === true) window.zel = { buffer, editor, pagemap, app, log };
 
@@ -39,6 +41,7 @@ function updateControls() {
   link.openButton.disabled = !usable;
   link.closeButton.disabled = !usable || !app.open;
   actions.enable(app.control && app.open);
+  production.enable(app.control);
   if (!app.control) actions.stopButton.disabled = true;
   const badge = $("control-status");
   badge.textContent = !app.control ? "watching" : actions.busy() ? "busy" : app.open ? "ready" : "not connected";
@@ -47,6 +50,7 @@ function updateControls() {
 
 function showState(state) {
   app.state = state;
+  if (state.production) production.show(state);
   app.open = state.open;
   link.show(state);
   if (state.open) {
@@ -104,6 +108,7 @@ function onEvent(event) {
   }
   if (event.event === "free") { log.add(event.text, "note"); return; }
   if (event.event === "disconnected") { app.control = false; updateControls(); return; }
+  if (production.event(event)) return;
   actions.event(event);
 }
 
