@@ -96,8 +96,10 @@ TEST_F(PgStations, TwoStationsOfAHundredUnitsEachUseEveryNumberOnceWithARecordFo
                 const bool faulty = i % 25 == 7; // the first data byte refused: lost
                 const ProcessResult r =
                     Unit(s == 0 ? "east" : "west", unit, faulty ? "SIMTWR=0 SIMFAULT=nak:3" : "SIMTWR=0");
-                if (r.exitCode != (faulty ? 1 : 0))
+                if (r.exitCode != (faulty ? 1 : 0)) {
                     ++failures[s];
+                    ADD_FAILURE() << unit << ": " << r.exitCode << " " << r.err;
+                }
             }
         });
     for (std::thread &t : stations)
@@ -123,6 +125,10 @@ TEST_F(PgStations, TwoStationsOfAHundredUnitsEachUseEveryNumberOnceWithARecordFo
 TEST_F(PgStations, AServerLostMidWriteStopsTheStationAndNoNumberIsHandedOutTwice) {
     // A server of its own: the suite's is shared with tests running beside this one.
     const std::string state = Path("own-server.state"), script = ZELPROG_PG_SERVER;
+    struct Stopped { // on every path out of the test, a failed assertion's too
+        std::string script, state;
+        ~Stopped() { RunProcess({"/bin/bash", script, "stop", state}); }
+    } stopped{script, state};
     ASSERT_EQ(RunProcess({"/bin/bash", script, "start", state}).exitCode, 0);
     const std::string own = zeltest::ReadFile(state);
     SetEnv("PGHOST", own.substr(0, own.find('\n')));
@@ -157,7 +163,6 @@ TEST_F(PgStations, AServerLostMidWriteStopsTheStationAndNoNumberIsHandedOutTwice
     ExpectEveryNumberUsedOnce({"0", "1", "2", "3", "4"});
     PQfinish(db_);
     db_ = nullptr;
-    EXPECT_EQ(RunProcess({"/bin/bash", script, "stop", state}).exitCode, 0);
 }
 
 TEST_F(PgStations, StationsKilledAtRandomMomentsNeverHandANumberOutTwice) {

@@ -4,8 +4,10 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace zelprog {
@@ -15,6 +17,8 @@ namespace {
 constexpr const char *kSchemaLockKey = "1515870810";
 constexpr const char *kStationLockClass = "1515870811";
 constexpr uint64_t kMaxNumber = UINT64_MAX;
+constexpr std::chrono::seconds kStationPatience{3};
+constexpr std::chrono::milliseconds kStationPoll{50};
 
 struct ResultFree {
     void operator()(PGresult *result) const { PQclear(result); }
@@ -50,6 +54,13 @@ public:
             if (std::string(o->keyword) == "password" && o->val != nullptr)
                 password_ = o->val;
         PQconninfoFree(parsed);
+    }
+
+    // The station's lock goes with the session's end anyway; let go of it
+    // first, so that the station's next run finds it free at once.
+    ~PgLedger() override {
+        if (locked_ && connection_ && PQstatus(connection_.get()) == CONNECTION_OK)
+            Exec("SELECT pg_advisory_unlock($1::integer, hashtext($2))", {kStationLockClass, options_.station});
     }
 
     Status Open() override {
@@ -323,14 +334,28 @@ private:
     }
 
     // A session lock: it ends with the connection, however this process ends.
+    // The server lets a lock go only once the ended session's process has
+    // finished, a moment after its client left: a busy lock is tried again
+    // for a few seconds before the station is refused.
     Status LockStation() {
-        Result locked;
-        Status status = Exec("SELECT pg_try_advisory_lock($1::integer, hashtext($2))",
-                             {kStationLockClass, options_.station}, &locked);
-        if (status.Ok() && Field(locked, 0, 0) != "t")
-            return Status::Fail(kExitUsage, "a station named '" + options_.station + "' is running on " + Where() +
-                                                ": give this one another --station NAME; no job was started");
-        return status;
+        const auto deadline = std::chrono::steady_clock::now() + kStationPatience;
+        while (true) {
+            Result locked;
+            const Status status = Exec("SELECT pg_try_advisory_lock($1::integer, hashtext($2))",
+                                       {kStationLockClass, options_.station}, &locked);
+            if (!status.Ok())
+                return status;
+            if (Field(locked, 0, 0) == "t") {
+                locked_ = true;
+                return {};
+            }
+            if (std::chrono::steady_clock::now() >= deadline ||
+                (control_.stopRequested && control_.stopRequested()))
+                return Status::Fail(kExitUsage, "a station named '" + options_.station + "' is running on " +
+                                                    Where() +
+                                                    ": give this one another --station NAME; no job was started");
+            std::this_thread::sleep_for(kStationPoll);
+        }
     }
 
     Status OpenSequence() {
@@ -390,6 +415,7 @@ private:
     std::string password_;
     std::unique_ptr<PGconn, ConnectionFree> connection_;
     std::map<std::string, std::string> rows_; // a value's text -> the id of its row
+    bool locked_ = false;
 };
 
 } // namespace
