@@ -39,7 +39,7 @@ template <typename Read> int ReadStatus(Read read) noexcept {
 extern "C" {
 
 int zelProgram(const char *path, uint8_t blocking, uint8_t verify) {
-    return StartImageJob(&ZelWorker::RunProgram, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunProgram, blocking, [&](ZelWorker &worker) {
         if (!ZelWorker::PathFits(path)) {
             return false;
         }
@@ -51,7 +51,7 @@ int zelProgram(const char *path, uint8_t blocking, uint8_t verify) {
 
 // The verify job always compares: it leaves verifyAfter as it was.
 int zelVerify(const char *path, uint8_t blocking) {
-    return StartImageJob(&ZelWorker::RunVerify, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunVerify, blocking, [&](ZelWorker &worker) {
         if (!ZelWorker::PathFits(path)) {
             return false;
         }
@@ -61,7 +61,7 @@ int zelVerify(const char *path, uint8_t blocking) {
 }
 
 int zelDump(const char *path, uint8_t blocking, uint8_t verify) {
-    return StartImageJob(&ZelWorker::RunDump, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunDump, blocking, [&](ZelWorker &worker) {
         if (!ZelWorker::PathFits(path)) {
             return false;
         }
@@ -72,7 +72,7 @@ int zelDump(const char *path, uint8_t blocking, uint8_t verify) {
 }
 
 int zelClear(uint8_t fill, uint8_t blocking, uint8_t verify) {
-    return StartImageJob(&ZelWorker::RunClear, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunClear, blocking, [&](ZelWorker &worker) {
         worker.SetVerifyAfter(verify != 0);
         worker.SetFillByte(fill);
         return true;
@@ -80,7 +80,7 @@ int zelClear(uint8_t fill, uint8_t blocking, uint8_t verify) {
 }
 
 int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uint8_t blocking) {
-    return StartImageJob(&ZelWorker::RunReadMemory, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunReadMemory, blocking, [&](ZelWorker &worker) {
         if (buffer == nullptr || !ZelWorker::RangeFits(address, length)) {
             return false;
         }
@@ -90,7 +90,7 @@ int zelReadMemory(uint32_t address, uint8_t *buffer, uint32_t length, uint8_t bl
 }
 
 int zelWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, uint8_t blocking, uint8_t verify) {
-    return StartImageJob(&ZelWorker::RunWriteMemory, blocking, [&](ZelWorker &worker) {
+    return StartImageJob(&zel::RunWriteMemory, blocking, [&](ZelWorker &worker) {
         if (data == nullptr || !ZelWorker::RangeFits(address, length)) {
             return false;
         }

@@ -7,12 +7,11 @@
 #include <cstdio>
 #include <memory>
 #include <new>
-#include <utility>
 #include <vector>
 
 #include "eeprom/block.h"
 #include "eeprom/device.h"
-#include "jobs/worker.h"
+#include "jobs/job.h"
 #include "platform/thread.h"
 
 namespace zel {
@@ -96,47 +95,52 @@ bool ExpectedAfter(const Span &span, uint32_t address, const std::vector<uint8_t
            ReadBytes(address + length, tail, expected.data() + head + length);
 }
 
+// Each differing byte is told as "\n" and its compare message, with its
+// EEPROM address.
+int CompareBytes(JobContext &context, uint32_t address, const std::vector<uint8_t> &expected,
+                 const uint16_t *readBack) {
+    uint32_t errors = 0;
+    for (uint32_t k = 0; k < expected.size(); ++k) {
+        const uint8_t read = ByteOf(readBack, k);
+        if (read == expected[k]) {
+            continue;
+        }
+        if (!context.KeepGoing()) {
+            return 0;
+        }
+        char message[kMessageSize];
+        std::snprintf(message, sizeof message, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n", address + k,
+                      static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
+        if (!context.TellMismatch(message)) {
+            return 0;
+        }
+        ++errors;
+    }
+    return errors == 0 ? 1 : 0;
+}
+
 } // namespace
 
-bool ZelWorker::WriteChecked(const Job &job, uint32_t address, const uint16_t *words, uint32_t length) {
-    const WriteResult result = WriteRange(address, words, length, JobProgress(), job.pageBytes);
+bool WriteChecked(const Job &job, JobContext &context, uint32_t address, const uint16_t *words, uint32_t length) {
+    const WriteResult result = WriteRange(address, words, length, context.Progress(), job.pageBytes);
     if (result == WriteResult::CycleTooLong) {
         char message[kMessageSize];
         std::snprintf(message, sizeof message, "ERROR: the EEPROM did not finish its write cycle within %u ms\n",
                       static_cast<unsigned>(kWriteCycleMs));
-        TellMismatch(message);
+        context.TellMismatch(message);
     }
     return result == WriteResult::Written;
 }
 
-bool ZelWorker::RangeFits(uint32_t address, uint32_t length) {
-    return DeviceAttached() && SizeBits() != 0 && length != 0 &&
-           uint64_t{address} + length <= (uint64_t{1} << SizeBits());
-}
-
-void ZelWorker::SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length) {
-    settings_.memoryAddress = address;
-    settings_.memoryLength = length;
-    settings_.readBuffer = buffer;
-}
-
-void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify) {
-    std::vector<uint8_t> copy(data, data + length); // may throw: then nothing is stored
-    writeData_ = std::move(copy);
-    settings_.memoryAddress = address;
-    settings_.memoryLength = length;
-    settings_.verifyWrite = verify;
-}
-
-int ZelWorker::RunReadMemory(const Job &job) {
+int RunReadMemory(const Job &job, JobContext &context) {
     const uint32_t address = job.memoryAddress;
     const uint32_t length = job.memoryLength;
     const WordImage image = NewImage(length);
     if (!image) {
         return 0;
     }
-    ReportState("Reading...");
-    if (!ReadBlock(address, image.get(), length, JobProgress()) || !KeepGoing()) {
+    context.ReportState("Reading...");
+    if (!ReadBlock(address, image.get(), length, context.Progress()) || !context.KeepGoing()) {
         return 0;
     }
     return HandOver(image.get(), length, job.readBuffer) ? 1 : 0;
@@ -144,7 +148,7 @@ int ZelWorker::RunReadMemory(const Job &job) {
 
 // With verify and page writes the read-back compares the whole declared
 // pages that the range touches, so that a roll-over always shows.
-int ZelWorker::RunWriteMemory(const Job &job) {
+int RunWriteMemory(const Job &job, JobContext &context) {
     const uint32_t address = job.memoryAddress;
     const std::vector<uint8_t> &data = job.writeData;
     const auto length = static_cast<uint32_t>(data.size());
@@ -156,45 +160,22 @@ int ZelWorker::RunWriteMemory(const Job &job) {
         return 0;
     }
     Pack(data, image.get());
-    ReportState("Writing...");
+    context.ReportState("Writing...");
     std::vector<uint8_t> expected;
     if (job.verifyWrite && !ExpectedAfter(compared, address, data, expected)) {
         return 0;
     }
-    if (!WriteChecked(job, address, image.get(), length) || !KeepGoing()) {
+    if (!WriteChecked(job, context, address, image.get(), length) || !context.KeepGoing()) {
         return 0;
     }
     if (!job.verifyWrite) {
         return 1;
     }
-    ReportState("Verifying...");
-    if (!ReadBlock(compared.first, readBack.get(), compared.length, JobProgress())) {
+    context.ReportState("Verifying...");
+    if (!ReadBlock(compared.first, readBack.get(), compared.length, context.Progress())) {
         return 0;
     }
-    return CompareBytes(compared.first, expected, readBack.get());
-}
-
-// Each differing byte is told as "\n" and its compare message, with its
-// EEPROM address.
-int ZelWorker::CompareBytes(uint32_t address, const std::vector<uint8_t> &expected, const uint16_t *readBack) {
-    uint32_t errors = 0;
-    for (uint32_t k = 0; k < expected.size(); ++k) {
-        const uint8_t read = ByteOf(readBack, k);
-        if (read == expected[k]) {
-            continue;
-        }
-        if (!KeepGoing()) {
-            return 0;
-        }
-        char message[kMessageSize];
-        std::snprintf(message, sizeof message, "ERROR: byte 0x%x read as 0x%x instead of 0x%x\n", address + k,
-                      static_cast<unsigned>(read), static_cast<unsigned>(expected[k]));
-        if (!TellMismatch(message)) {
-            return 0;
-        }
-        ++errors;
-    }
-    return errors == 0 ? 1 : 0;
+    return CompareBytes(context, compared.first, expected, readBack.get());
 }
 
 } // namespace zel

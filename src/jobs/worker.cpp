@@ -1,59 +1,13 @@
 #include "jobs/worker.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
-#include "platform/abandon.h"
-#include "platform/thread.h"
-#include "spi/transport.h"
+#include "eeprom/device.h"
 
 namespace zel {
-namespace {
-
-// Set on the worker thread for its whole life: the stop request of the job
-// object speaks only to that thread.
-thread_local bool onWorkerThread = false;
-// Jobs in progress on this thread (a blocking job, or the worker's job).
-thread_local int jobsOnThisThread = 0;
-
-// Stores `value` unless the owner has given up on this thread; the owner
-// cannot give up on it in between.
-bool StoreForCurrentJob(std::atomic<int> &field, int value) {
-    if (!platform::BeginOwnerAccess()) {
-        return false;
-    }
-    field.store(value);
-    platform::EndOwnerAccess();
-    return true;
-}
-
-// A job, or a background start, on this thread; a blocking job also counts
-// in `blocking`, which other threads see.
-class JobScope {
-public:
-    explicit JobScope(std::atomic<int> *blocking = nullptr) : blocking_(blocking) {
-        ++jobsOnThisThread;
-        if (blocking_ != nullptr) {
-            ++*blocking_;
-        }
-    }
-    ~JobScope() {
-        if (blocking_ != nullptr) {
-            --*blocking_;
-        }
-        --jobsOnThisThread;
-    }
-    JobScope(const JobScope &) = delete;
-    JobScope &operator=(const JobScope &) = delete;
-
-private:
-    std::atomic<int> *blocking_;
-};
-
-} // namespace
-
-ZelWorker::ZelWorker() : lock_(CreateLock()) {}
 
 ZelWorker *ZelWorker::Instance() {
     // made once, thread-safe; lives until the process ends
@@ -61,160 +15,30 @@ ZelWorker *ZelWorker::Instance() {
     return instance;
 }
 
-bool ZelWorker::BackgroundJobRunning() { return onWorkerThread || IsRunning(); }
-
-bool ZelWorker::MayStartJob() { return jobsOnThisThread == 0 && blockingJobs_ == 0 && !BackgroundJobRunning(); }
-
-bool ZelWorker::JobOwnsBus() { return jobsOnThisThread > 0 || blockingJobs_ > 0 || BackgroundJobRunning(); }
-
-int ZelWorker::RunJob(Body body, bool blocking) {
-    if (blocking) {
-        return RunGuarded(body);
-    }
-    return StartJob(body) ? 1 : 0;
-}
-
-bool ZelWorker::StartJob(Body body) {
-    const JobScope starting; // a job export from the OnResult(0) below is refused
-    job_ = body;
-    SetResult(0); // told on the calling thread, before the export returns
-    progress_.store(0);
-    const uint64_t serial = startedJob_.load() + 1;
-    startedJob_.store(serial);
-    activeJob_.store(serial);
-    if (!Start()) {
-        activeJob_.store(0);
-        return false;
-    }
-    return true;
-}
-
-uint32_t ZelWorker::Run() {
-    onWorkerThread = true;
-    uint64_t serial = startedJob_.load();
-    const int result = RunGuarded(job_);
-    // a thread given up on leaves a later job's marker alone
-    activeJob_.compare_exchange_strong(serial, 0);
-    return static_cast<uint32_t>(result);
-}
-
-int ZelWorker::RunGuarded(Body body) {
-    int result = 0;
-    {
-        const JobScope scope(onWorkerThread ? nullptr : &blockingJobs_);
-        const JobLinkScope link;
-        try {
-            Job job;
-            result = TakeSettings(&job) ? (this->*body)(job) : 0;
-        } catch (...) {
-            result = 0;
-        }
-        if (LinkChangedUnderJob()) {
-            result = 0; // whatever it did, it was not all done on the link it began with
-        }
-    }
-    // the job has ended: its one result is final, and a host may start the
-    // next job from the OnResult that tells it
-    SetResult(result);
-    return result;
-}
-
-void ZelWorker::StopJob() {
-    if (onWorkerThread) {
-        RequestStop(); // a handler on the worker thread cannot wait for its own thread
-        return;
-    }
-    Stop(kStopTimeoutMs);
-    if (activeJob_.exchange(0) != 0) {
-        RetireLock(); // the job did not end by itself: its thread may hold the lock for ever
-    }
-}
-
-void ZelWorker::RetireLock() {
-    retiredLocks_.push_back(lock_.exchange(CreateLock()));
-    dispatch_.GiveUpOnRunningCallback();
-    RetireTransportLock();
-}
-
-bool ZelWorker::TakeSettings(Job *job) {
-    if (!platform::BeginOwnerAccess()) {
-        return false;
-    }
-    static_cast<Settings &>(*job) = settings_;
-    job->writeData.swap(writeData_); // no copy: the host's bytes are the job's now
-    platform::EndOwnerAccess();
-    return true;
-}
-
-bool ZelWorker::TellMismatch(const char *text) {
-    if (!platform::BeginOwnerAccess()) {
-        return false;
-    }
-    std::snprintf(message_, sizeof message_, "%s", text);
-    platform::EndOwnerAccess();
-    ReportMessage("\n");
-    ReportMessage(message_);
-    return true;
-}
-
-bool ZelWorker::KeepGoing() const {
-    return !platform::CurrentThreadAbandoned() && !LinkChangedUnderJob() && !(onWorkerThread && StopRequested());
-}
-
-// A thread that a stop gave up on no longer speaks for any job: it stores
-// nothing and tells the handler nothing. It does not take the locks either
-// (they may be the next job's by now).
-bool ZelWorker::SetProgress(int percent) {
-    if (platform::CurrentThreadAbandoned()) {
-        return false;
-    }
-    {
-        const HandlerDispatch::CallScope calling(dispatch_);
-        const ScopedLock guard(lock_.load());
-        if (!StoreForCurrentJob(progress_, percent)) {
-            return false;
-        }
-        dispatch_.Progress(percent);
-    }
-    return KeepGoing();
-}
-
-void ZelWorker::SetResult(int result) {
-    if (platform::CurrentThreadAbandoned()) {
-        return;
-    }
-    const HandlerDispatch::CallScope calling(dispatch_);
-    const ScopedLock guard(lock_.load());
-    if (!StoreForCurrentJob(result_, result)) {
-        return;
-    }
-    dispatch_.Result(result);
-}
-
-ProgressSink ZelWorker::JobProgress() {
-    return {[](void *worker, int percent) { return static_cast<ZelWorker *>(worker)->SetProgress(percent); },
-            this};
-}
-
-void ZelWorker::ReportState(const char *state) { dispatch_.State(state); }
-
-void ZelWorker::ReportMessage(const char *text) { dispatch_.Message(text); }
-
-int ZelWorker::GetProgress() {
-    const ScopedLock guard(lock_.load());
-    return progress_.load();
-}
-
-int ZelWorker::GetResult() {
-    const ScopedLock guard(lock_.load());
-    return result_.load();
-}
-
-bool ZelWorker::SetHandler(ZelHandler *handler) { return dispatch_.Install(handler); }
-
 bool ZelWorker::PathFits(const char *path) { return path != nullptr && std::strlen(path) < kPathSize; }
 
-void ZelWorker::SetPath(const char *path) { std::memcpy(settings_.path, path, std::strlen(path) + 1); }
+void ZelWorker::SetPath(const char *path) { std::memcpy(runner_.Pending().path, path, std::strlen(path) + 1); }
+
+bool ZelWorker::RangeFits(uint32_t address, uint32_t length) {
+    return DeviceAttached() && SizeBits() != 0 && length != 0 &&
+           uint64_t{address} + length <= (uint64_t{1} << SizeBits());
+}
+
+void ZelWorker::SetReadMemory(uint32_t address, uint8_t *buffer, uint32_t length) {
+    Job &next = runner_.Pending();
+    next.memoryAddress = address;
+    next.memoryLength = length;
+    next.readBuffer = buffer;
+}
+
+void ZelWorker::SetWriteMemory(uint32_t address, const uint8_t *data, uint32_t length, bool verify) {
+    std::vector<uint8_t> copy(data, data + length); // may throw: then nothing is stored
+    Job &next = runner_.Pending();
+    next.writeData = std::move(copy);
+    next.memoryAddress = address;
+    next.memoryLength = length;
+    next.verifyWrite = verify;
+}
 
 bool JobRunning() {
     ZelWorker *worker = ZelWorker::Instance();
