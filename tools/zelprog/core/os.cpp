@@ -220,20 +220,29 @@ HANDLE CreateBeside(const std::filesystem::path &path, std::filesystem::path &ne
     return INVALID_HANDLE_VALUE;
 }
 
+// The new file beside the one `given` names, which resolves to `path`; on
+// failure INVALID_HANDLE_VALUE and `error`.
+HANDLE OpenReplacement(const std::filesystem::path &given, std::filesystem::path &path,
+                       std::filesystem::path &next, std::string &error) {
+    path = Resolved(given);
+    if (ReadOnly(path)) {
+        error = "cannot open '" + given.string() + "' for writing: the file is read-only";
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE file = CreateBeside(path, next);
+    if (file == INVALID_HANDLE_VALUE)
+        error = LastError("open for writing", given);
+    return file;
+}
+
 } // namespace
 
 bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error) {
-    const std::filesystem::path path = Resolved(given);
-    if (ReadOnly(path)) {
-        error = "cannot open '" + given.string() + "' for writing: the file is read-only";
-        return false;
-    }
+    std::filesystem::path path;
     std::filesystem::path next;
-    HANDLE file = CreateBeside(path, next);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = LastError("open for writing", given);
+    HANDLE file = OpenReplacement(given, path, next, error);
+    if (file == INVALID_HANDLE_VALUE)
         return false;
-    }
     const bool written = WriteAndFlush(file, data);
     const DWORD failure = GetLastError();
     CloseHandle(file);
@@ -255,17 +264,11 @@ bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data,
 }
 
 bool CanReplaceFile(const std::filesystem::path &given, std::string &error) {
-    const std::filesystem::path path = Resolved(given);
-    if (ReadOnly(path)) {
-        error = "cannot open '" + given.string() + "' for writing: the file is read-only";
-        return false;
-    }
+    std::filesystem::path path;
     std::filesystem::path next;
-    HANDLE file = CreateBeside(path, next);
-    if (file == INVALID_HANDLE_VALUE) {
-        error = LastError("open for writing", given);
+    HANDLE file = OpenReplacement(given, path, next, error);
+    if (file == INVALID_HANDLE_VALUE)
         return false;
-    }
     CloseHandle(file);
     DeleteFileW(next.wstring().c_str());
     return true;
@@ -509,6 +512,19 @@ int CreateBeside(const std::filesystem::path &path, std::filesystem::path &next)
     return -1;
 }
 
+// The new file beside the one `given` names, which resolves to `path`; on
+// failure -1 and `error`.
+int OpenReplacement(const std::filesystem::path &given, std::filesystem::path &path, std::filesystem::path &next,
+                    std::string &error) {
+    path = Resolved(given);
+    if (!MayWrite(path, given, error))
+        return -1;
+    const int fd = CreateBeside(path, next);
+    if (fd < 0)
+        error = Errno("open for writing", given);
+    return fd;
+}
+
 // The replaced file's owner (where the system allows it: for root, or a
 // group of the user's) and mode go to the new file; the owner first, since a
 // change of owner clears the set-id bits. Only the mode must take.
@@ -534,15 +550,11 @@ void Discard(const std::filesystem::path &next) {
 } // namespace
 
 bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data, std::string &error) {
-    const std::filesystem::path path = Resolved(given);
-    if (!MayWrite(path, given, error))
-        return false;
+    std::filesystem::path path;
     std::filesystem::path next;
-    const int fd = CreateBeside(path, next);
-    if (fd < 0) {
-        error = Errno("open for writing", given);
+    const int fd = OpenReplacement(given, path, next, error);
+    if (fd < 0)
         return false;
-    }
     if (!TakeOverAttributes(fd, path)) {
         Discard(next);
         close(fd);
@@ -567,15 +579,11 @@ bool ReplaceWholeFile(const std::filesystem::path &given, std::string_view data,
 }
 
 bool CanReplaceFile(const std::filesystem::path &given, std::string &error) {
-    const std::filesystem::path path = Resolved(given);
-    if (!MayWrite(path, given, error))
-        return false;
+    std::filesystem::path path;
     std::filesystem::path next;
-    const int fd = CreateBeside(path, next);
-    if (fd < 0) {
-        error = Errno("open for writing", given);
+    const int fd = OpenReplacement(given, path, next, error);
+    if (fd < 0)
         return false;
-    }
     close(fd);
     unlink(next.c_str());
     return true;
