@@ -26,23 +26,8 @@ bool BusLog::Open(const std::string &path, std::string &error) {
 }
 
 void BusLog::OnEvent(uint64_t step, BusEvent event, bool data) {
-    switch (event) {
-    case BusEvent::Start:
-        OnStart(step);
-        break;
-    case BusEvent::Stop:
-        OnStop();
-        break;
-    case BusEvent::Rise:
-        sampled_ = data;
-        pulse_ = true;
-        break;
-    case BusEvent::Fall:
-        OnFall();
-        break;
-    case BusEvent::None:
-        break;
-    }
+    step_ = step;
+    Deliver(*this, event, data);
 }
 
 void BusLog::OnContention(uint64_t step, uint16_t lines) {
@@ -50,19 +35,24 @@ void BusLog::OnContention(uint64_t step, uint16_t lines) {
     std::fflush(file_);
 }
 
-void BusLog::OnStart(uint64_t step) {
+void BusLog::OnStart() {
     if (open_) {
         AppendPartialByte();
         Append(" Sr");
     } else {
         char head[32];
-        std::snprintf(head, sizeof head, "@%" PRIu64 " S", step);
+        std::snprintf(head, sizeof head, "@%" PRIu64 " S", step_);
         line_ = head;
     }
     open_ = true;
     addressNext_ = true;
     pulse_ = false;
     bit_ = 0;
+}
+
+void BusLog::OnRise(bool data) {
+    sampled_ = data;
+    pulse_ = true;
 }
 
 void BusLog::OnStop() {

@@ -23,14 +23,17 @@ public:
     void OnContention(uint64_t step, uint16_t lines);
 
 private:
-    void OnStart(uint64_t step);
+    template <typename Listener> friend void Deliver(Listener &listener, BusEvent event, bool data);
+    void OnStart();
     void OnStop();
+    void OnRise(bool data);
     void OnFall();
     void AppendPartialByte();
     void Append(const char *text);
     void Flush();
 
     std::FILE *file_ = nullptr;
+    uint64_t step_ = 0;        // the access that made the event being decoded
     std::string line_;         // the transaction being decoded
     bool open_ = false;        // between START and STOP
     bool addressNext_ = false; // the next byte is a device address

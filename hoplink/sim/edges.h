@@ -13,6 +13,27 @@ enum class BusEvent : uint8_t {
     Fall,  // clock fell: transmitters may change the data line now
 };
 
+// Hands `event` to the listener's handler of the same name: OnStart, OnStop,
+// OnRise (with the data line as sampled), OnFall; None reaches no handler.
+template <typename Listener> void Deliver(Listener &listener, BusEvent event, bool data) {
+    switch (event) {
+    case BusEvent::Start:
+        listener.OnStart();
+        break;
+    case BusEvent::Stop:
+        listener.OnStop();
+        break;
+    case BusEvent::Rise:
+        listener.OnRise(data);
+        break;
+    case BusEvent::Fall:
+        listener.OnFall();
+        break;
+    case BusEvent::None:
+        break;
+    }
+}
+
 class EdgeDecoder {
 public:
     // Levels after one change of the lines. When the clock and the data line

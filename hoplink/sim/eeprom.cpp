@@ -22,24 +22,7 @@ Eeprom::Eeprom(const EepromSetup &setup, std::span<uint8_t> cells, Faults &fault
       pins_(static_cast<uint8_t>((setup.chipAddress << 1) & pinMask_)), cells_(cells), faults_(faults),
       counters_(counters) {}
 
-void Eeprom::OnEvent(BusEvent event, bool data) {
-    switch (event) {
-    case BusEvent::Start:
-        OnStart();
-        break;
-    case BusEvent::Stop:
-        OnStop();
-        break;
-    case BusEvent::Rise:
-        OnRise(data);
-        break;
-    case BusEvent::Fall:
-        OnFall();
-        break;
-    case BusEvent::None:
-        break;
-    }
-}
+void Eeprom::OnEvent(BusEvent event, bool data) { Deliver(*this, event, data); }
 
 bool Eeprom::WriteCycleActive() { return busyUntil_ > clock_->NowMicros(); }
 

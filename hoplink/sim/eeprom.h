@@ -43,6 +43,7 @@ private:
         ReadData,
     };
 
+    template <typename Listener> friend void Deliver(Listener &listener, BusEvent event, bool data);
     void OnStart();
     void OnStop();
     void OnRise(bool data);
