@@ -6,6 +6,7 @@ it is read into runs of consecutive cells. A binary file is the whole
 EEPROM, byte k of the file being cell k."""
 
 import os
+from contextlib import contextmanager
 from typing import Callable, Dict, Iterator, List, Optional, Tuple, Union
 
 from .errors import ImageError
@@ -44,6 +45,24 @@ def _lines(data: bytes) -> Iterator[Tuple[int, bytes]]:
         pieces.pop()
     for number, line in enumerate(pieces, 1):
         yield number, line[:-1] if line.endswith(b"\r") else line
+
+
+def _filled_lines(data: bytes, trailing: bytes) -> Iterator[Tuple[int, bytes]]:
+    """The lines that hold more than `trailing` characters, with their
+    numbers and without those characters at their end."""
+    for number, line in _lines(data):
+        line = line.rstrip(trailing)
+        if line:
+            yield number, line
+
+
+@contextmanager
+def _on_line(number: int) -> Iterator[None]:
+    """A record's fault, told with the number of its line."""
+    try:
+        yield
+    except ValueError as error:
+        raise ValueError(f"line {number}: {error}") from None
 
 
 def _is_hex(text: bytes) -> bool:
@@ -141,11 +160,8 @@ def _ihex_record(line: bytes) -> Tuple[int, int, bytes]:
 
 def _ihex(data: bytes, cells: _Cells) -> None:
     base, segmented = 0, False  # type 02: the 16-bit offset wraps inside the segment
-    for number, line in _lines(data):
-        line = line.rstrip(b" \t\r")
-        if not line:
-            continue
-        try:
+    for number, line in _filled_lines(data, b" \t\r"):
+        with _on_line(number):
             kind, offset, payload = _ihex_record(line)
             if kind == 0x01:
                 return
@@ -159,8 +175,6 @@ def _ihex(data: bytes, cells: _Cells) -> None:
                 base = (payload[0] << 8 | payload[1]) << (4 if segmented else 16)
             elif kind not in (0x03, 0x05):  # start addresses carry nothing for the EEPROM
                 raise ValueError(f"record type 0x{kind:x} is not one of 00, 01, 02, 03, 04, 05")
-        except ValueError as error:
-            raise ValueError(f"line {number}: {error}") from None
     raise ValueError("no end-of-file record (:00000001FF): the file is cut short")
 
 
@@ -188,16 +202,11 @@ def _srec_record(line: bytes) -> Tuple[int, int, bytes]:
 
 
 def _srec(data: bytes, cells: _Cells) -> None:
-    for number, line in _lines(data):
-        line = line.rstrip(b" \t")
-        if not line:
-            continue
-        try:
+    for number, line in _filled_lines(data, b" \t"):
+        with _on_line(number):
             kind, address, payload = _srec_record(line)
             if kind in b"123":
                 cells.store(address, payload)
-        except ValueError as error:
-            raise ValueError(f"line {number}: {error}") from None
         if kind >= ord("7"):
             return
     raise ValueError("no termination record (S7, S8 or S9): the file is cut short")
