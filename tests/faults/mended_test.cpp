@@ -177,8 +177,7 @@ TEST(StopThatFails, ClearWithoutVerifyReportsTheLostByte) {
 // to its own place, and the header is read from block 0 only: block 1 holds
 // another geometry, which must never be loaded.
 TEST(AliasScan, EveryBlockGoesToItsOwnPlace) {
-    struct Row {
-        const char *config;
+    struct Part {
         int sizeBits, blockBits;
         uint8_t alias;
         uint32_t block1;                  // first byte of block 1
@@ -186,53 +185,39 @@ TEST(AliasScan, EveryBlockGoesToItsOwnPlace) {
         std::vector<uint8_t> header;      // the geometry of the part
         std::vector<uint8_t> otherHeader; // another geometry, in block 1
     };
+    const Part c16{11, 7, 0xA2, 0x100, 1, {0x5F, 0xA0, 0x5F, 0xA0}, {0x5B, 0xA4, 0x5B, 0xA4}};
+    const Part c1025{17, 4, 0xA8, 0x10000, 0, {0x8C, 0x73, 0x8C, 0x73}, {0x84, 0x7B, 0x84, 0x7B}};
+    struct Row {
+        const char *config;
+        const Part &part;
+    };
     const Row rows[] = {
-        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=nak:1@2",
-         11,
-         7,
-         0xA2,
-         0x100,
-         1,
-         {0x5F, 0xA0, 0x5F, 0xA0},
-         {0x5B, 0xA4, 0x5B, 0xA4}},
-        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=rfail:12",
-         11,
-         7,
-         0xA2,
-         0x100,
-         1,
-         {0x5F, 0xA0, 0x5F, 0xA0},
-         {0x5B, 0xA4, 0x5B, 0xA4}},
-        {"SIMPART=24C1025 SIMTWR=1 SIMFAULT=nak:1@2",
-         17,
-         4,
-         0xA8,
-         0x10000,
-         0,
-         {0x8C, 0x73, 0x8C, 0x73},
-         {0x84, 0x7B, 0x84, 0x7B}},
+        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=nak:1@2", c16},
+        {"SIMPART=24C16 SIMTWR=1 SIMFAULT=rfail:12", c16},
+        {"SIMPART=24C1025 SIMTWR=1 SIMFAULT=nak:1@2", c1025},
     };
     const std::vector<uint8_t> data = {0x11, 0x22, 0x33, 0x44};
     TestTransport &transport = TestTransport::Get();
     for (const Row &row : rows) {
+        const Part &part = row.part;
         for (const bool geometryFromHeader : {false, true}) {
             SCOPED_TRACE(std::string(row.config) + (geometryFromHeader ? ", opened without a size" : ""));
             transport.Reset();
-            ASSERT_TRUE(zelInitTrans(row.config, 0, geometryFromHeader ? 0 : row.sizeBits,
-                                     geometryFromHeader ? 0 : row.blockBits));
-            ASSERT_EQ(zelGetDeviceAddress(), row.alias) << "the fault no longer makes the scan find the alias";
+            ASSERT_TRUE(zelInitTrans(row.config, 0, geometryFromHeader ? 0 : part.sizeBits,
+                                     geometryFromHeader ? 0 : part.blockBits));
+            ASSERT_EQ(zelGetDeviceAddress(), part.alias) << "the fault no longer makes the scan find the alias";
             hoplink::sim::Target &target = *transport.Target();
             target.GetFaults() = Faults{};
-            std::copy(row.header.begin(), row.header.end(), target.Memory().begin() + row.headerAt);
-            std::copy(row.otherHeader.begin(), row.otherHeader.end(),
-                      target.Memory().begin() + row.block1 + row.headerAt);
+            std::copy(part.header.begin(), part.header.end(), target.Memory().begin() + part.headerAt);
+            std::copy(part.otherHeader.begin(), part.otherHeader.end(),
+                      target.Memory().begin() + part.block1 + part.headerAt);
 
             const long header = zelReadHeader();
 
             if (header == 1 || !geometryFromHeader) {
                 EXPECT_EQ(header, 1);
-                EXPECT_EQ(zel::SizeBits(), static_cast<unsigned>(row.sizeBits));
-                EXPECT_EQ(zel::BlockBits(), static_cast<unsigned>(row.blockBits));
+                EXPECT_EQ(zel::SizeBits(), static_cast<unsigned>(part.sizeBits));
+                EXPECT_EQ(zel::BlockBits(), static_cast<unsigned>(part.blockBits));
             }
             if (header != 1) {
                 continue; // a header read that fails loads nothing
@@ -240,7 +225,7 @@ TEST(AliasScan, EveryBlockGoesToItsOwnPlace) {
             EXPECT_EQ(zelWriteMemory(0x10, data.data(), 4, 1, 1), 1);
             const auto cells = target.Memory();
             EXPECT_TRUE(std::equal(data.begin(), data.end(), cells.begin() + 0x10));
-            EXPECT_EQ(cells[row.block1 + 0x10], 0xFF);
+            EXPECT_EQ(cells[part.block1 + 0x10], 0xFF);
         }
     }
     transport.Reset();
