@@ -92,6 +92,28 @@ TEST_F(ZelprogCli, MismatchesExitOneAndAreListed) {
     }
 }
 
+// The summary counts in the singular too, for the whole image and for a
+// range of an image that names its addresses.
+TEST_F(ZelprogCli, OneDifferingByteIsCountedAsOne) {
+    Bytes image = RandomBytes(k24c02, 12);
+    image[4] = 0x5A;
+    Write("a.bin", AsString(image));
+    ASSERT_EQ(Zel({"--part", "24c02", "program", Path("a.bin")}).exitCode, 0);
+    image[4] = 0xA5;
+    Write("b.bin", AsString(image));
+    Write("b.hex", ":01000400A556\n:00000001FF\n"); // byte 4 as 0xA5
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"b.bin", "verifying failed: 1 byte differs"},
+        {"b.hex", "verifying 0x4..0x4 failed: 1 byte differs"},
+    };
+    for (const auto &[file, summary] : cases) {
+        SCOPED_TRACE(file);
+        const ProcessResult r = Zel({"--part", "24c02", "verify", Path(file)});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(summary), std::string::npos) << r.err;
+    }
+}
+
 struct ExitCase {
     const char *name;
     std::vector<std::string> args;

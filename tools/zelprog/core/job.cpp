@@ -160,6 +160,10 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
     return events.Report(outcome);
 }
 
+std::string DifferingBytes(int count) {
+    return std::to_string(count) + (count == 1 ? " byte differs" : " bytes differ");
+}
+
 Status JobStatus(const JobReport &report, const std::string &what) {
     switch (report.outcome) {
     case JobOutcome::Succeeded:
@@ -175,8 +179,7 @@ Status JobStatus(const JobReport &report, const std::string &what) {
         break;
     }
     if (report.mismatches > 0)
-        return Status::Fail(kExitJobFailed,
-                            what + " failed: " + std::to_string(report.mismatches) + " bytes differ");
+        return Status::Fail(kExitJobFailed, what + " failed: " + DifferingBytes(report.mismatches));
     if (!report.failure.empty())
         return Status::Fail(kExitJobFailed, what + " failed: " + WithoutErrorMark(report.failure));
     return Status::Fail(kExitJobFailed, what + " failed (the EEPROM did not answer as expected)");

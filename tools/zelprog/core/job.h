@@ -45,6 +45,8 @@ JobReport RunJob(const std::function<int()> &start, uint64_t bytes, const JobCon
 // The outcome as a command's status: "`what` failed: N bytes differ", or
 // the library's own message of the failure, or interrupted, or refused.
 Status JobStatus(const JobReport &report, const std::string &what);
+// A verify's count of differing bytes: "1 byte differs", "3 bytes differ".
+std::string DifferingBytes(int count);
 
 // The library takes paths of at most this many characters.
 inline constexpr std::size_t kMaxLibraryPath = 247;

@@ -62,8 +62,8 @@ Status VerifyRange(uint32_t address, const Bytes &expected, const JobControl &co
     const int differ = Compare(address, expected, read, control);
     if (differ == 0)
         return {};
-    return Status::Fail(kExitJobFailed, "verifying " + RangeText(address, expected.size()) +
-                                            " failed: " + std::to_string(differ) + " bytes differ");
+    return Status::Fail(kExitJobFailed,
+                        "verifying " + RangeText(address, expected.size()) + " failed: " + DifferingBytes(differ));
 }
 
 } // namespace zelprog
