@@ -15,17 +15,6 @@ thread_local bool onWorkerThread = false;
 // Jobs in progress on this thread (a blocking job, or the worker's job).
 thread_local int jobsOnThisThread = 0;
 
-// Stores `value` unless the owner has given up on this thread; the owner
-// cannot give up on it in between.
-bool StoreForCurrentJob(std::atomic<int> &field, int value) {
-    if (!platform::BeginOwnerAccess()) {
-        return false;
-    }
-    field.store(value);
-    platform::EndOwnerAccess();
-    return true;
-}
-
 // A job, or a background start, on this thread; a blocking job also counts
 // in `blocking`, which other threads see.
 class JobScope {
@@ -153,35 +142,31 @@ bool JobRunner::KeepGoing() const {
     return !platform::CurrentThreadAbandoned() && !LinkChangedUnderJob() && !(onWorkerThread && StopRequested());
 }
 
-// A thread that a stop gave up on no longer speaks for any job: it stores
-// nothing and tells the handler nothing. It does not take the locks either
-// (they may be the next job's by now).
-bool JobRunner::SetProgress(int percent) {
+// The one way a job's progress or result reaches the host: stored under the
+// lock, then told with the lock still held. A thread that a stop gave up on
+// no longer speaks for any job: it stores and tells nothing, and it does not
+// take the locks either (they may be the next job's by now). The owner
+// cannot give up on the thread between the last check and the store.
+bool JobRunner::StoreAndTell(std::atomic<int> &field, int value, void (HandlerDispatch::*tell)(int)) {
     if (platform::CurrentThreadAbandoned()) {
         return false;
     }
-    {
-        const HandlerDispatch::CallScope calling(dispatch_);
-        const ScopedLock guard(lock_.load());
-        if (!StoreForCurrentJob(progress_, percent)) {
-            return false;
-        }
-        dispatch_.Progress(percent);
-    }
-    return KeepGoing();
-}
-
-void JobRunner::SetResult(int result) {
-    if (platform::CurrentThreadAbandoned()) {
-        return;
-    }
     const HandlerDispatch::CallScope calling(dispatch_);
     const ScopedLock guard(lock_.load());
-    if (!StoreForCurrentJob(result_, result)) {
-        return;
+    if (!platform::BeginOwnerAccess()) {
+        return false;
     }
-    dispatch_.Result(result);
+    field.store(value);
+    platform::EndOwnerAccess();
+    (dispatch_.*tell)(value);
+    return true;
 }
+
+bool JobRunner::SetProgress(int percent) {
+    return StoreAndTell(progress_, percent, &HandlerDispatch::Progress) && KeepGoing();
+}
+
+void JobRunner::SetResult(int result) { StoreAndTell(result_, result, &HandlerDispatch::Result); }
 
 ProgressSink JobRunner::Progress() {
     return {[](void *runner, int percent) { return static_cast<JobRunner *>(runner)->SetProgress(percent); },

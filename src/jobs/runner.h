@@ -64,7 +64,8 @@ private:
     bool TakeSettings(Job *job);
     void RetireLock();
 
-    // Store under the lock, then tell the handler with the lock still held.
+    // False, with nothing stored or told, on a thread given up on.
+    bool StoreAndTell(std::atomic<int> &field, int value, void (HandlerDispatch::*tell)(int));
     // SetProgress is false when the job on this thread is to end early.
     bool SetProgress(int percent);
     void SetResult(int result);
