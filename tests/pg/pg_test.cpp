@@ -12,8 +12,6 @@
 namespace zelprog::test {
 namespace {
 
-constexpr std::size_t kSerialAt = 0x20;
-
 class PgStations : public PgTest {
 protected:
     std::string UnitFile(const std::string &unit) const { return Path("unit-" + unit + ".bin"); }
@@ -32,16 +30,7 @@ protected:
             args.insert(args.end(), {"--first", "1000"});
         return RunProcess(args);
     }
-    // The number the unit's EEPROM holds at the serial address, if any.
-    std::optional<uint64_t> NumberIn(const std::string &unit) const {
-        const std::string cells = zeltest::ReadFile(UnitFile(unit));
-        if (cells.size() < kSerialAt + 4)
-            return std::nullopt;
-        uint64_t n = 0;
-        for (int i = 3; i >= 0; --i)
-            n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
-        return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
-    }
+    std::optional<uint64_t> NumberIn(const std::string &unit) const { return SerialIn(UnitFile(unit)); }
     // Each number's rows' states, in the order they were reserved.
     std::map<uint64_t, std::vector<std::string>> States() const {
         std::map<uint64_t, std::vector<std::string>> states;

@@ -11,6 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
@@ -32,6 +33,21 @@ inline std::size_t CountOf(const std::string &text, const std::string &what) {
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
+}
+
+// Where the production tests put a unit's serial number (4 bytes, le).
+inline constexpr std::size_t kSerialAt = 0x20;
+
+// The serial number a unit's backing file holds; none when the file is
+// shorter or those cells are erased.
+inline std::optional<uint64_t> SerialIn(const std::string &file) {
+    const std::string cells = zeltest::ReadFile(file);
+    if (cells.size() < kSerialAt + 4)
+        return std::nullopt;
+    uint64_t n = 0;
+    for (int i = 3; i >= 0; --i)
+        n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
+    return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
 }
 
 class ZelprogCli : public testing::Test {

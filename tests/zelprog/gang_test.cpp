@@ -12,7 +12,6 @@ namespace zelprog::test {
 namespace {
 
 constexpr uint64_t kFirst = 1000;
-constexpr std::size_t kSerialAt = 0x20;
 
 class ZelprogGang : public ZelprogCli {
 protected:
@@ -37,16 +36,7 @@ protected:
             args.insert(args.end(), {"--site", "SIMPART=24c02 SIMFILE=" + SiteFile(site)});
         return args;
     }
-    // The number a site's EEPROM holds at the serial address (little-endian, 4 bytes).
-    std::optional<uint64_t> NumberIn(const std::string &site) const {
-        const std::string cells = zeltest::ReadFile(SiteFile(site));
-        if (cells.size() < kSerialAt + 4)
-            return std::nullopt;
-        uint64_t n = 0;
-        for (int i = 3; i >= 0; --i)
-            n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
-        return n;
-    }
+    std::optional<uint64_t> NumberIn(const std::string &site) const { return SerialIn(SiteFile(site)); }
     // Each number of the log with its fates in order: "written", "given" (back), "lost".
     std::map<uint64_t, std::vector<std::string>> Fates() const {
         std::ifstream in(counter_ + ".log");

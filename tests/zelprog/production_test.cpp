@@ -13,7 +13,6 @@ namespace zelprog::test {
 namespace {
 
 constexpr uint64_t kFirst = 1000;
-constexpr std::size_t kSerialAt = 0x20;
 
 class ZelprogProduction : public ZelprogCli {
 protected:
@@ -35,17 +34,7 @@ protected:
             args.insert(args.end(), {"--first", std::to_string(kFirst)});
         return RunProcess(args);
     }
-    // The number the unit's EEPROM holds at the serial address, if any.
-    std::optional<uint64_t> NumberIn(const std::string &unit) const {
-        std::ifstream in(UnitFile(unit), std::ios::binary);
-        std::string cells((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (cells.size() < kSerialAt + 4)
-            return std::nullopt;
-        uint64_t n = 0;
-        for (int i = 3; i >= 0; --i)
-            n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
-        return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
-    }
+    std::optional<uint64_t> NumberIn(const std::string &unit) const { return SerialIn(UnitFile(unit)); }
     // The number that `serial` printed: "serial N at 0x20: ...".
     static std::optional<uint64_t> Printed(const ProcessResult &r) {
         unsigned long long n = 0;

@@ -1,27 +1,19 @@
 #include "core/serial_list.h"
 
+#include "jobs/text_image.h"
+
 #include <fstream>
 #include <sstream>
 
 namespace zelprog {
 namespace {
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool ParseHexEntry(const std::string &line, SerialEntry &entry) {
     const std::string digits = line.substr(2);
     if (digits.empty() || digits.size() % 2 != 0)
         return false;
     for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const int high = HexDigit(digits[i]), low = HexDigit(digits[i + 1]);
+        const int high = zel::HexDigit(digits[i]), low = zel::HexDigit(digits[i + 1]);
         if (high < 0 || low < 0)
             return false;
         entry.bytes.push_back(static_cast<uint8_t>(high << 4 | low));
