@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <optional>
 #include <random>
@@ -48,6 +49,20 @@ inline std::optional<uint64_t> SerialIn(const std::string &file) {
     for (int i = 3; i >= 0; --i)
         n = n << 8 | static_cast<uint8_t>(cells[kSerialAt + static_cast<std::size_t>(i)]);
     return n == 0xFFFFFFFF ? std::nullopt : std::optional<uint64_t>(n);
+}
+
+// Each number of a counter's log with its fates in order: "written",
+// "given" (back), "lost".
+inline std::map<uint64_t, std::vector<std::string>> LogFates(const std::string &counter) {
+    std::ifstream in(counter + ".log");
+    std::map<uint64_t, std::vector<std::string>> fates;
+    std::string time, fate, rest;
+    uint64_t number = 0;
+    while (in >> time >> number >> fate) {
+        std::getline(in, rest);
+        fates[number].push_back(fate.substr(0, fate.find(':')));
+    }
+    return fates;
 }
 
 class ZelprogCli : public testing::Test {

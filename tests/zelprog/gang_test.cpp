@@ -37,18 +37,7 @@ protected:
         return args;
     }
     std::optional<uint64_t> NumberIn(const std::string &site) const { return SerialIn(SiteFile(site)); }
-    // Each number of the log with its fates in order: "written", "given" (back), "lost".
-    std::map<uint64_t, std::vector<std::string>> Fates() const {
-        std::ifstream in(counter_ + ".log");
-        std::map<uint64_t, std::vector<std::string>> fates;
-        std::string time, fate, rest;
-        uint64_t number = 0;
-        while (in >> time >> number >> fate) {
-            std::getline(in, rest);
-            fates[number].push_back(fate.substr(0, fate.find(':')));
-        }
-        return fates;
-    }
+    std::map<uint64_t, std::vector<std::string>> Fates() const { return LogFates(counter_); }
     // No number written twice or after it was lost, and every number up to
     // the highest one logged has a fate.
     void ExpectEveryNumberOnce() const {

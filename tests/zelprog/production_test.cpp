@@ -42,18 +42,7 @@ protected:
             return std::nullopt;
         return n;
     }
-    // Each number of the log with its fates in order ("written", "given", "lost").
-    std::map<uint64_t, std::vector<std::string>> Fates() const {
-        std::ifstream in(counter_ + ".log");
-        std::map<uint64_t, std::vector<std::string>> fates;
-        std::string time, fate, rest;
-        uint64_t number = 0;
-        while (in >> time >> number >> fate) {
-            std::getline(in, rest);
-            fates[number].push_back(fate == "given" || fate == "lost:" ? fate.substr(0, fate.find(':')) : fate);
-        }
-        return fates;
-    }
+    std::map<uint64_t, std::vector<std::string>> Fates() const { return LogFates(counter_); }
     std::string ReadCounter() const { return Read("units.counter"); }
 
     std::string counter_;
