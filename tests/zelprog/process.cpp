@@ -198,6 +198,23 @@ bool CanInterrupt() { return true; }
 
 namespace {
 
+// Reads the pipe until its writer closes it, appending to `into` and
+// calling `onRead` after each read; closes the pipe.
+void Drain(int fd, std::string &into, const std::function<void()> &onRead) {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(fd, buffer, sizeof buffer)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        into.append(buffer, static_cast<std::size_t>(n));
+        onRead();
+    }
+    close(fd);
+}
+
 // Runs the program, its standard error through a pipe, and calls `action`
 // with its pid once a line of it contains `trigger`.
 ProcessResult RunWatching(const std::vector<std::string> &args, const std::string &trigger,
@@ -211,21 +228,12 @@ ProcessResult RunWatching(const std::vector<std::string> &args, const std::strin
     const pid_t pid = Spawn(args, scratch, pipeFds[1]);
     close(pipeFds[1]);
     bool acted = false;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        result.err.append(buffer, static_cast<std::size_t>(n));
+    Drain(pipeFds[0], result.err, [&] {
         if (!acted && pid > 0 && result.err.find(trigger) != std::string::npos) {
             action(pid);
             acted = true;
         }
-    }
-    close(pipeFds[0]);
+    });
     if (pid < 0)
         return result;
     result.exitCode = Wait(pid);
@@ -284,20 +292,11 @@ ProcessResult RunWatching(const std::vector<std::string> &args,
         pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
-    char buffer[4096];
     std::size_t shown = 0;
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) != 0) {
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        result.out.append(buffer, static_cast<std::size_t>(n));
+    Drain(pipeFds[0], result.out, [&] {
         for (std::size_t end; (end = result.out.find('\n', shown)) != std::string::npos; shown = end + 1)
             onLine(result.out.substr(shown, end - shown));
-    }
-    close(pipeFds[0]);
+    });
     if (pid < 0)
         return result;
     result.exitCode = Wait(pid);
